@@ -1,0 +1,26 @@
+// Inheritance model: hidden-state coding, recombination and transition
+// tables, and the factorised transition product. Pure operations over the
+// run parameters of the model state.
+#ifndef TARVEL_MODEL_H
+#define TARVEL_MODEL_H
+
+#include <vector>
+
+// State coding
+int getbit(int code, int position);
+int decodeState(int code, bool first);
+int decodeStateX(int code, bool first);
+
+// Recombination and transition probabilities
+double DistanceToRecombination(double x);
+double IntervalRecombination(float earlier, float later);
+void calcF();
+double ProbUnion(const std::vector<double>* p);
+void calcQuaternaryTransitionProbability(double r, double* out);
+double TransitionProb(double r, int from, int to);
+
+// Factorised transition product
+double baseMatrix(int from, int to);
+void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out);
+
+#endif

@@ -1,0 +1,23 @@
+// Results output: posterior weights summed into founder-pair (or, for a
+// male X, single-founder) probabilities, one line per marker.
+#ifndef TARVEL_OUTPUT_H
+#define TARVEL_OUTPUT_H
+
+#include <fstream>
+
+// Each returns 0 when the results file cannot be written (message printed,
+// no file left behind), 1 otherwise.
+int writeOutInferSolution();
+int writeOutMaleInferSolution();
+int writeOutFemaleInferSolution();
+
+// Shared by the writers
+bool openResults(std::ofstream& out);
+int closeResults(std::ofstream& out);
+double posteriorWeight(int t, int q);
+int founderNumber(int position);
+int founderPosition(int founderIndex);
+void writeLabelledPairs(std::ostream& out, const double* cell);
+void writeHappyPairs(std::ostream& out, const double* cell, bool sumOrientations);
+
+#endif
