@@ -1,5 +1,7 @@
 // The backward pass, scaled by the forward pass's factors so that
 // alpha * beta * p_y0_to_yt is the posterior of each state.
+#include <vector>
+
 #include "inference.h"
 #include "../driver/driver.h"
 #include "../model/model.h"
@@ -19,9 +21,10 @@ void computeBeta()
 {
 	int N = NoOfStates;
 	AlphaOrBeta = false;
-	beta = new double*[L];
+	beta = new double*[L]();
 	beta[L - 1] = new double[N];
-	double* scratch = new double[N];
+	static std::vector<double> scratch; // one buffer for every interval
+	scratch.assign(N, 0.0);
 	for (int q = 0; q < N; ++q) beta[L - 1][q] = 1.0 / p_y0_to_yt[L - 1];
 	for (int t = L - 2; t >= 0; --t) {
 		double r = IntervalRecombination(CMDistance[t], CMDistance[t + 1]);
@@ -32,7 +35,7 @@ void computeBeta()
 		}
 		for (int q = 0; q < N; ++q) scratch[q] = p_y_given_q[t + 1][q] * beta[t + 1][q];
 		if (!XChromosome && NoOfInbreedingGen > 3) currentStep = t + 1;
-		ElstonIduryCompute(N, r, scratch, 0, beta[t]);
+		ElstonIduryCompute(N, r, scratch.data(), 0, beta[t]);
 		for (int q = 0; q < N; ++q) beta[t][q] = beta[t][q] / p_y0_to_yt[t];
 	}
 }

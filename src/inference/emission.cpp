@@ -20,7 +20,7 @@ void calcEmissionProb()
 {
 	const float agree = (float)p_y_given_q_value;
 	const float disagree = (float)(1.0 - p_y_given_q_value);
-	p_y_given_q = new float*[L];
+	p_y_given_q = new float*[L]();
 	for (int t = 0; t < L; ++t) {
 		float* row = p_y_given_q[t] = new float[NoOfStates];
 		char g = GenotypeSequence[t];

@@ -46,8 +46,8 @@ int computeAlpha()
 {
 	int N = NoOfStates;
 	bool pairFactor = !XChromosome && NoOfInbreedingGen > 3;
-	alpha = new double*[L];
-	QuaTransProb = new double*[L];
+	alpha = new double*[L]();
+	QuaTransProb = new double*[L]();
 	p_y0_to_yt = new double[L];
 	alpha[0] = new double[N];
 	p_y0_to_yt[0] = 0;
