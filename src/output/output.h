@@ -17,7 +17,6 @@ int closeResults(std::ofstream& out);
 double posteriorWeight(int t, int q);
 int founderNumber(int position);
 int founderPosition(int founderIndex);
-void writeLabelledPairs(std::ostream& out, const double* cell);
-void writeHappyPairs(std::ostream& out, const double* cell, bool sumOrientations);
+int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations);
 
 #endif

@@ -39,7 +39,7 @@ int founderPosition(int founderIndex)
 // Cell (r, c) of the 8 x 8 position-pair table is cell[8 * r + c]. Up to
 // three inbreeding generations every cell is written; after that only one
 // orientation of each pair (column founder smaller, doubled) and the diagonal.
-void writeLabelledPairs(std::ostream& out, const double* cell)
+static void writeLabelledPairs(std::ostream& out, const double* cell)
 {
 	bool allCells = NoOfInbreedingGen <= 3;
 	for (int r = 0; r < 8; ++r)
@@ -57,7 +57,7 @@ void writeLabelledPairs(std::ostream& out, const double* cell)
 // order whatever the funnel order. Off the diagonal either both orientations
 // of the pair are summed or the one with the smaller founder in the row is
 // doubled.
-void writeHappyPairs(std::ostream& out, const double* cell, bool sumOrientations)
+static void writeHappyPairs(std::ostream& out, const double* cell, bool sumOrientations)
 {
 	for (int a = 0; a < 8; ++a)
 		for (int b = 0; b <= a; ++b) {
@@ -66,4 +66,26 @@ void writeHappyPairs(std::ostream& out, const double* cell, bool sumOrientations
 			else if (sumOrientations) out << cell[8 * pb + pa] + cell[8 * pa + pb] << ",";
 			else out << 2 * cell[8 * pb + pa] << ",";
 		}
+}
+
+// Writes the results file of a two-copy run: the posterior of every state
+// summed into the 8 x 8 position-pair table, one line per marker.
+int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations)
+{
+	std::ofstream out;
+	if (!openResults(out)) return 0;
+	double cell[64];
+	for (int t = 0; t < L; ++t) {
+		out << t << "|";
+		for (double& v : cell) v = 0;
+		for (int q = 0; q < NoOfStates; ++q) {
+			int r, c;
+			place(q, &r, &c);
+			cell[8 * r + c] += posteriorWeight(t, q);
+		}
+		if (outputInHAPPYFormat != 1) writeLabelledPairs(out, cell);
+		else writeHappyPairs(out, cell, sumOrientations);
+		out << "\n";
+	}
+	return closeResults(out);
 }

@@ -5,28 +5,15 @@
 
 // Rows hold the second copy's position and columns the first's, the other
 // way round from autosomes, so the first copy's founder is named first.
-int writeOutFemaleInferSolution()
+static void placeFemale(int q, int* row, int* col)
 {
-	std::ofstream out;
-	if (!openResults(out)) return 0;
-	double cell[64];
-	for (int t = 0; t < L; ++t) {
-		out << t << "|";
-		for (double& v : cell) v = 0;
-		for (int q = 0; q < NoOfStates; ++q) {
-			int r = decodeStateX(q, false);
-			int c = decodeStateX(q, true);
-			cell[8 * r + c] += posteriorWeight(t, q);
-		}
-		if (outputInHAPPYFormat != 1)
-			writeLabelledPairs(out, cell);
-		else
-			writeHappyPairs(out, cell, false);
-		out << "\n";
-	}
-	return closeResults(out);
+	*row = decodeStateX(q, false);
+	*col = decodeStateX(q, true);
 }
 
+int writeOutFemaleInferSolution() { return writePairResults(placeFemale, false); }
+
+// A male has one X: one cell per funnel position.
 int writeOutMaleInferSolution()
 {
 	std::ofstream out;
