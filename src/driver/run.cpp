@@ -1,4 +1,5 @@
 // The command line and the order of the stages of one run.
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -36,8 +37,13 @@ static void fillPositional(const char* a)
 		SeqFileName = a;
 		SolutionFileName = SeqFileName + ".prob";
 	} else if (FounderGroupFileName.empty()) FounderGroupFileName = a;
-	else if (NoOfInbreedingGen == -1) // wraps like int arithmetic at the long limits
-		NoOfInbreedingGen = (int)((unsigned long)strtol(a, nullptr, 10) - 2ul);
+	else if (NoOfInbreedingGen == -1) {
+		// Saturate at the int range, as a 32-bit long does, so a huge or
+		// hugely negative #Generation never wraps into an accepted one.
+		long long g = strtol(a, nullptr, 10);
+		g = g > INT_MAX ? INT_MAX : g < INT_MIN + 2 ? INT_MIN + 2 : g;
+		NoOfInbreedingGen = (int)(g - 2);
+	}
 }
 
 // Returns false when an option that needs a value ends the command line.
