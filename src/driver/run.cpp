@@ -114,8 +114,7 @@ static void sizeStateSpace()
 
 static void printHeader()
 {
-	// #Generation is echoed as given; wrap rather than overflow at the int limit
-	cout << "#Generation: " << (int)((unsigned)NoOfInbreedingGen + 2u) << "\n";
+	cout << "#Generation: " << NoOfInbreedingGen + 2 << "\n";
 	cout << "Coding Bit-Length: " << InfoLength << "\n";
 	cout << "#States: " << NoOfStates << "\n";
 	cout << FounderFileName << "|\n";
