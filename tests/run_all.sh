@@ -8,3 +8,6 @@ bash tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+# TARVEL.exe under Wine against the Linux build just tested.
+bash tests/windows/compare.sh build/TARVEL

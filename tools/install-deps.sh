@@ -11,3 +11,13 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq "${need[@]}"
 fi
+
+# The Windows build and its test (tests/windows/compare.sh, skipped without them).
+win=()
+command -v x86_64-w64-mingw32-g++ >/dev/null || win+=(g++-mingw-w64-x86-64)
+command -v wine >/dev/null || win+=(wine wine64)
+if [ ${#win[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  { apt-get update -qq && apt-get install -y -qq "${win[@]}"; } ||
+    echo "could not install ${win[*]}: the Windows build will not be tested"
+fi
