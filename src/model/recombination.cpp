@@ -1,5 +1,6 @@
 // Recombination fractions, the inbreeding tables and the transition values
 // built from them.
+#include <climits>
 #include <cmath>
 
 #include "model.h"
@@ -87,12 +88,25 @@ void calcQuaternaryTransitionProbability(double r, double* out)
 	out[8] = A * A / (1 - FG);
 }
 
+// 1 - exp(-0.2 G) depends on the run alone; the X passes ask for it
+// 2 x N x N times per interval, so it is worked out once.
+static double inbredFraction(int G)
+{
+	static int cachedG = INT_MIN;
+	static double fraction;
+	if (G != cachedG) {
+		fraction = 1 - exp(G * (-0.2));
+		cachedG = G;
+	}
+	return fraction;
+}
+
 // X chromosome after more than three inbreeding generations. c is capped
 // at 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
 double TransitionProb(double r, int from, int to)
 {
-	double c = ((1 - exp(NoOfInbreedingGen * (-0.2))) * r) * 3.5;
+	double c = (inbredFraction(NoOfInbreedingGen) * r) * 3.5;
 	if (c > 1) c = 1;
 	if (Sex) {
 		if (from == 3 || from == 6 || from == 7 || to == 3 || to == 6 || to == 7) return 0;
