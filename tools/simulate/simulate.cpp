@@ -239,7 +239,8 @@ int main(int argc, char** argv)
 {
 	Options o = parse(argc, argv);
 	Rng rng(o.seed);
-	std::filesystem::create_directories(o.out);
+	std::error_code failed;
+	std::filesystem::create_directories(o.out, failed); // create() reports a failure
 
 	std::vector<int> funnel = o.funnel; // founder number at each funnel position
 	if (funnel.empty()) {
