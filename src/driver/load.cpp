@@ -49,6 +49,10 @@ static int readFounderFile()
 			for (; c < NoOfFounders; ++c) FounderSet[c].push_back('-');
 		}
 	}
+	if (in.bad()) { // a read error (a directory, say) is not the end of the file
+		cout << "Error in opening Founder file for reading";
+		return 0;
+	}
 	return 1;
 }
 
@@ -66,6 +70,10 @@ static int readStrainFile()
 		if (line.empty()) continue;
 		if (n < L) GenotypeSequence[n] = line[0];
 		++n;
+	}
+	if (in.bad()) { // a read error must not pass for a short file
+		cout << "Error in opening Sequence file for reading:" << SeqFileName << "\n";
+		return 0;
 	}
 	if (n != L) {
 		cout << "Error: input genotype file corrupted.\n";
