@@ -47,6 +47,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 	char tmpl[] = "/tmp/tarvel_fuzz_XXXXXX";
 	if (!mkdtemp(tmpl)) abort();
 	dir = tmpl;
+	atexit([] {
+		for (const char* n : {"/f", "/s", "/n", "/p", "/s.prob"}) std::remove((dir + n).c_str());
+		rmdir(dir.c_str());
+	});
 	static NullBuffer sink; // standard output is thrown away
 	std::cout.rdbuf(&sink);
 	return 0;
