@@ -18,6 +18,13 @@ int countPiece(const std::string& line)
 	return n;
 }
 
+// A file that cannot be opened, or opens but cannot be read (a directory).
+static int unreadable(const char* what, const std::string& name)
+{
+	cout << "Error in opening " << what << " for reading:" << name << "\n";
+	return 0;
+}
+
 // Files are opened in the platform's text mode: on Windows a "\r" before
 // "\n" is dropped there, on Linux every byte of a line is kept.
 static int readFounderFile()
@@ -59,10 +66,7 @@ static int readFounderFile()
 static int readStrainFile()
 {
 	std::ifstream in(SeqFileName);
-	if (!in) {
-		cout << "Error in opening Sequence file for reading:" << SeqFileName << "\n";
-		return 0;
-	}
+	if (!in) return unreadable("Sequence file", SeqFileName);
 	GenotypeSequence = new char[L];
 	std::string line;
 	long n = 0;
@@ -71,10 +75,7 @@ static int readStrainFile()
 		if (n < L) GenotypeSequence[n] = line[0];
 		++n;
 	}
-	if (in.bad()) { // a read error must not pass for a short file
-		cout << "Error in opening Sequence file for reading:" << SeqFileName << "\n";
-		return 0;
-	}
+	if (in.bad()) return unreadable("Sequence file", SeqFileName);
 	if (n != L) {
 		cout << "Error: input genotype file corrupted.\n";
 		for (long t = n; t < L; ++t) GenotypeSequence[t] = 'N'; // no call: uninformative
@@ -86,14 +87,12 @@ static int readStrainFile()
 // has, so the funnel check in main refuses it.
 static int readFunnelFile(std::ifstream& in)
 {
-	if (!in) {
-		cout << "Error in opening Funnel file for reading:" << FounderGroupFileName << "\n";
-		return 0;
-	}
+	if (!in) return unreadable("Funnel file", FounderGroupFileName);
 	for (int k = 0; k < NoOfFounders; ++k) {
 		int v = 0;
 		FounderGroup1.push_back(in >> v ? v - 1 : -1);
 	}
+	if (in.bad()) return unreadable("Funnel file", FounderGroupFileName);
 	return 1;
 }
 
@@ -112,10 +111,7 @@ static int readPositionFile()
 {
 	CMDistance = new float[L];
 	std::ifstream in(CMDistanceFile);
-	if (!in) {
-		cout << "Error in opening CM Distance File for reading:" << CMDistanceFile << "\n";
-		return 0;
-	}
+	if (!in) return unreadable("CM Distance File", CMDistanceFile);
 	std::string line;
 	long lineNo = 0, k = 0;
 	float prev = 0, pos = 0;
@@ -135,6 +131,7 @@ static int readPositionFile()
 		prev = pos;
 		++k;
 	}
+	if (in.bad()) return unreadable("CM Distance File", CMDistanceFile);
 	if (k != L) {
 		cout << "Error: the marker position file holds " << k << " positions for " << L
 		     << " markers.\n";

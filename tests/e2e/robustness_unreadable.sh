@@ -8,10 +8,11 @@ printf '1 2 3 4 5 6 7 8\n' > funnel
 printf '1.0\n2.0\n' > positions
 mkdir dir
 
-# refused WHAT EXPECTED-LAST-OUTPUT FOUNDERS STRAIN: status 1, the message last
+# refused WHAT EXPECTED-LAST-OUTPUT FOUNDERS STRAIN [FUNNEL POSITIONS]: status 1,
+# the message last
 refused() {
   rm -f ./*.prob
-  run "$3" "$4" funnel 6 -cm positions
+  run "$3" "$4" "${5:-funnel}" 6 -cm "${6:-positions}"
   expect_rc 1
   expect_no_stderr
   [[ "$OUT" == *"$2" ]] || fail "$1: output does not end in [$2]: $OUT"
@@ -23,6 +24,9 @@ refused() {
 refused "strain directory" $'Error in opening Sequence file for reading:dir\n' founders dir
 [[ "$OUT" != *"L = "* ]] || fail "strain directory: loading went on: $OUT"
 refused "founder directory" 'Error in opening Founder file for reading' dir strain
+refused "funnel directory" $'Error in opening Funnel file for reading:dir\n' founders strain dir
+refused "position directory" $'Error in opening CM Distance File for reading:dir\n' \
+  founders strain funnel dir
 
 # The same files, readable, complete.
 run founders strain funnel 6 -cm positions
