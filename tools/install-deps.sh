@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
-# Installs with apt-get whatever the build and the tests need and this
-# machine lacks. Does nothing when all is there.
+# Installs with apt-get whatever the build, the panel workflow and the tests
+# need and this machine lacks. Does nothing when all is there.
 set -euo pipefail
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-# Sanitizer build: g++ brings its own runtimes. Fuzz target: clang and libFuzzer.
-command -v clang++ >/dev/null || need+=(clang)
-compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
-  need+=(libclang-rt-dev)
-if [ ${#need[@]} -gt 0 ]; then
+missing() { # prints the packages among "$@" that dpkg does not know as installed
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+install() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${need[@]}"
-fi
+  apt-get install -y -qq "$@"
+}
 
-# The Windows build and its test (tests/windows/compare.sh, skipped without them).
-win=()
-command -v x86_64-w64-mingw32-g++ >/dev/null || win+=(g++-mingw-w64-x86-64)
-command -v wine >/dev/null || win+=(wine wine64)
+# The core and its tests: compiler, CMake, GoogleTest; the sanitizer build
+# uses g++'s runtimes, the fuzz target clang and libFuzzer.
+core=(cmake g++ libgtest-dev clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+  core+=(libclang-rt-dev)
+# The panel workflow and its tests (Debian's /usr/bin/python3 and its
+# packages), the Slurm test cluster, and the benchmark's timer.
+panel=(python3 python3-yaml python3-pytest python3-matplotlib python3-pysam python3-numpy
+  snakemake slurm-wlm munge hyperfine)
+need=($(missing "${core[@]}" "${panel[@]}"))
+[ ${#need[@]} -eq 0 ] || install "${need[@]}"
+
+# The Windows build and its comparison under Wine. In CI they are required;
+# elsewhere a machine that cannot install them skips that comparison.
+win=($(missing g++-mingw-w64-x86-64 wine wine64))
 if [ ${#win[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  { apt-get update -qq && apt-get install -y -qq "${win[@]}"; } ||
-    echo "could not install ${win[*]}: the Windows build will not be tested"
+  if [ "${CI:-}" = true ]; then
+    install "${win[@]}"
+  else
+    install "${win[@]}" || echo "could not install ${win[*]}: the Windows build will not be tested"
+  fi
 fi
