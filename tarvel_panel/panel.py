@@ -1,0 +1,42 @@
+"""A panel as every reader delivers it and every later step uses it.
+
+Founders are numbered 1..8 in founder order (TARVEL's founder-file columns);
+`Panel.founders` holds their names in that order. Genotypes are already in
+TARVEL's coding: founders 0/1 (None = untyped), strains 0/1/2 (None = N).
+"""
+from dataclasses import dataclass, field
+from typing import Dict, List, Optional, Tuple
+
+
+@dataclass
+class Strain:
+    name: str                     # as in the source, e.g. "CC001/Unc"
+    funnel: Tuple[int, ...]       # 8 founder numbers 1..8 in funnel order
+    sex: Optional[str] = None     # "female", "male" or None when not given
+    generation: Optional[int] = None  # None: the workflow's default
+
+
+@dataclass
+class Marker:
+    name: str
+    pos: float                    # in Panel.pos_unit
+
+
+@dataclass
+class Chromosome:
+    name: str                     # "1" .. "19", "X"
+    is_x: bool
+    markers: List[Marker]         # map order, stable for equal positions
+    founder_geno: List[List[Optional[int]]]  # per marker, 8 values 0/1/None
+    strain_geno: Dict[str, List[Optional[int]]]  # strain name -> per marker 0/1/2/None
+
+
+@dataclass
+class Panel:
+    founders: List[str]           # 8 founder names (letters A..H for a cross)
+    strains: List[Strain]         # in the source's order
+    chromosomes: List[Chromosome]  # in the source's order
+    pos_unit: str = "cM"          # "cM", "Mbp" or "bp"
+    # per chromosome, counts a source reports about what it kept and dropped
+    # (e.g. VCF sites by reason); joined into summary.tsv as extra columns
+    site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
