@@ -8,7 +8,7 @@ missing() { # prints the packages among "$@" that dpkg does not know as installe
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
   done
 }
-install() {
+install() { # install [--no-install-recommends] PACKAGE...
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "$@"
@@ -23,8 +23,12 @@ compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >
 # packages), the Slurm test cluster, and the benchmark's timer.
 panel=(python3 python3-yaml python3-pytest python3-matplotlib python3-pysam python3-numpy
   snakemake slurm-wlm munge hyperfine)
-need=($(missing "${core[@]}" "${panel[@]}"))
+need=($(missing "${core[@]}"))
 [ ${#need[@]} -eq 0 ] || install "${need[@]}"
+# Snakemake's recommendations (cloud storage clients, CWL, Biopython...) are
+# not needed here and would triple the download.
+need=($(missing "${panel[@]}"))
+[ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
 
 # The Windows build and its comparison under Wine. In CI they are required;
 # elsewhere a machine that cannot install them skips that comparison.
