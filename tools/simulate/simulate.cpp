@@ -51,6 +51,7 @@ struct Animal {
 struct Options {
 	std::string out = ".";
 	std::string positionsFile;
+	std::string foundersFile; // founder genotypes to breed from instead of drawing them
 	int markers = 3000;
 	double length = 100;
 	int generation = 20;
@@ -158,7 +159,8 @@ int positionAt(const Copy& c, double pos)
 	if (!why.empty()) std::cerr << "tarvel_simulate: " << why << "\n";
 	std::cerr << "usage: tarvel_simulate [--out DIR] [--markers N] [--length CM] [--positions FILE]\n"
 	             "       [--generation N] [--seed N] [--x] [--sex M|F] [--error RATE]\n"
-	             "       [--missing RATE] [--founder-missing RATE] [--funnel \"3 1 4 2 8 5 7 6\"]\n";
+	             "       [--missing RATE] [--founder-missing RATE] [--funnel \"3 1 4 2 8 5 7 6\"]\n"
+	             "       [--founders FILE]\n";
 	std::exit(2);
 }
 
@@ -179,6 +181,7 @@ Options parse(int argc, char** argv)
 		bool isNum = end != v.c_str() && *end == '\0';
 		if (a == "--out") o.out = v;
 		else if (a == "--positions") o.positionsFile = v;
+		else if (a == "--founders") o.foundersFile = v;
 		else if (a == "--sex") o.male = v == "M" || v == "m";
 		else if (a == "--funnel") {
 			std::istringstream in(v);
@@ -233,6 +236,51 @@ std::vector<double> markerPositions(const Options& o, Rng& rng)
 	return pos;
 }
 
+[[noreturn]] void badFile(const std::string& file, size_t line, const std::string& why)
+{
+	std::cerr << "tarvel_simulate: " << file;
+	if (line) std::cerr << ":" << line;
+	std::cerr << ": " << why << "\n";
+	std::exit(1);
+}
+
+// A founder genotype as TARVEL reads it: the allele, and whether it is
+// written as missing ("-" before it). A missing genotype keeps its allele so
+// that strains bred from a shared founder file still carry real alleles.
+struct FounderCall {
+	int allele;
+	bool missing;
+};
+
+// Reads a founder file in TARVEL's format (eight genotypes 0/1 per marker,
+// any separators, "-" before a genotype marks it missing, empty lines
+// skipped); it must hold one line per marker position.
+std::vector<std::vector<FounderCall>> readFounders(const std::string& file, size_t markers)
+{
+	std::ifstream in(file);
+	if (!in) badFile(file, 0, "cannot read");
+	std::vector<std::vector<FounderCall>> rows;
+	std::string text;
+	for (size_t line = 1; std::getline(in, text); ++line) {
+		std::vector<FounderCall> row;
+		bool minus = false;
+		for (char c : text) {
+			if (c == '0' || c == '1') row.push_back({c - '0', minus}), minus = false;
+			else if (c == '-') minus = true;
+			else if (c == ' ' || c == '\t' || c == ',' || c == '\r') continue;
+			else badFile(file, line, std::string("unexpected character '") + c + "'");
+		}
+		if (row.empty()) continue;
+		if (row.size() != 8)
+			badFile(file, line, "needs 8 founder genotypes, has " + std::to_string(row.size()));
+		rows.push_back(row);
+	}
+	if (rows.size() != markers)
+		badFile(file, 0, "has " + std::to_string(rows.size()) + " markers, the positions " +
+		                     std::to_string(markers));
+	return rows;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -252,17 +300,27 @@ int main(int argc, char** argv)
 	// Founder alleles, drawn before the breeding so that a brother and a
 	// sister simulated with one seed share founders, funnel and positions:
 	// at each marker one to four founders carry the rarer allele.
+	// With --founders the alleles come from that file; its missing marks are
+	// kept and --founder-missing adds more.
+	std::vector<std::vector<FounderCall>> given;
+	if (!o.foundersFile.empty()) given = readFounders(o.foundersFile, pos.size());
 	std::vector<std::vector<int>> allele(pos.size(), std::vector<int>(8));
 	std::ofstream founders = create(o, "founders.txt");
-	for (std::vector<int>& row : allele) {
-		int carriers = 1 + rng.below(4), rare = rng.below(2);
-		for (int& a : row) a = 1 - rare;
-		for (int n = 0; n < carriers;) {
-			int f = rng.below(8);
-			if (row[f] != rare) row[f] = rare, ++n;
+	for (size_t t = 0; t < pos.size(); ++t) {
+		std::vector<int>& row = allele[t];
+		if (given.empty()) {
+			int carriers = 1 + rng.below(4), rare = rng.below(2);
+			for (int& a : row) a = 1 - rare;
+			for (int n = 0; n < carriers;) {
+				int f = rng.below(8);
+				if (row[f] != rare) row[f] = rare, ++n;
+			}
+		} else
+			for (int f = 0; f < 8; ++f) row[f] = given[t][f].allele;
+		for (int f = 0; f < 8; ++f) {
+			bool missing = rng.uniform() < o.founderMissing || (!given.empty() && given[t][f].missing);
+			founders << (missing ? "-" : "") << row[f] << (f < 7 ? " " : "\n");
 		}
-		for (int f = 0; f < 8; ++f)
-			founders << (rng.uniform() < o.founderMissing ? "-" : "") << row[f] << (f < 7 ? " " : "\n");
 	}
 
 	double length = std::max(o.length, pos.back());
