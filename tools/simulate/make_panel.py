@@ -94,6 +94,11 @@ def breed_chromosome(args, chrom, strains, rng, tmp):
     }
 
 
+def fail(message):
+    print(f"error: {message}", file=sys.stderr)
+    return 1
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--out", required=True, type=Path)
@@ -104,9 +109,14 @@ def main(argv=None):
     ap.add_argument("--founder-missing", type=float, default=0.005)
     ap.add_argument("--missing", type=float, default=0.01)
     args = ap.parse_args(argv)
+    if args.strains < 1 or args.generation < 3:
+        return fail("--strains must be 1 or more and --generation 3 or more")
+    if not (0 <= args.founder_missing <= 1 and 0 <= args.missing <= 1):
+        return fail("--founder-missing and --missing are rates from 0 to 1")
+    if args.out.exists() and not args.out.is_dir():
+        return fail(f"{args.out}: exists and is not a directory")
     if not args.simulate.is_file():
-        print(f"error: {args.simulate}: simulator not found (build it first)", file=sys.stderr)
-        return 1
+        return fail(f"{args.simulate}: simulator not found (build it first)")
     rng = random.Random(args.seed)
     strains = draw_strains(args.strains, rng)
     args.out.parent.mkdir(parents=True, exist_ok=True)
@@ -129,5 +139,4 @@ if __name__ == "__main__":
     try:
         sys.exit(main())
     except subprocess.CalledProcessError as e:
-        print(f"error: tarvel_simulate failed ({e.returncode}): {' '.join(e.cmd)}", file=sys.stderr)
-        sys.exit(1)
+        sys.exit(fail(f"tarvel_simulate failed ({e.returncode}): {' '.join(e.cmd)}"))
