@@ -12,6 +12,7 @@ import os
 import sys
 
 import pysam
+
 from tarvel_panel.errors import InputError
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
 from tarvel_panel.panel import Chromosome, Marker, Panel, Strain
@@ -159,6 +160,8 @@ def open_vcf(path):
         raise InputError(path, "no such file")
     except ValueError:
         raise InputError(path, "not a VCF/BCF file")
+    except NotImplementedError:   # htslib cannot read plain gzip as a VCF
+        raise InputError(path, "compressed with gzip, not bgzip: recompress it with bgzip")
     except OSError as e:
         if "truncated" in str(e) or "EOF" in str(e):
             raise InputError(path, "truncated file (no BGZF end-of-file block)")
