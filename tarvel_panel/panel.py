@@ -40,3 +40,9 @@ class Panel:
     # per chromosome, counts a source reports about what it kept and dropped
     # (e.g. VCF sites by reason); joined into summary.tsv as extra columns
     site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
+
+
+# #Generation values TARVEL accepts for every chromosome (2 = the funnel's
+# last cross; autosomes take at most 100)
+MIN_GENERATION = 2
+MAX_GENERATION = 100

@@ -1,0 +1,183 @@
+"""Prepare one TARVEL run per strain and chromosome from a workflow config.
+
+    python3 -m tarvel_panel.prepare --config CONFIG.json --dest OUT/prepared
+
+writes, all at once (a temporary folder renamed when complete):
+  panel.json                    founders, strains, chromosomes, site counts
+  chr<c>/markers.tsv            marker names and positions in map order
+  chr<c>/founders.txt, positions.txt    TARVEL's founder and position files
+  chr<c>/<safe>/strain.txt, funnel.txt, job.json   one TARVEL run
+"""
+import argparse
+import json
+import os
+import shutil
+import sys
+from dataclasses import dataclass
+
+from .errors import InputError
+from .names import safe_names
+from .panel import MAX_GENERATION, MIN_GENERATION
+from .sources import load_panel
+
+STRAIN_CODES = {0: "0", 1: "1", 2: "2", None: "N"}
+# generations from which a strain counts as inbred: its X runs as one copy
+INBRED_GENERATION = 6
+
+
+@dataclass
+class Options:
+    generation: int
+    error_rate: float
+    founder_missing: str   # "keep" or "mask"
+
+
+def options_from(config):
+    return Options(generation=_generation(config.get("generation", 20)),
+                   error_rate=_error_rate(config.get("error_rate", 0.001)),
+                   founder_missing=_founder_missing(config.get("founder_missing", "mask")))
+
+
+def _generation(value):
+    try:
+        generation = int(str(value))
+    except ValueError:
+        raise InputError("config generation", f"'{value}' is not a whole number")
+    if not MIN_GENERATION <= generation <= MAX_GENERATION:
+        raise InputError("config generation", f"{generation} is outside {MIN_GENERATION}..{MAX_GENERATION}")
+    return generation
+
+
+def _error_rate(value):
+    try:
+        rate = float(value)
+    except (TypeError, ValueError):
+        rate = -1.0
+    if not 0.0 <= rate <= 1.0:
+        raise InputError("config error_rate", f"'{value}' is not a rate between 0 and 1")
+    return rate
+
+
+def _founder_missing(value):
+    if value not in ("keep", "mask"):
+        raise InputError("config founder_missing", f"must be keep or mask, not '{value}'")
+    return value
+
+
+def x_sex(strain, generation):
+    """TARVEL's -s for a strain's X: an inbred strain's X is one founder's
+    copy whatever its sex (the two-copy female model at that depth can only
+    place the founders at funnel places 1 and 2), so it runs as male."""
+    if generation >= INBRED_GENERATION:
+        return "M"
+    return "M" if strain.sex == "male" else "F"
+
+
+def masked(calls, founder_rows):
+    """Strain calls with N wherever any founder is untyped: TARVEL scores an
+    untyped founder as disagreeing with every homozygous call."""
+    return [None if None in founders else call for call, founders in zip(calls, founder_rows)]
+
+
+def write_prepared(panel, options, dest):
+    tmp = os.path.join(os.path.dirname(os.path.abspath(dest)), f".{os.path.basename(dest)}.tmp-{os.getpid()}")
+    shutil.rmtree(tmp, ignore_errors=True)
+    os.makedirs(tmp)
+    try:
+        _write_all(panel, options, tmp)
+        if os.path.exists(dest):
+            shutil.rmtree(dest)
+        os.rename(tmp, dest)
+    except BaseException:
+        shutil.rmtree(tmp, ignore_errors=True)
+        raise
+
+
+def _write_all(panel, options, root):
+    safes = safe_names([s.name for s in panel.strains])
+    generations = [s.generation or options.generation for s in panel.strains]
+    pos_flag = "-bp" if panel.pos_unit == "bp" else "-cm"
+    site_stats = {}
+    for chrom in panel.chromosomes:
+        chr_dir = os.path.join(root, f"chr{chrom.name}")
+        os.makedirs(chr_dir)
+        _write_markers(chrom, chr_dir)
+        untyped = sum(1 for row in chrom.founder_geno if None in row)
+        site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}), founder_untyped_markers=untyped)
+        for strain, safe, generation in zip(panel.strains, safes, generations):
+            calls = chrom.strain_geno[strain.name]
+            if options.founder_missing == "mask":
+                calls = masked(calls, chrom.founder_geno)
+            job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
+                   "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
+                   "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
+            _write_job(os.path.join(chr_dir, safe), strain.funnel, calls, job)
+    _write_json(os.path.join(root, "panel.json"), {
+        "founders": panel.founders, "pos_unit": panel.pos_unit,
+        "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
+                    for s, safe, g in zip(panel.strains, safes, generations)],
+        "chromosomes": [{"name": c.name, "is_x": c.is_x, "markers": len(c.markers)} for c in panel.chromosomes],
+        "site_stats": site_stats,
+        "founder_missing": options.founder_missing, "error_rate": options.error_rate})
+
+
+def _write_markers(chrom, chr_dir):
+    _write_lines(os.path.join(chr_dir, "markers.tsv"),
+                 ["marker\tpos"] + [f"{m.name}\t{float(m.pos)!r}" for m in chrom.markers])
+    _write_lines(os.path.join(chr_dir, "positions.txt"), [repr(float(m.pos)) for m in chrom.markers])
+    _write_lines(os.path.join(chr_dir, "founders.txt"),
+                 [" ".join("-1" if g is None else str(g) for g in row) for row in chrom.founder_geno])
+
+
+def _write_job(job_dir, funnel, calls, job):
+    os.makedirs(job_dir)
+    _write_lines(os.path.join(job_dir, "strain.txt"), [STRAIN_CODES[c] for c in calls])
+    _write_lines(os.path.join(job_dir, "funnel.txt"), [" ".join(str(f) for f in funnel)])
+    _write_json(os.path.join(job_dir, "job.json"), job)
+
+
+def _write_lines(path, lines):
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def _write_json(path, data):
+    with open(path, "w") as f:
+        json.dump(data, f, indent=1)
+        f.write("\n")
+
+
+def describe(panel):
+    chromosomes = ", ".join(f"{c.name}{' (the X)' if c.is_x and c.name != 'X' else ''}: {len(c.markers)} markers"
+                            for c in panel.chromosomes)
+    return (f"prepare: {len(panel.strains)} strains, {len(panel.chromosomes)} chromosomes "
+            f"({chromosomes}); {len(panel.strains) * len(panel.chromosomes)} TARVEL runs")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--config", required=True, help="the workflow config as a JSON file")
+    parser.add_argument("--dest", required=True, help="folder to create (OUT/prepared)")
+    args = parser.parse_args(argv)
+    try:
+        config = _read_config(args.config)
+        options = options_from(config)
+        panel = load_panel(config)
+        print(describe(panel), flush=True)
+        write_prepared(panel, options, args.dest)
+    except InputError as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
+def _read_config(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"cannot read the workflow config ({e})")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,444 @@
+"""Read an R/qtl2 cross of recombinant inbred strains from eight founders
+(crosstype risib8): a control file in YAML or JSON, or a zip holding the
+control file and the CSV files it names.
+
+Genotype codes map through the control file's `genotypes` to 1 (homozygous
+first allele), 2 (heterozygous) and 3 (homozygous second allele). Founders
+1/3 become TARVEL's 0/1; a founder coded 2 cannot be placed on one allele
+and counts as untyped. Strains 1/2/3 become 0/1/2. Missing codes become None.
+"""
+import gzip
+import json
+import math
+import os
+import posixpath
+import re
+import zipfile
+
+import yaml
+
+from .errors import InputError
+from .names import is_safe
+from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel, Strain
+from .qtl2_csv import read_table
+
+CONTROL_SUFFIXES = (".yaml", ".yml", ".json")
+DEFAULT_GENOTYPES = {"A": 1, "H": 2, "B": 3}
+FOUNDER_CODING = {1: 0, 2: None, 3: 1}
+STRAIN_CODING = {1: 0, 2: 1, 3: 2}
+
+
+def read_cross(path, positions="gmap", generation_column=None):
+    """The cross at `path` (control file or zip) as a Panel; positions from
+    the genetic map (cM) or the physical map (Mbp)."""
+    path = str(path)
+    if not os.path.isfile(path):
+        raise InputError(path, "no such file")
+    if path.lower().endswith(".zip"):
+        files = _ZipFiles(path)
+    elif path.lower().endswith(CONTROL_SUFFIXES):
+        files = _DirFiles(path)
+    else:
+        raise InputError(path, "expected an R/qtl2 control file (.yaml, .yml, .json) or a .zip holding one")
+    return _Cross(files, positions, generation_column).panel()
+
+
+class _DirFiles:
+    """The control file and the files it names, relative to its folder."""
+
+    def __init__(self, control):
+        self.control = control
+        self._base = os.path.dirname(control)
+
+    def name(self, rel):
+        return os.path.join(self._base, rel)
+
+    def read(self, rel):
+        path = self.name(rel)
+        if not os.path.isfile(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+
+class _ZipFiles:
+    """The first control file in a zip and the members it names, relative to
+    the control file's folder inside the zip; shown as zip/member."""
+
+    def __init__(self, zip_path):
+        self._zip_path = zip_path
+        try:
+            self._zip = zipfile.ZipFile(zip_path)
+            members = self._zip.namelist()
+        except (zipfile.BadZipFile, OSError) as e:
+            raise InputError(zip_path, f"not a readable zip file ({e})")
+        controls = [m for m in members if m.lower().endswith(CONTROL_SUFFIXES)
+                    and not m.endswith("/") and not m.startswith("__MACOSX/")]
+        if not controls:
+            raise InputError(zip_path, "the zip holds no control file (.yaml, .yml or .json)")
+        self._member = controls[0]
+        self._base = posixpath.dirname(self._member)
+        self.control = f"{zip_path}/{self._member}"
+
+    def _resolve(self, rel):
+        return posixpath.normpath(posixpath.join(self._base, rel))
+
+    def name(self, rel):
+        return f"{self._zip_path}/{self._resolve(rel)}"
+
+    def read(self, rel):
+        member = self._resolve(rel) if rel is not None else self._member
+        try:
+            return self._zip.read(member)
+        except KeyError:
+            return None
+        except (zipfile.BadZipFile, OSError) as e:
+            raise InputError(self.name(rel), f"cannot be read from the zip ({e})")
+
+
+def _text(data, name):
+    if data[:2] == b"\x1f\x8b":
+        try:
+            data = gzip.decompress(data)
+        except (OSError, EOFError) as e:
+            raise InputError(name, f"not a readable gzip file ({e})")
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as e:
+        raise InputError(name, f"not UTF-8 text (byte {e.start})")
+
+
+class _Cross:
+    def __init__(self, files, positions, generation_column):
+        self.files = files
+        self.positions = positions
+        self.generation_column = generation_column or None
+        self._control_text = self._read_control_text()
+        self.control = self._parse_control()
+        self._check_crosstype()
+        self.sep = str(self.control.get("sep", ","))
+        self.comment = str(self.control.get("comment.char", "#"))
+        na = self.control.get("na.strings", ["-", "NA"])
+        self.na = {str(x) for x in (na if isinstance(na, list) else [na])}
+        self.genotypes = self._genotype_codes()
+
+    # --- control file -------------------------------------------------
+    def _read_control_text(self):
+        control = self.files.control
+        if isinstance(self.files, _ZipFiles):
+            data = self.files.read(None)
+        else:
+            with open(control, "rb") as f:
+                data = f.read()
+        return _text(data, control)
+
+    def _parse_control(self):
+        control = self.files.control
+        try:
+            if control.lower().endswith(".json"):
+                data = json.loads(self._control_text)
+            else:
+                data = yaml.safe_load(self._control_text)
+        except json.JSONDecodeError as e:
+            raise InputError(control, f"not valid JSON: {e.msg}", e.lineno)
+        except yaml.YAMLError as e:
+            mark = getattr(e, "problem_mark", None)
+            problem = getattr(e, "problem", None) or str(e)
+            raise InputError(control, f"not valid YAML: {problem}", mark.line + 1 if mark else None)
+        if not isinstance(data, dict):
+            raise InputError(control, "not an R/qtl2 control file (expected keys such as crosstype, geno, gmap)")
+        return data
+
+    def _key_line(self, key):
+        pattern = re.compile(r'^\s*["\']?' + re.escape(key) + r'["\']?\s*:')
+        for number, line in enumerate(self._control_text.splitlines(), 1):
+            if pattern.search(line) or f'"{key}"' in line:
+                return number
+        return None
+
+    def _control_error(self, key, message):
+        return InputError(self.files.control, message, self._key_line(key))
+
+    def _check_crosstype(self):
+        crosstype = self.control.get("crosstype")
+        if crosstype is None:
+            raise self._control_error("crosstype", "no crosstype given (expected risib8)")
+        if str(crosstype) != "risib8":
+            raise self._control_error(
+                "crosstype", f"crosstype '{crosstype}' is not supported: only risib8 "
+                "(recombinant inbred strains from eight founders) can be run")
+
+    def _genotype_codes(self):
+        codes = self.control.get("genotypes", DEFAULT_GENOTYPES)
+        if not isinstance(codes, dict) or not codes:
+            raise self._control_error("genotypes", "genotypes must map codes to 1, 2 or 3")
+        result = {}
+        for code, value in codes.items():
+            if value not in (1, 2, 3) or isinstance(value, bool):
+                raise self._control_error(
+                    "genotypes", f"genotype code '{code}' maps to {value!r}; expected 1, 2 or 3")
+            result[str(code)] = value
+        return result
+
+    def _file_names(self, key, value=None):
+        value = self.control.get(key) if value is None else value
+        if value is None:
+            raise self._control_error(key, f"no '{key}' file given")
+        names = value if isinstance(value, list) else [value]
+        if not names or not all(isinstance(n, str) and n for n in names):
+            raise self._control_error(key, f"'{key}' must be a file name or a list of file names")
+        return names
+
+    def _tables(self, key, value=None):
+        tables = []
+        for rel in self._file_names(key, value):
+            data = self.files.read(rel)
+            if data is None:
+                raise InputError(self.files.control, f"the {key} file '{rel}' is missing "
+                                 f"(looked for {self.files.name(rel)})", self._file_line(rel, key))
+            name = self.files.name(rel)
+            tables.append(read_table(_text(data, name), name, self.sep, self.comment))
+        return tables
+
+    def _file_line(self, rel, key):
+        for number, line in enumerate(self._control_text.splitlines(), 1):
+            if rel in line:
+                return number
+        return self._key_line(key)
+
+    # --- the panel ----------------------------------------------------
+    def panel(self):
+        founders = self._founders()
+        geno = _Calls(self._tables("geno"), bool(self.control.get("geno_transposed", False)),
+                      self._coder(STRAIN_CODING), "strain")
+        founder_geno = _Calls(self._tables("founder_geno"),
+                              bool(self.control.get("founder_geno_transposed", False)),
+                              self._coder(FOUNDER_CODING), "founder")
+        self._check_founders_typed(founders, founder_geno)
+        x_chr = self.control.get("x_chr")
+        strains = self._strains(geno)
+        chromosomes, site_stats = [], {}
+        for name, markers in self._map():
+            kept = [m for m in markers if geno.has(m.name) and founder_geno.has(m.name)]
+            if not kept:
+                continue
+            names = [m.name for m in kept]
+            chromosomes.append(Chromosome(
+                name=name, is_x=x_chr is not None and name == str(x_chr), markers=kept,
+                founder_geno=[list(row) for row in zip(*(founder_geno.calls(f, names) for f in founders))],
+                strain_geno={s.name: geno.calls(s.name, names) for s in strains}))
+            site_stats[name] = {"map_markers": len(markers)}
+        if not chromosomes:
+            raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
+        pos_unit = "cM" if self.positions == "gmap" else "Mbp"
+        return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
+                     pos_unit=pos_unit, site_stats=site_stats)
+
+    def _coder(self, coding):
+        table = {code: coding[value] for code, value in self.genotypes.items()}
+        table.update({code: None for code in self.na})
+        return table
+
+    def _founders(self):
+        alleles = self.control.get("alleles")
+        if alleles is None:
+            raise self._control_error("alleles", "no alleles given (the eight founder letters, e.g. A..H)")
+        alleles = [str(a) for a in (alleles if isinstance(alleles, list) else list(str(alleles)))]
+        if len(alleles) != 8 or len(set(alleles)) != 8:
+            raise self._control_error("alleles", f"alleles must be eight distinct founder names, not {alleles}")
+        return alleles
+
+    def _check_founders_typed(self, founders, founder_geno):
+        for f in founders:
+            if f not in founder_geno.individuals:
+                raise InputError(founder_geno.tables[0].path, f"founder '{f}' (from alleles) has no genotypes",
+                                 founder_geno.tables[0].header_line)
+
+    def _map(self):
+        key = self.positions
+        if key not in ("gmap", "pmap"):
+            raise InputError("config positions", f"must be gmap or pmap, not '{key}'")
+        return read_map(self._tables(key))
+
+    def _strains(self, geno):
+        funnels = self._cross_info()
+        covar = self._covariates(geno) if (self.control.get("sex") or self.generation_column) else {}
+        strains = []
+        for name in geno.individuals:
+            if name not in funnels:
+                path, line = geno.origin[name]
+                raise InputError(path, f"strain '{name}' has no row in the cross_info file", line)
+            sex, generation = covar.get(name, (None, None))
+            strains.append(Strain(name=name, funnel=funnels[name], sex=sex, generation=generation))
+        return strains
+
+    def _cross_info(self):
+        info = self.control.get("cross_info")
+        if not isinstance(info, dict) or "file" not in info:
+            raise self._control_error("cross_info", "cross_info must give {file: ...} with the funnel of every strain")
+        funnels = {}
+        for table in self._tables("cross_info", info["file"]):
+            if len(table.header) != 8:
+                raise InputError(table.path, f"expected an id and 8 founder columns, found {len(table.header)} "
+                                 "founder columns", table.header_line)
+            for strain, row, line in zip(table.ids, table.rows, table.lines):
+                if strain in funnels:
+                    raise InputError(table.path, f"strain '{strain}' has a second row", line)
+                funnels[strain] = _funnel(row, table.path, line)
+        return funnels
+
+    def _covariates(self, geno):
+        """strain -> (sex, generation) from the covar file."""
+        tables = self._tables("covar")
+        sex = self.control.get("sex") or {}
+        if sex and (not isinstance(sex, dict) or "covar" not in sex):
+            raise self._control_error("sex", "sex must give {covar: COLUMN, CODE: female|male, ...}")
+        sex_codes = {str(k): str(v).lower() for k, v in sex.items() if k != "covar"}
+        for code, value in sex_codes.items():
+            if value not in ("female", "male"):
+                raise self._control_error("sex", f"sex code '{code}' maps to '{value}'; expected female or male")
+        result = {}
+        for table in tables:
+            sex_col = _column(table, str(sex["covar"])) if sex else None
+            gen_col = _column(table, self.generation_column) if self.generation_column else None
+            for strain, row, line in zip(table.ids, table.rows, table.lines):
+                result[strain] = (_sex(row, sex_col, sex_codes, table.path, line),
+                                  _generation(row, gen_col, table.path, line))
+        for name in geno.individuals:
+            if name not in result:
+                path, line = geno.origin[name]
+                raise InputError(path, f"strain '{name}' has no row in the covar file", line)
+        return result
+
+
+def _column(table, name):
+    if name not in table.header:
+        raise InputError(table.path, f"no column '{name}' (columns: {', '.join(table.header)})", table.header_line)
+    return table.header.index(name)
+
+
+def _sex(row, column, codes, path, line):
+    if column is None:
+        return None
+    value = row[column]
+    if value not in codes:
+        raise InputError(path, f"sex code '{value}' is not one of {', '.join(codes)}", line)
+    return codes[value]
+
+
+def _generation(row, column, path, line):
+    if column is None:
+        return None
+    value = row[column]
+    try:
+        generation = int(value)
+    except ValueError:
+        raise InputError(path, f"generation '{value}' is not a whole number", line)
+    if not MIN_GENERATION <= generation <= MAX_GENERATION:
+        raise InputError(path, f"generation {generation} is outside {MIN_GENERATION}..{MAX_GENERATION}", line)
+    return generation
+
+
+def _funnel(row, path, line):
+    try:
+        funnel = tuple(int(v) for v in row)
+    except ValueError:
+        funnel = None
+    if funnel is None or sorted(funnel) != list(range(1, 9)):
+        raise InputError(path, f"funnel {' '.join(row)} is not a permutation of 1..8", line)
+    return funnel
+
+
+def read_map(tables):
+    """[(chromosome, [Marker])] in the order chromosomes first appear; each
+    chromosome's markers in file order, which must not decrease."""
+    chromosomes = {}
+    seen = set()
+    for table in tables:
+        if len(table.header) < 2:
+            raise InputError(table.path, "expected the columns marker, chr, pos", table.header_line)
+        for marker, row, line in zip(table.ids, table.rows, table.lines):
+            chrom, text = row[0], row[1]
+            if marker in seen:
+                raise InputError(table.path, f"duplicate marker '{marker}'", line)
+            seen.add(marker)
+            if not chrom or not is_safe(chrom):
+                raise InputError(table.path, f"chromosome name '{chrom}' cannot name a file", line)
+            pos = _position(text, table.path, line)
+            markers = chromosomes.setdefault(chrom, [])
+            if markers and pos < markers[-1].pos:
+                raise InputError(table.path, f"position {text} of marker '{marker}' is below the position "
+                                 f"{markers[-1].pos!r} of '{markers[-1].name}' before it on chromosome {chrom}", line)
+            markers.append(Marker(marker, pos))
+    return list(chromosomes.items())
+
+
+def _position(text, path, line):
+    try:
+        pos = float(text)
+    except ValueError:
+        pos = math.nan
+    if not math.isfinite(pos):
+        raise InputError(path, f"position '{text}' is not a number", line)
+    return pos
+
+
+class _Calls:
+    """Coded calls of individuals at markers, gathered from one or more
+    tables: transposed tables have markers as rows, others individuals."""
+
+    def __init__(self, tables, transposed, coder, kind):
+        self.tables = tables
+        self.individuals = []
+        self.origin = {}      # individual -> (path, line) where it first appears
+        self._where = {}      # marker -> (table index, row or column index)
+        self._index = {}      # individual -> {table index: row or column index}
+        self._coded = []
+        for t, table in enumerate(tables):
+            self._coded.append(_code_rows(table, coder, kind))
+            markers, individuals = (table.ids, table.header) if transposed else (table.header, table.ids)
+            lines = table.lines if transposed else [table.header_line] * len(table.header)
+            for i, marker in enumerate(markers):
+                if marker in self._where:
+                    raise InputError(table.path, f"duplicate marker '{marker}'", lines[i])
+                self._where[marker] = (t, i)
+            ind_lines = [table.header_line] * len(table.header) if transposed else table.lines
+            for i, name in enumerate(individuals):
+                per_table = self._index.setdefault(name, {})
+                if t in per_table:
+                    raise InputError(table.path, f"{kind} '{name}' appears twice", ind_lines[i])
+                per_table[t] = i
+                if name not in self.origin:
+                    self.origin[name] = (table.path, ind_lines[i])
+                    self.individuals.append(name)
+        self._transposed = transposed
+
+    def has(self, marker):
+        return marker in self._where
+
+    def calls(self, individual, markers):
+        """The individual's coded calls at `markers` (None where untyped)."""
+        per_table = self._index.get(individual, {})
+        result = []
+        for marker in markers:
+            t, m = self._where[marker]
+            i = per_table.get(t)
+            if i is None:
+                result.append(None)
+            elif self._transposed:
+                result.append(self._coded[t][m][i])
+            else:
+                result.append(self._coded[t][i][m])
+        return result
+
+
+def _code_rows(table, coder, kind):
+    coded = []
+    for row, line in zip(table.rows, table.lines):
+        try:
+            coded.append([coder[v] for v in row])
+        except KeyError:
+            bad = next(v for v in row if v not in coder)
+            raise InputError(table.path, f"unknown genotype code '{bad}' in the {kind} genotypes "
+                             f"(known: {', '.join(sorted(coder))})", line)
+    return coded

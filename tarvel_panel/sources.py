@@ -1,0 +1,52 @@
+"""The panel a workflow config names: an R/qtl2 cross (`cross`) or VCF
+files (`founders_vcf`), narrowed to the chromosomes and strains asked for."""
+from dataclasses import replace
+
+from .errors import InputError
+
+
+def load_panel(config):
+    if config.get("cross") and config.get("founders_vcf"):
+        raise InputError("config", "give either cross= or founders_vcf=, not both")
+    if config.get("cross"):
+        from .qtl2 import read_cross
+        panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
+                           generation_column=config.get("generation_column") or None)
+    elif config.get("founders_vcf"):
+        from .vcf import read_vcf_panel
+        panel = read_vcf_panel(config)
+    else:
+        raise InputError("config", "no panel given: set cross=PATH (an R/qtl2 cross) or founders_vcf=PATH")
+    return select(panel, name_list(config.get("chromosomes")), name_list(config.get("strains")))
+
+
+def name_list(value):
+    """A subset from the config: None or empty for all, else names from a
+    comma-separated string, a number or a list."""
+    if value is None or value == "" or value == []:
+        return None
+    items = value if isinstance(value, (list, tuple)) else str(value).split(",")
+    return [str(v).strip() for v in items if str(v).strip()]
+
+
+def select(panel, chromosomes=None, strains=None):
+    """The panel restricted to the named chromosomes and strains (kept in the
+    source's order)."""
+    if chromosomes is not None:
+        _check_known("chromosomes", chromosomes, [c.name for c in panel.chromosomes])
+        panel = replace(panel, chromosomes=[c for c in panel.chromosomes if c.name in chromosomes])
+    if strains is not None:
+        _check_known("strains", strains, [s.name for s in panel.strains])
+        wanted = set(strains)
+        panel = replace(
+            panel, strains=[s for s in panel.strains if s.name in wanted],
+            chromosomes=[replace(c, strain_geno={n: g for n, g in c.strain_geno.items() if n in wanted})
+                         for c in panel.chromosomes])
+    return panel
+
+
+def _check_known(key, names, known):
+    for name in names:
+        if name not in known:
+            shown = ", ".join(known[:10]) + (", ..." if len(known) > 10 else "")
+            raise InputError(f"config {key}", f"'{name}' is not in the panel (it has {shown})")
