@@ -15,7 +15,8 @@ import pysam
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
-from tarvel_panel.panel import Chromosome, Marker, Panel, Strain
+from tarvel_panel.panel import (MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel,
+                                Strain)
 
 pysam.set_verbosity(0)   # htslib's own messages would come beside the one InputError
 
@@ -106,9 +107,9 @@ def _parse_sex(path, line, text):
 def _parse_generation(path, line, text):
     if text in ("", "NA", "."):
         return None
-    if not text.isdigit() or int(text) < 2:
-        raise InputError(path, f"generation {text!r} is not a whole number of 2 or more",
-                         line=line)
+    if not text.isdigit() or not MIN_GENERATION <= int(text) <= MAX_GENERATION:
+        raise InputError(path, f"generation {text!r} is not a whole number from "
+                         f"{MIN_GENERATION} to {MAX_GENERATION}", line=line)
     return int(text)
 
 
@@ -128,14 +129,14 @@ def _called(sample, min_gq):
 
 def founder_code(sample, min_gq=None):
     gt = _called(sample, min_gq)
-    if gt is None or len(set(gt)) != 1:
+    if gt is None or len(gt) > 2 or len(set(gt)) != 1:
         return None
     return gt[0]
 
 
 def strain_code(sample, min_gq=None):
     gt = _called(sample, min_gq)
-    if gt is None:
+    if gt is None or len(gt) > 2:
         return None
     return 2 * gt[0] if len(gt) == 1 else sum(gt)
 
@@ -321,7 +322,7 @@ def _min_gq(config):
     try:
         return float(value)
     except (TypeError, ValueError):
-        raise InputError("config", f"min_gq {value!r} is not a number")
+        raise InputError("config min_gq", f"{value!r} is not a number")
 
 
 def _founders(config):
@@ -329,8 +330,8 @@ def _founders(config):
     names = config_list(config.get("founder_names")) or DEFAULT_FOUNDER_NAMES
     for key, values in (("founders", founders), ("founder_names", names)):
         if len(values) != 8 or len(set(values)) != 8:
-            raise InputError("config", f"{key} must be eight different names, "
-                             f"got {len(values)}: {','.join(values)}")
+            raise InputError(f"config {key}", f"must be eight different names, "
+                             f"not {len(values)}: {','.join(values)}")
     return founders, names
 
 
@@ -347,7 +348,7 @@ def read_vcf_panel(config):
     """The panel the VCF config keys describe (see the module's docstring)."""
     for key in ("founders_vcf", "founders", "strains_vcf", "strain_table"):
         if not config.get(key):
-            raise InputError("config", f"the VCF input needs {key}=")
+            raise InputError(f"config {key}", f"missing: the VCF input needs {key}=")
     founders, names = _founders(config)
     min_gq = _min_gq(config)
     strains = _selected_strains(config, read_strain_table(config["strain_table"], names))

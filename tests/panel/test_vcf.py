@@ -117,10 +117,13 @@ def test_bad_samples_and_tables(files):
     bad(files, "all.vcf", "'F9' is not a sample", founders=",".join(FOUNDERS[:7] + ["F9"]))
     (files / "t2.tsv").write_text("strain\tfunnel\nS1\tBECADHFG\nS3\tABCDEFGH\n")
     bad(files, "all.vcf", "strain 'S3' is not a sample", strain_table=str(files / "t2.tsv"))
-    for funnel in ("BECADHFA", "BECADHF", "1,2,3,4,5,6,7,9"):
-        (files / "t3.tsv").write_text(f"strain\tfunnel\nS1\tBECADHFG\nS2\t{funnel}\n")
-        assert bad(files, "t3.tsv", "is not the eight founders",
-                   strain_table=str(files / "t3.tsv")).line == 3
+    for row, fragment in (("BECADHFA\tF", "is not the eight founders"),
+                          ("BECADHF\tM", "is not the eight founders"),
+                          ("1,2,3,4,5,6,7,9\tF", "is not the eight founders"),
+                          ("BECADHFG\tboth", "is not female/male")):
+        (files / "t3.tsv").write_text(f"strain\tfunnel\tsex\nS1\tBECADHFG\tF\nS2\t{row}\n")
+        assert bad(files, "t3.tsv", fragment, strain_table=str(files / "t3.tsv")).line == 3
+    bad(files, "config founders", "eight different names", founders="F1,F2,F3,F4,F5,F6,F7,F1")
 
 
 def test_bad_regions_and_maps(files):
