@@ -113,7 +113,12 @@ def main(argv=None):
     ap.add_argument("control", help="the cross's control file (YAML)")
     ap.add_argument("out", help="folder for the VCF files, strain table and map")
     args = ap.parse_args(argv)
-    panel = load(args.control)
+    try:
+        panel = load(args.control)
+    except (OSError, KeyError, ValueError, TypeError, yaml.YAMLError) as e:
+        print(f"error: {args.control}: cannot read the cross ({type(e).__name__}: {e})",
+              file=sys.stderr)
+        return 1
     os.makedirs(args.out, exist_ok=True)
     out = lambda name: os.path.join(args.out, name)
 
@@ -136,7 +141,8 @@ def main(argv=None):
         (f"{chrom},{bp},{cm}",) for _, chrom, cm, bp in panel["markers"]])
     print(f"wrote {len(panel['markers'])} sites, {len(panel['strains'])} strains to {args.out}",
           file=sys.stderr)
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
