@@ -438,7 +438,8 @@ def _code_rows(table, coder, kind):
         try:
             coded.append([coder[v] for v in row])
         except KeyError:
-            bad = next(v for v in row if v not in coder)
-            raise InputError(table.path, f"unknown genotype code '{bad}' in the {kind} genotypes "
+            column = next(i for i, v in enumerate(row) if v not in coder)
+            raise InputError(table.path, f"unknown genotype code '{row[column]}' in column "
+                             f"'{table.header[column]}' of the {kind} genotypes "
                              f"(known: {', '.join(sorted(coder))})", line)
     return coded

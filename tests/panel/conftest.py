@@ -2,11 +2,13 @@
 one workflow run on the example panel that every test may read (not write)."""
 import os
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO))
 SNAKEMAKE = "/usr/bin/snakemake"
 
 

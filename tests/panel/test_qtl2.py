@@ -1,0 +1,194 @@
+"""Reading R/qtl2 crosses: every layout gives the same panel, every
+malformed input one message naming its file and line, status 1, nothing
+written."""
+import json
+import subprocess
+import zipfile
+
+import pytest
+
+from conftest import REPO
+from tarvel_panel.qtl2 import read_cross
+
+FOUNDERS = list("ABCDEFGH")
+# marker, chromosome, cM; m2 and m3 share a position; m9 is only in the map
+MAP = [("m1", "1", "0.0"), ("m2", "1", "1.5"), ("m3", "1", "1.5"), ("m4", "1", "3.25"), ("m9", "1", "5"),
+       ("x1", "X", "0.5"), ("x2", "X", "2.0"), ("x3", "X", "4.0")]
+FOUNDER_CALLS = {"m1": "AABBABAB", "m2": "BBAA-AAB", "m3": "ABABABAB", "m4": "AAAABBBB",
+                 "x1": "ABBBBBBA", "x2": "AB-AABBA", "x3": "BAAAAAAB"}
+STRAINS = {"S1/a": "AHB-A-B", "S2/b": "BBAAHBA", "S3": ["NA", "A", "A", "B", "B", "A", "H"]}
+FUNNELS = {"S1/a": "1,2,3,4,5,6,7,8", "S2/b": "8,7,6,5,4,3,2,1", "S3": "3,1,4,2,8,5,7,6"}
+TYPED = [m for m, _, _ in MAP if m in FOUNDER_CALLS]
+
+
+def _csv(path, header, rows):
+    path.write_text("# made by the test\n" + "\n".join(",".join(r) for r in [header] + rows) + "\n")
+
+
+def write_cross(root, fmt="yaml", transposed=True, split=False):
+    """A small cross under `root`; returns its control file."""
+    root.mkdir(parents=True, exist_ok=True)
+    strains = list(STRAINS)
+    chroms = {"1": [m for m in TYPED if m.startswith("m")], "X": [m for m in TYPED if m.startswith("x")]}
+    parts = chroms.items() if split else [("all", TYPED)]
+    control = {"crosstype": "risib8", "alleles": FOUNDERS, "x_chr": "X", "genotypes": {"A": 1, "H": 2, "B": 3},
+               "na.strings": ["-", "NA"], "geno_transposed": transposed, "founder_geno_transposed": transposed,
+               "cross_info": {"file": "cross_info.csv"}, "covar": "covar.csv",
+               "sex": {"covar": "Sex", "f": "female", "m": "male"}, "geno": [], "founder_geno": [], "gmap": []}
+    for part, markers in parts:
+        idx = [TYPED.index(m) for m in markers]
+        geno = {s: [STRAINS[s][i] for i in idx] for s in strains}
+        found = {f: [FOUNDER_CALLS[m][k] for m in markers] for k, f in enumerate(FOUNDERS)}
+        for key, table, cols in (("geno", geno, strains), ("founder_geno", found, FOUNDERS)):
+            name = f"{key}_{part}.csv"
+            if transposed:
+                _csv(root / name, ["marker"] + cols, [[m] + [table[c][i] for c in cols] for i, m in enumerate(markers)])
+            else:
+                _csv(root / name, ["id"] + markers, [[c] + table[c] for c in cols])
+            control[key].append(name)
+        rows = [list(r) for r in MAP if r[1] == part or part == "all"]
+        _csv(root / f"gmap_{part}.csv", ["marker", "chr", "pos"], rows)
+        control["gmap"].append(f"gmap_{part}.csv")
+    _csv(root / "cross_info.csv", ["id"] + FOUNDERS, [[s] + FUNNELS[s].split(",") for s in strains])
+    _csv(root / "covar.csv", ["id", "Sex"], [["S1/a", "f"], ["S2/b", "m"], ["S3", "f"]])
+    path = root / f"cross.{fmt}"
+    path.write_text(json.dumps(control, indent=1) if fmt == "json" else _yaml(control))
+    return path
+
+
+def _yaml(control):
+    import yaml
+    return yaml.safe_dump(control, default_flow_style=None, sort_keys=False)
+
+
+def zip_cross(control, zip_path, folder="inner/"):
+    with zipfile.ZipFile(zip_path, "w") as z:
+        for f in sorted(control.parent.iterdir()):
+            if f.suffix in (".csv", control.suffix):
+                z.write(f, folder + f.name)
+    return zip_path
+
+
+def expected_founders(marker):
+    return [{"A": 0, "B": 1, "-": None}[c] for c in FOUNDER_CALLS[marker]]
+
+
+def expected_strain(strain):
+    return [{"A": 0, "H": 1, "B": 2}.get(c) for c in STRAINS[strain]]
+
+
+@pytest.fixture(params=[("yaml", True, False), ("json", False, False), ("yml", True, True),
+                        ("json", False, True), ("zip", True, False)],
+                ids=["yaml-transposed", "json", "yml-per-chromosome", "json-per-chromosome", "zip"])
+def cross(request, tmp_path):
+    fmt, transposed, split = request.param
+    control = write_cross(tmp_path / "cross", "yaml" if fmt == "zip" else fmt, transposed, split)
+    return zip_cross(control, tmp_path / "cross.zip") if fmt == "zip" else control
+
+
+def test_every_layout_reads_as_the_same_panel(cross):
+    panel = read_cross(cross)
+    assert panel.founders == FOUNDERS and panel.pos_unit == "cM"
+    assert [(s.name, s.funnel, s.sex) for s in panel.strains] == [
+        (s, tuple(int(x) for x in FUNNELS[s].split(",")), sex) for s, sex in zip(STRAINS, ["female", "male", "female"])]
+    one, x = panel.chromosomes
+    assert (one.name, one.is_x, x.name, x.is_x) == ("1", False, "X", True)
+    # map order with the tie kept; m9 has no genotypes and is left out
+    assert [(m.name, m.pos) for m in one.markers] == [("m1", 0.0), ("m2", 1.5), ("m3", 1.5), ("m4", 3.25)]
+    assert one.founder_geno + x.founder_geno == [expected_founders(m) for m in TYPED]
+    for strain in STRAINS:
+        assert one.strain_geno[strain] + x.strain_geno[strain] == expected_strain(strain)
+    assert panel.site_stats["1"]["map_markers"] == 5
+
+
+def test_physical_map_gives_megabases(tmp_path):
+    control = write_cross(tmp_path)
+    (tmp_path / "pmap.csv").write_text((tmp_path / "gmap_all.csv").read_text())
+    control.write_text(control.read_text() + "pmap: pmap.csv\n")
+    assert read_cross(control, positions="pmap").pos_unit == "Mbp"
+
+
+def _edit(path, old, new):
+    """Replace `old` by `new` in the file; the number of the line now holding `new`."""
+    text = path.read_text()
+    assert old in text, (path, old)
+    path.write_text(text.replace(old, new, 1))
+    return text[:text.index(old)].count("\n") + 1
+
+
+# case: file, text, replacement, what the message says; it names the edited line
+BAD_INPUTS = {
+    "unknown genotype code": ("geno_all.csv", "m2,H", "m2,Q", "unknown genotype code 'Q' in column 'S1/a'"),
+    "funnel not a permutation": ("cross_info.csv", "S3,3,1,4", "S3,3,3,4", "not a permutation of 1..8"),
+    "duplicate marker in the map": ("gmap_all.csv", "m3,1,1.5", "m2,1,1.5", "duplicate marker 'm2'"),
+    "duplicate marker in geno": ("geno_all.csv", "m3,", "m1,", "duplicate marker 'm1'"),
+    "non-numeric position": ("gmap_all.csv", "m4,1,3.25", "m4,1,3.25cM", "position '3.25cM' is not a number"),
+    "decreasing position": ("gmap_all.csv", "m4,1,3.25", "m4,1,1.25", "below the position 1.5 of 'm3'"),
+    "row with a missing field": ("covar.csv", "S2/b,m", "S2/b", "1 fields where the header has 2"),
+    "unknown sex code": ("covar.csv", "S2/b,m", "S2/b,x", "sex code 'x'"),
+    "missing file": ("cross.yaml", "covar.csv", "nothere.csv", "the covar file 'nothere.csv' is missing"),
+    "other crosstype": ("cross.yaml", "risib8", "riself", "crosstype 'riself' is not supported"),
+}
+
+
+def run_prepare(cross, dest, **config):
+    conf = dest.parent / "config.json"
+    conf.write_text(json.dumps(dict(config, cross=str(cross))))
+    return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.prepare", "--config", str(conf), "--dest", str(dest)],
+                          capture_output=True, text=True, cwd=REPO)
+
+
+def assert_refused(done, dest, where, message):
+    assert done.returncode == 1
+    lines = done.stderr.splitlines()
+    assert len(lines) == 1 and lines[0].startswith(f"error: {where}: "), done.stderr
+    assert message in lines[0]
+    assert not dest.exists() and [p.name for p in dest.parent.iterdir()] == ["config.json"]
+
+
+@pytest.mark.parametrize("case", BAD_INPUTS)
+def test_malformed_input_is_refused_with_file_and_line(case, tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    name, old, new, message = BAD_INPUTS[case]
+    line = _edit(tmp_path / "cross" / name, old, new)
+    out = tmp_path / "out"
+    out.mkdir()
+    assert_refused(run_prepare(cross, out / "prepared"), out / "prepared", f"{tmp_path / 'cross' / name}:{line}", message)
+
+
+def test_strain_without_cross_info_is_refused_where_geno_names_it(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    info = tmp_path / "cross" / "cross_info.csv"
+    info.write_text(info.read_text().replace("S3,3,1,4,2,8,5,7,6\n", ""))
+    out = tmp_path / "out"
+    out.mkdir()
+    assert_refused(run_prepare(cross, out / "prepared"), out / "prepared", f"{tmp_path / 'cross' / 'geno_all.csv'}:2",
+                   "strain 'S3' has no row in the cross_info file")
+
+
+def test_zip_without_control_file_is_refused(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    cross.unlink()
+    out = tmp_path / "out"
+    out.mkdir()
+    archive = zip_cross(cross, tmp_path / "nocontrol.zip")
+    assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", archive, "no control file")
+
+
+def test_message_inside_a_zip_names_the_member(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    line = _edit(tmp_path / "cross" / "gmap_all.csv", "x2,X,2.0", "x2,X,0.1")
+    out = tmp_path / "out"
+    out.mkdir()
+    archive = zip_cross(cross, tmp_path / "c.zip")
+    assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", f"{archive}/inner/gmap_all.csv:{line}",
+                   "below")
+
+
+def test_bad_workflow_options_are_refused(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    out = tmp_path / "out"
+    out.mkdir()
+    for config, where in [({"founder_missing": "drop"}, "config founder_missing"),
+                          ({"generation": 1}, "config generation"), ({"strains": "S1/a,S4"}, "config strains")]:
+        assert_refused(run_prepare(cross, out / "prepared", **config), out / "prepared", where, "")
