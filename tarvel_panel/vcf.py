@@ -346,9 +346,10 @@ def _selected_strains(config, table):
 
 def read_vcf_panel(config):
     """The panel the VCF config keys describe (see the module's docstring)."""
-    for key in ("founders_vcf", "founders", "strains_vcf", "strain_table"):
+    for key in ("founders_vcf", "founders", "strain_table"):
         if not config.get(key):
             raise InputError(f"config {key}", f"missing: the VCF input needs {key}=")
+    config = dict(config, strains_vcf=config.get("strains_vcf") or config["founders_vcf"])
     founders, names = _founders(config)
     min_gq = _min_gq(config)
     strains = _selected_strains(config, read_strain_table(config["strain_table"], names))

@@ -53,8 +53,9 @@ def files(tmp_path):
 
 
 def config(d, **extra):
-    c = {"founders_vcf": str(d / "all.vcf"), "strains_vcf": str(d / "all.vcf"),
-         "founders": ",".join(FOUNDERS), "strain_table": str(d / "table.tsv")}
+    # strains_vcf defaults to the founders' file
+    c = {"founders_vcf": str(d / "all.vcf"), "founders": ",".join(FOUNDERS),
+         "strain_table": str(d / "table.tsv")}
     c.update(extra)
     return c
 
