@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The panel workflow on Slurm for real: starts a private single-node cluster
+# on this machine, runs the workflow on examples/panel through the shipped
+# profile (workflow/profiles/slurm) from another working directory, checks
+# from Slurm's records that its jobs ran as Slurm jobs with the resources
+# they asked for, and compares the outputs with a local run. Needs root,
+# slurm-wlm and munge (tools/install-deps.sh). Ends with "N passed, M failed".
+set -u
+REPO=$(cd "$(dirname "$0")/../.." && pwd)
+PROFILE=workflow/profiles/slurm
+source "$REPO/tests/slurm/cluster.sh"
+source "$REPO/tests/slurm/compare.sh"
+
+PASSED=0 FAILED=0
+pass() { PASSED=$((PASSED + 1)); echo "ok: $*"; }
+fail() { FAILED=$((FAILED + 1)); echo "FAIL: $*"; }
+check() { # check WHAT COMMAND...
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+finish() {
+  echo "$PASSED passed, $FAILED failed"
+  [ "$FAILED" -eq 0 ]
+}
+
+# The install script may still be putting Slurm in place.
+for ((i = 0; i < 600; i += 10)); do command -v slurmctld >/dev/null && break; sleep 10; done
+for tool in slurmctld slurmd munged sbatch scontrol /usr/bin/snakemake; do
+  command -v "$tool" >/dev/null || { fail "$tool is not installed"; finish; exit; }
+done
+[ "$(id -u)" = 0 ] || { fail "must run as root (it starts slurmd)"; finish; exit; }
+
+WORK=$(mktemp -d /tmp/tarvel-slurm.XXXXXX)
+# The work folder stays for a look when a check failed.
+trap 'cluster_stop; if [ "$FAILED" -eq 0 ]; then rm -rf "$WORK"; else echo "kept $WORK"; fi' EXIT
+trap 'exit 1' INT TERM
+PANEL=(--snakefile "$REPO/workflow/Snakefile"
+  --config cross="$REPO/examples/panel/panel.yaml" plots=false)
+
+# status ID: the profile's status command, called as Snakemake calls it.
+STATUS_CMD=$(/usr/bin/python3 -c 'import sys, yaml; print(yaml.safe_load(open(sys.argv[1]))["cluster-status"])' \
+  "$REPO/$PROFILE/config.yaml")
+status() { (cd "$WORK/slurm-work" && sh -c "$STATUS_CMD '$1'" 2>/dev/null); }
+in_state() { scontrol show job --oneliner "$1" | grep -q "JobState=$2 "; }
+settled() { [ "$(status "$1")" != running ]; }
+
+check "single-node cluster starts and its node is idle" cluster_start "$WORK/cluster" || { finish; exit; }
+mkdir -p "$WORK/slurm-work"
+
+echo "== the profile's status command on jobs in known states"
+done_id=$(sbatch --parsable --output=/dev/null --wrap true)
+failed_id=$(sbatch --parsable --output=/dev/null --wrap 'exit 3')
+sleeping_id=$(sbatch --parsable --output=/dev/null --wrap 'sleep 300')
+wait_for "job $sleeping_id running" 30 in_state "$sleeping_id" RUNNING
+check "a running job is running" test "$(status "$sleeping_id")" = running
+wait_for "job $done_id" 30 settled "$done_id"
+check "a completed job is success" test "$(status "$done_id")" = success
+wait_for "job $failed_id" 30 settled "$failed_id"
+check "a job that exited 3 is failed" test "$(status "$failed_id")" = failed
+scancel "$sleeping_id"
+wait_for "job $sleeping_id cancelled" 30 settled "$sleeping_id"
+check "a cancelled job is failed" test "$(status "$sleeping_id")" = failed
+check "a job Slurm never knew, without a log, is failed" test "$(status 999999)" = failed
+
+echo "== the workflow locally and through the profile"
+start=$SECONDS
+check "local run (--cores 2) succeeds" \
+  /usr/bin/snakemake "${PANEL[@]}" out="$WORK/local" --cores 2 >"$WORK/local.log" 2>&1
+echo "   local run: $((SECONDS - start)) s"
+start=$SECONDS
+# From the repository root with the profile given relative, working directory elsewhere.
+check "run through the Slurm profile with --directory succeeds" \
+  bash -c 'cd "$1" && shift && exec /usr/bin/snakemake "$@"' _ "$REPO" "${PANEL[@]}" \
+  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work" >"$WORK/slurm.log" 2>&1
+echo "   Slurm run: $((SECONDS - start)) s"
+
+echo "== Slurm's records of the run"
+# slurm_jobs SNAKEMAKE_LOG OUT: every job of the run completed as it asked,
+# TARVEL jobs among them; OUT gets "rule Slurm-id" lines.
+slurm_jobs() {
+  /usr/bin/python3 "$REPO/tests/slurm/slurm_jobs.py" "$1" >"$2" 2>"$2.err" && grep -q '^tarvel ' "$2"
+  local rc=$?
+  sed 's/^/   /' "$2.err"
+  return $rc
+}
+check "every submitted job completed with the name, CPUs, memory and time it asked for" \
+  slurm_jobs "$WORK/slurm.log" "$WORK/jobs.txt"
+tarvel_jobs=$(grep -c '^tarvel ' "$WORK/jobs.txt")
+expected=$(/usr/bin/python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))
+print(len(p["strains"]) * len(p["chromosomes"]))' "$WORK/slurm/prepared/panel.json" 2>/dev/null)
+check "one Slurm job per strain and chromosome ran TARVEL ($tarvel_jobs of ${expected:-?})" \
+  test "$tarvel_jobs" = "${expected:-none}"
+# in_ctld_log ID...: slurmctld's log has each job allocated and done.
+in_ctld_log() {
+  local id ctld=$WORK/cluster/log/slurmctld.log
+  [ $# -gt 0 ] || return 1
+  for id in "$@"; do
+    grep -q "sched: Allocate JobId=$id " "$ctld" && grep -q "_job_complete: JobId=$id done" "$ctld" ||
+      { echo "   job $id missing from $ctld"; return 1; }
+  done
+}
+check "slurmctld logged every TARVEL job allocated and done" \
+  in_ctld_log $(awk '$1 == "tarvel" { print $2 }' "$WORK/jobs.txt")
+first_tarvel=$(awk '$1 == "tarvel" { print $2; exit }' "$WORK/jobs.txt")
+log=$(ls "$WORK"/slurm-work/.snakemake/slurm_logs/*/"${first_tarvel:-none}".log 2>/dev/null)
+check "the job's Slurm log is in the working directory and shows it done" \
+  grep -qs "steps (100%) done" "$log"
+if [ -n "$log" ]; then cp "$log" "$WORK/slurm-work/.snakemake/slurm_logs/tarvel/999998.log"; fi
+check "a job Slurm has forgotten whose log shows it done is success" test "$(status 999998)" = success
+
+echo "== outputs equal the local run"
+compare_outputs "$WORK/local" "$WORK/slurm"
+
+echo "== a second run through the profile"
+bash -c 'cd "$1" && shift && exec /usr/bin/snakemake "$@"' _ "$REPO" "${PANEL[@]}" \
+  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work" >"$WORK/rerun.log" 2>&1
+check "submits nothing when everything is present" \
+  bash -c '! grep -q "Submitted job" "$1" && grep -q "Nothing to be done" "$1"' _ "$WORK/rerun.log"
+
+echo "== the profile from the repository root, without --directory"
+(cd "$REPO" && /usr/bin/snakemake "${PANEL[@]}" out="$WORK/root" strains=SIM01/Tv chromosomes=2 \
+  --profile "$PROFILE" >"$WORK/root.log" 2>&1)
+check "one strain and chromosome ran TARVEL as a Slurm job as asked" \
+  slurm_jobs "$WORK/root.log" "$WORK/root-jobs.txt"
+
+if [ "$FAILED" -gt 0 ]; then
+  for f in slurm.log local.log root.log; do echo "--- tail of $f"; tail -n 30 "$WORK/$f"; done
+fi
+finish
