@@ -287,8 +287,6 @@ int main(int argc, char** argv)
 {
 	Options o = parse(argc, argv);
 	Rng rng(o.seed);
-	std::error_code failed;
-	std::filesystem::create_directories(o.out, failed); // create() reports a failure
 
 	std::vector<int> funnel = o.funnel; // founder number at each funnel position
 	if (funnel.empty()) {
@@ -304,6 +302,8 @@ int main(int argc, char** argv)
 	// kept and --founder-missing adds more.
 	std::vector<std::vector<FounderCall>> given;
 	if (!o.foundersFile.empty()) given = readFounders(o.foundersFile, pos.size());
+	std::error_code failed;
+	std::filesystem::create_directories(o.out, failed); // create() reports a failure
 	std::vector<std::vector<int>> allele(pos.size(), std::vector<int>(8));
 	std::ofstream founders = create(o, "founders.txt");
 	for (size_t t = 0; t < pos.size(); ++t) {
