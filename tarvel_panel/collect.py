@@ -55,19 +55,20 @@ def read_markers(path):
 
 
 def collect_chromosome(prepared, runs, chrom, outputs):
-    with open(os.path.join(prepared, "panel.json")) as f:
+    panel_file = os.path.join(prepared, "panel.json")
+    with open(panel_file) as f:
         panel = json.load(f)
-    info = next((c for c in panel["chromosomes"] if c["name"] == chrom), None)
-    if info is None:
-        raise InputError(os.path.join(prepared, "panel.json"), f"no chromosome '{chrom}'")
+    if chrom not in [c["name"] for c in panel["chromosomes"]]:
+        raise InputError(panel_file, f"no chromosome '{chrom}'")
     markers = read_markers(os.path.join(prepared, f"chr{chrom}", "markers.tsv"))
     founders = panel["founders"]
     pairs = mosaic.pair_names(founders)
     extra = list(panel.get("site_stats", {}).get(chrom, {}).items())
     with _Atomic(outputs["genoprobs"], gz=True) as geno, _Atomic(outputs["founderprobs"], gz=True) as fprob, \
-            _Atomic(outputs["mosaic"]) as mos, _Atomic(outputs["summary"]) as summ:
-        geno.writerow(["strain", "marker", "chr", "pos"] + pairs)
-        fprob.writerow(["strain", "marker", "chr", "pos"] + founders)
+            _Atomic(outputs["mosaic"]) as mos_file, _Atomic(outputs["summary"]) as summ_file:
+        mos, summ = _writer(mos_file, ","), _writer(summ_file, "\t")
+        geno.write(csv_line(["strain", "marker", "chr", "pos"] + pairs))
+        fprob.write(csv_line(["strain", "marker", "chr", "pos"] + founders))
         mos.writerow(MOSAIC_HEADER)
         summ.writerow(SUMMARY_HEADER + [k for k, _ in extra])
         for strain in panel["strains"]:
@@ -75,9 +76,10 @@ def collect_chromosome(prepared, runs, chrom, outputs):
             texts = read_results(os.path.join(job, "strain.txt.prob"), len(markers))
             values = [[float(v) for v in row] for row in texts]
             name = strain["name"]
-            for (marker, pos), text, vals in zip(markers, texts, values):
-                geno.writerow([name, marker, chrom, pos] + text)
-                fprob.writerow([name, marker, chrom, pos] + [fmt(p) for p in mosaic.founder_probs(vals)])
+            leads = [csv_line([name, marker, chrom, pos])[:-1] for marker, pos in markers]
+            geno.write("".join(f"{lead},{','.join(text)}\n" for lead, text in zip(leads, texts)))
+            fprob.write("".join(f"{lead},{','.join(fmt(p) for p in mosaic.founder_probs(vals))}\n"
+                                for lead, vals in zip(leads, values)))
             tops = [mosaic.top_pair(v) for v in values]
             for first, last, pair, mean in mosaic.runs(tops, values):
                 mos.writerow([name, chrom, markers[first][0], markers[last][0], markers[first][1],
@@ -85,6 +87,17 @@ def collect_chromosome(prepared, runs, chrom, outputs):
             confident, het, switches = mosaic.summary(tops, values)
             summ.writerow([name, chrom, len(markers), confident, fmt(het), switches, _seconds(job)]
                           + [v for _, v in extra])
+
+
+def csv_line(fields):
+    """One CSV line, fields quoted only where they need it."""
+    out = io.StringIO()
+    csv.writer(out, lineterminator="\n").writerow(fields)
+    return out.getvalue()
+
+
+def _writer(stream, delimiter):
+    return csv.writer(stream, delimiter=delimiter, lineterminator="\n")
 
 
 def _seconds(job):
@@ -98,7 +111,8 @@ def _seconds(job):
 def join_parts(mosaic_parts, summary_parts, mosaic_out, summary_out):
     """Concatenate the per-chromosome parts; summary columns are the union of
     the parts' columns (site counts may differ between chromosomes)."""
-    with _Atomic(mosaic_out) as out:
+    with _Atomic(mosaic_out) as stream:
+        out = _writer(stream, ",")
         out.writerow(MOSAIC_HEADER)
         for part in mosaic_parts:
             with open(part, newline="") as f:
@@ -111,29 +125,30 @@ def join_parts(mosaic_parts, summary_parts, mosaic_out, summary_out):
     for table in tables:
         for row in table:
             columns += [k for k in row if k not in columns]
-    with _Atomic(summary_out, delimiter="\t") as out:
+    with _Atomic(summary_out) as stream:
+        out = _writer(stream, "\t")
         out.writerow(columns)
         for table in tables:
             out.writerows([[row.get(c, "") for c in columns] for row in table])
 
 
 class _Atomic:
-    """A CSV writer whose file appears under its name only when complete."""
+    """A text file that appears under its name only when complete."""
 
-    def __init__(self, path, gz=False, delimiter=None):
+    def __init__(self, path, gz=False):
         self.path, self.gz = path, gz
-        self.delimiter = delimiter or ("\t" if path.endswith(".tsv") else ",")
         self.tmp = os.path.join(os.path.dirname(os.path.abspath(path)), f".{os.path.basename(path)}.tmp-{os.getpid()}")
 
     def __enter__(self):
         os.makedirs(os.path.dirname(self.tmp), exist_ok=True)
         self._raw = open(self.tmp, "wb")
-        # no name or time in the gzip header: the same values give the same bytes
-        binary = gzip.GzipFile(filename="", mode="wb", fileobj=self._raw, mtime=0, compresslevel=6) \
+        # no name or time in the gzip header: the same values give the same
+        # bytes; level 1 compresses these tables several times faster than the
+        # default for a sixth more size
+        binary = gzip.GzipFile(filename="", mode="wb", fileobj=self._raw, mtime=0, compresslevel=1) \
             if self.gz else self._raw
-        self._binary = binary
         self._text = io.TextIOWrapper(binary, encoding="utf-8", newline="")
-        return csv.writer(self._text, delimiter=self.delimiter, lineterminator="\n")
+        return self._text
 
     def __exit__(self, kind, value, tb):
         self._text.close()

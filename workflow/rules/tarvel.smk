@@ -2,14 +2,15 @@
 # the checkpoint's folder.
 
 
-def job_mem_mb(wildcards):
+# a job resubmitted after a failure (--restart-times) asks for twice, three times, ... as much
+def job_mem_mb(wildcards, attempt):
     markers = chromosome_markers(wildcards.chr)
-    return int(config["mem_mb_base"] + markers * float(config["mem_kb_per_marker"]) / 1024 + 0.999)
+    return attempt * math.ceil(float(config["mem_mb_base"]) + markers * float(config["mem_kb_per_marker"]) / 1024)
 
 
-def job_runtime(wildcards):
+def job_runtime(wildcards, attempt):
     minutes = chromosome_markers(wildcards.chr) * float(config["runtime_ms_per_marker"]) / 60000
-    return max(int(config["runtime_min_minutes"]), int(minutes + 0.999))
+    return attempt * max(int(config["runtime_min_minutes"]), math.ceil(minutes))
 
 
 rule tarvel:
