@@ -148,10 +148,19 @@ def _write_json(path, data):
 
 
 def describe(panel):
-    chromosomes = ", ".join(f"{c.name}{' (the X)' if c.is_x and c.name != 'X' else ''}: {len(c.markers)} markers"
+    chromosomes = ", ".join(f"{c.name}: {len(c.markers)} markers{', the X chromosome' if c.is_x else ''}"
                             for c in panel.chromosomes)
-    return (f"prepare: {len(panel.strains)} strains, {len(panel.chromosomes)} chromosomes "
-            f"({chromosomes}); {len(panel.strains) * len(panel.chromosomes)} TARVEL runs")
+    text = (f"prepare: {_count(panel.strains, 'strain')}, {_count(panel.chromosomes, 'chromosome')} "
+            f"({chromosomes}); {_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
+    kept = {c.name for c in panel.chromosomes}
+    untyped = [name for name in panel.site_stats if name not in kept]
+    if untyped:
+        text += f"\nprepare: left out, no marker typed in strains and founders: chromosome {', '.join(untyped)}"
+    return text
+
+
+def _count(items, noun):
+    return f"{len(items)} {noun}{'' if len(items) == 1 else 's'}"
 
 
 def main(argv=None):

@@ -220,14 +220,14 @@ class _Cross:
         chromosomes, site_stats = [], {}
         for name, markers in self._map():
             kept = [m for m in markers if geno.has(m.name) and founder_geno.has(m.name)]
-            if not kept:
+            site_stats[name] = {"map_markers": len(markers)}
+            if not kept:  # e.g. a map with Y and MT for a cross typed on autosomes and X
                 continue
             names = [m.name for m in kept]
             chromosomes.append(Chromosome(
                 name=name, is_x=x_chr is not None and name == str(x_chr), markers=kept,
                 founder_geno=[list(row) for row in zip(*(founder_geno.calls(f, names) for f in founders))],
                 strain_geno={s.name: geno.calls(s.name, names) for s in strains}))
-            site_stats[name] = {"map_markers": len(markers)}
         if not chromosomes:
             raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"

@@ -79,7 +79,9 @@ def _run(command, log, job):
     if status != 0:
         with open(log) as f:
             said = [line.strip() for line in f.readlines()[1:] if line.strip()]
-        last = said[-1] if said else "(no output)"
+        # TARVEL's own message is its last line, or the last that says "Error"
+        errors = [line for line in said if "rror" in line]
+        last = (errors or said or ["(no output)"])[-1]
         raise InputError(log, f"TARVEL failed (status {status}) on strain {job['strain']}, "
                          f"chromosome {job['chromosome']}: {last}")
     return seconds

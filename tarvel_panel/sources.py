@@ -34,7 +34,8 @@ def select(panel, chromosomes=None, strains=None):
     source's order)."""
     if chromosomes is not None:
         _check_known("chromosomes", chromosomes, [c.name for c in panel.chromosomes])
-        panel = replace(panel, chromosomes=[c for c in panel.chromosomes if c.name in chromosomes])
+        panel = replace(panel, chromosomes=[c for c in panel.chromosomes if c.name in chromosomes],
+                        site_stats={k: v for k, v in panel.site_stats.items() if k in chromosomes})
     if strains is not None:
         _check_known("strains", strains, [s.name for s in panel.strains])
         wanted = set(strains)
