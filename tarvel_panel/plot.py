@@ -49,6 +49,8 @@ def _run_inputs(p: argparse.ArgumentParser) -> None:
     p.add_argument("-x", action="store_true", help="the run was on the X chromosome")
     p.add_argument("-s", dest="sex", default="M", help="sex of an X run as given to TARVEL (default M)")
     p.add_argument("--name", help="strain name shown (default: the strain file's name)")
+    p.add_argument("--no-call-check", dest="call_check", action="store_false",
+                   help="draw a run's results even where they contradict many of its calls")
     p.add_argument("--out", help="the workflow's output folder")
 
 
@@ -128,7 +130,8 @@ def one_run(args) -> plot_inputs.ChromProbs:
         raise InputError("command line", "one TARVEL run needs FOUNDERS STRAIN FUNNEL and -cm or -bp POS")
     founders, strain, funnel = args.files
     return plot_inputs.read_run(founders, strain, funnel, args.cm or args.bp, args.results,
-                                is_x=args.x, male=args.sex[:1] in ("m", "M"), chrom=args.chrom)
+                                is_x=args.x, male=args.sex[:1] in ("m", "M"), chrom=args.chrom,
+                                call_check=args.call_check)
 
 
 def run_label(args) -> str:

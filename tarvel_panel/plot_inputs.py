@@ -21,10 +21,14 @@ DEFAULT_NAMES = list("ABCDEFGH")
 # genotype check of a results file against its strain file: the share of
 # confidently painted, homozygously called markers whose call the painted
 # founders contradict. A strain's own results stay near its genotyping error
-# rate; another strain's results contradict about a third of its calls.
+# rate (0 of them in the example panel); another strain's results contradict
+# at least 13% of its calls there (40% on average). A run whose model does not
+# fit the strain contradicts its own calls too (an inbred strain run as
+# #Generation 5: 12-14%; a female X: 21%), so the check can be turned off, and a
+# female X, where TARVEL's pair values never fit an inbred strain, is not checked.
 CHECK_MIN_PROB = 0.9
 CHECK_MIN_MARKERS = 20
-CHECK_MAX_DISAGREE = 0.2
+CHECK_MAX_DISAGREE = 0.1
 
 
 @dataclass
@@ -259,13 +263,14 @@ def check_calls(path: str, probs, founders, calls) -> None:
         disagree += alleles[a] + alleles[b] != call
     if checked >= CHECK_MIN_MARKERS and disagree > CHECK_MAX_DISAGREE * checked:
         raise InputError(path, f"the founders it makes most probable contradict {disagree} of "
-                         f"{checked} homozygous calls of the strain file: "
-                         "results of another strain's inputs?")
+                         f"{checked} homozygous calls of the strain file: results of another "
+                         "strain's inputs, or of a model that does not fit (a wrong #Generation)? "
+                         "--no-call-check draws them all the same")
 
 
 def read_run(founders_file: str, strain_file: str, funnel_file: str, positions_file: str,
              results_file: Optional[str] = None, is_x: bool = False, male: bool = True,
-             chrom: str = "") -> ChromProbs:
+             chrom: str = "", call_check: bool = True) -> ChromProbs:
     """One TARVEL run's results with its positions, checked against its inputs."""
     if results_file is None:
         results_file = strain_file + ".prob"
@@ -285,7 +290,8 @@ def read_run(founders_file: str, strain_file: str, funnel_file: str, positions_f
         raise InputError(founders_file, "no markers")
     probs = read_results(results_file, markers, sums_to_one=male or not is_x)
     check_funnel(results_file, probs, funnel, is_x, male)
-    check_calls(results_file, probs, founders, calls)
+    if call_check and (male or not is_x):
+        check_calls(results_file, probs, founders, calls)
     return ChromProbs(chrom, positions, probs)
 
 
