@@ -16,6 +16,7 @@ matplotlib.use("Agg")
 from matplotlib import colors as mcolors  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.patches import Patch, Rectangle  # noqa: E402
+from matplotlib.ticker import MaxNLocator  # noqa: E402
 
 from .errors import InputError  # noqa: E402
 from .painting import (FOUNDERS, PAIRS, Segment, boundaries, founder_probs,  # noqa: E402
@@ -154,10 +155,8 @@ def panel_mosaic(strains: Sequence[str], chromosomes: Sequence[str],
     for j, ax in enumerate(axes):
         _mosaic_axes(ax, [[p[j]] for p in painted], strains, colors, (starts[j], ends[j] * 1.01))
         ax.set_title(f"chr {chromosomes[j]}", fontsize=FONT)
-        if len(chromosomes) > 1:
-            ax.set_xticks([])
-    axes[0].set_xlabel(f"position ({unit})" if len(chromosomes) == 1 else "chromosomes to scale",
-                       fontsize=FONT)
+        ax.xaxis.set_major_locator(MaxNLocator(nbins=max(2, int(8 * (ends[j] - starts[j]) / sum(ends)))))
+    fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
     axes[-1].legend(handles=legend_handles(names, colors, threshold), loc="upper left",
                     bbox_to_anchor=(1.02, 1.0), fontsize=FONT - 1, frameon=False,
                     title="founder", title_fontsize=FONT - 1)
