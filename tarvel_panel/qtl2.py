@@ -7,22 +7,19 @@ first allele), 2 (heterozygous) and 3 (homozygous second allele). Founders
 1/3 become TARVEL's 0/1; a founder coded 2 cannot be placed on one allele
 and counts as untyped. Strains 1/2/3 become 0/1/2. Missing codes become None.
 """
-import gzip
 import json
 import math
-import os
-import posixpath
 import re
-import zipfile
 
 import yaml
 
 from .errors import InputError
 from .names import is_safe
 from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel, Strain
+from .qtl2_calls import Calls
 from .qtl2_csv import read_table
+from .qtl2_files import cross_files, text
 
-CONTROL_SUFFIXES = (".yaml", ".yml", ".json")
 DEFAULT_GENOTYPES = {"A": 1, "H": 2, "B": 3}
 FOUNDER_CODING = {1: 0, 2: None, 3: 1}
 STRAIN_CODING = {1: 0, 2: 1, 3: 2}
@@ -31,81 +28,7 @@ STRAIN_CODING = {1: 0, 2: 1, 3: 2}
 def read_cross(path, positions="gmap", generation_column=None):
     """The cross at `path` (control file or zip) as a Panel; positions from
     the genetic map (cM) or the physical map (Mbp)."""
-    path = str(path)
-    if not os.path.isfile(path):
-        raise InputError(path, "no such file")
-    if path.lower().endswith(".zip"):
-        files = _ZipFiles(path)
-    elif path.lower().endswith(CONTROL_SUFFIXES):
-        files = _DirFiles(path)
-    else:
-        raise InputError(path, "expected an R/qtl2 control file (.yaml, .yml, .json) or a .zip holding one")
-    return _Cross(files, positions, generation_column).panel()
-
-
-class _DirFiles:
-    """The control file and the files it names, relative to its folder."""
-
-    def __init__(self, control):
-        self.control = control
-        self._base = os.path.dirname(control)
-
-    def name(self, rel):
-        return os.path.join(self._base, rel)
-
-    def read(self, rel):
-        path = self.name(rel)
-        if not os.path.isfile(path):
-            return None
-        with open(path, "rb") as f:
-            return f.read()
-
-
-class _ZipFiles:
-    """The first control file in a zip and the members it names, relative to
-    the control file's folder inside the zip; shown as zip/member."""
-
-    def __init__(self, zip_path):
-        self._zip_path = zip_path
-        try:
-            self._zip = zipfile.ZipFile(zip_path)
-            members = self._zip.namelist()
-        except (zipfile.BadZipFile, OSError) as e:
-            raise InputError(zip_path, f"not a readable zip file ({e})")
-        controls = [m for m in members if m.lower().endswith(CONTROL_SUFFIXES)
-                    and not m.endswith("/") and not m.startswith("__MACOSX/")]
-        if not controls:
-            raise InputError(zip_path, "the zip holds no control file (.yaml, .yml or .json)")
-        self._member = controls[0]
-        self._base = posixpath.dirname(self._member)
-        self.control = f"{zip_path}/{self._member}"
-
-    def _resolve(self, rel):
-        return posixpath.normpath(posixpath.join(self._base, rel))
-
-    def name(self, rel):
-        return f"{self._zip_path}/{self._resolve(rel)}"
-
-    def read(self, rel):
-        member = self._resolve(rel) if rel is not None else self._member
-        try:
-            return self._zip.read(member)
-        except KeyError:
-            return None
-        except (zipfile.BadZipFile, OSError) as e:
-            raise InputError(self.name(rel), f"cannot be read from the zip ({e})")
-
-
-def _text(data, name):
-    if data[:2] == b"\x1f\x8b":
-        try:
-            data = gzip.decompress(data)
-        except (OSError, EOFError) as e:
-            raise InputError(name, f"not a readable gzip file ({e})")
-    try:
-        return data.decode("utf-8-sig")
-    except UnicodeDecodeError as e:
-        raise InputError(name, f"not UTF-8 text (byte {e.start})")
+    return _Cross(cross_files(str(path)), positions, generation_column).panel()
 
 
 class _Cross:
@@ -124,13 +47,7 @@ class _Cross:
 
     # --- control file -------------------------------------------------
     def _read_control_text(self):
-        control = self.files.control
-        if isinstance(self.files, _ZipFiles):
-            data = self.files.read(None)
-        else:
-            with open(control, "rb") as f:
-                data = f.read()
-        return _text(data, control)
+        return text(self.files.read(None), self.files.control)
 
     def _parse_control(self):
         control = self.files.control
@@ -197,21 +114,22 @@ class _Cross:
                 raise InputError(self.files.control, f"the {key} file '{rel}' is missing "
                                  f"(looked for {self.files.name(rel)})", self._file_line(rel, key))
             name = self.files.name(rel)
-            tables.append(read_table(_text(data, name), name, self.sep, self.comment))
+            tables.append(read_table(text(data, name), name, self.sep, self.comment))
         return tables
 
     def _file_line(self, rel, key):
-        for number, line in enumerate(self._control_text.splitlines(), 1):
-            if rel in line:
-                return number
-        return self._key_line(key)
+        """The control file's line naming `rel`: the key's own line or one
+        of the list lines after it."""
+        start = self._key_line(key) or 1
+        lines = self._control_text.splitlines()
+        return next((n for n in range(start, len(lines) + 1) if rel in lines[n - 1]), start)
 
     # --- the panel ----------------------------------------------------
     def panel(self):
         founders = self._founders()
-        geno = _Calls(self._tables("geno"), bool(self.control.get("geno_transposed", False)),
+        geno = Calls(self._tables("geno"), bool(self.control.get("geno_transposed", False)),
                       self._coder(STRAIN_CODING), "strain")
-        founder_geno = _Calls(self._tables("founder_geno"),
+        founder_geno = Calls(self._tables("founder_geno"),
                               bool(self.control.get("founder_geno_transposed", False)),
                               self._coder(FOUNDER_CODING), "founder")
         self._check_founders_typed(founders, founder_geno)
@@ -381,65 +299,3 @@ def _position(text, path, line):
     if not math.isfinite(pos):
         raise InputError(path, f"position '{text}' is not a number", line)
     return pos
-
-
-class _Calls:
-    """Coded calls of individuals at markers, gathered from one or more
-    tables: transposed tables have markers as rows, others individuals."""
-
-    def __init__(self, tables, transposed, coder, kind):
-        self.tables = tables
-        self.individuals = []
-        self.origin = {}      # individual -> (path, line) where it first appears
-        self._where = {}      # marker -> (table index, row or column index)
-        self._index = {}      # individual -> {table index: row or column index}
-        self._coded = []
-        for t, table in enumerate(tables):
-            self._coded.append(_code_rows(table, coder, kind))
-            markers, individuals = (table.ids, table.header) if transposed else (table.header, table.ids)
-            lines = table.lines if transposed else [table.header_line] * len(table.header)
-            for i, marker in enumerate(markers):
-                if marker in self._where:
-                    raise InputError(table.path, f"duplicate marker '{marker}'", lines[i])
-                self._where[marker] = (t, i)
-            ind_lines = [table.header_line] * len(table.header) if transposed else table.lines
-            for i, name in enumerate(individuals):
-                per_table = self._index.setdefault(name, {})
-                if t in per_table:
-                    raise InputError(table.path, f"{kind} '{name}' appears twice", ind_lines[i])
-                per_table[t] = i
-                if name not in self.origin:
-                    self.origin[name] = (table.path, ind_lines[i])
-                    self.individuals.append(name)
-        self._transposed = transposed
-
-    def has(self, marker):
-        return marker in self._where
-
-    def calls(self, individual, markers):
-        """The individual's coded calls at `markers` (None where untyped)."""
-        per_table = self._index.get(individual, {})
-        result = []
-        for marker in markers:
-            t, m = self._where[marker]
-            i = per_table.get(t)
-            if i is None:
-                result.append(None)
-            elif self._transposed:
-                result.append(self._coded[t][m][i])
-            else:
-                result.append(self._coded[t][i][m])
-        return result
-
-
-def _code_rows(table, coder, kind):
-    coded = []
-    for row, line in zip(table.rows, table.lines):
-        try:
-            coded.append([coder[v] for v in row])
-        except KeyError:
-            column = next(i for i, v in enumerate(row) if v not in coder)
-            raise InputError(table.path, f"unknown genotype code '{row[column]}' in column "
-                             f"'{table.header[column]}' of the {kind} genotypes "
-                             f"(known: {', '.join(sorted(coder))})", line)
-    return coded
