@@ -158,3 +158,15 @@ def test_tarvel_runs_of_every_kind_pass_the_checks(repo, tarvel, tmp_path, gener
                    check=True, capture_output=True)
     run = plot_inputs.read_run(*map(str, files), is_x=x, male=sex == "M")
     assert len(run.probs) == 300
+
+
+def test_wrong_choices_on_the_output_folder_are_refused(example_plots, repo, tmp_path):
+    painting = example_plots / "plots" / "painting"
+    for args, words in ((["strain", "--strain", "SIM99/Tv"], ["panel.json", "SIM99/Tv"]),
+                        (["panel", "--chr", "7"], ["no chromosome '7'"]),
+                        (["panel", "--chr", "1", "--colors", "A=#12345"], ["--colors", "#12345"]),
+                        (["panel", "--chr", "1", "--painting", painting, "--threshold", "0.8"],
+                         ["chr1.csv", "threshold 0.5"])):
+        done = run_plot(repo, *args, "--out", example_plots, "-o", tmp_path / "bad")
+        assert done.returncode == 1 and all(w in done.stderr for w in words), done.stderr
+    assert not list(tmp_path.iterdir())
