@@ -181,6 +181,9 @@ def main(argv=None):
     except InputError as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
+    except OSError as e:
+        print(f"error: {e.filename}: {e.strerror}", file=sys.stderr)
+        return 1
     return 0
 
 

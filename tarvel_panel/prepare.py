@@ -177,6 +177,9 @@ def main(argv=None):
     except InputError as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
+    except OSError as e:
+        print(f"error: {e.filename or args.dest}: cannot be written ({e.strerror})", file=sys.stderr)
+        return 1
     return 0
 
 
