@@ -2,6 +2,7 @@
 # needs root. cluster_start DIR writes a munge key and a slurm.conf under DIR
 # and starts munged, slurmctld and slurmd with their own sockets, ports,
 # state, spool, pid and log files there, so a system install is not touched.
+# Memory requests are enforced (see JobAcctGatherParams below).
 # Clients find it through SLURM_CONF, which cluster_start exports.
 # cluster_stop cancels its jobs and stops the daemons it started.
 
@@ -41,7 +42,12 @@ SlurmdDebug=info
 PlugStackConfig=$dir/plugstack.conf
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
+# No accounting storage. Jobs are sampled each second and killed when their
+# processes together exceed the memory they asked for, as a cluster with
+# memory limits would; without cgroups this is the way to get that.
+JobAcctGatherType=jobacct_gather/linux
+JobAcctGatherFrequency=task=1
+JobAcctGatherParams=OverMemoryKill
 AccountingStorageType=accounting_storage/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core_Memory

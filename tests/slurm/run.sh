@@ -91,12 +91,14 @@ expected=$(/usr/bin/python3 -c 'import json, sys; p = json.load(open(sys.argv[1]
 print(len(p["strains"]) * len(p["chromosomes"]))' "$WORK/slurm/prepared/panel.json" 2>/dev/null)
 check "one Slurm job per strain and chromosome ran TARVEL ($tarvel_jobs of ${expected:-?})" \
   test "$tarvel_jobs" = "${expected:-none}"
-# in_ctld_log ID...: slurmctld's log has each job allocated and done.
+# in_ctld_log ID...: slurmctld's log has each job started (by the main or
+# the backfill scheduler) and done.
 in_ctld_log() {
   local id ctld=$WORK/cluster/log/slurmctld.log
   [ $# -gt 0 ] || return 1
   for id in "$@"; do
-    grep -q "sched: Allocate JobId=$id " "$ctld" && grep -q "_job_complete: JobId=$id done" "$ctld" ||
+    grep -qE "(sched: Allocate|_start_job: Started) JobId=$id " "$ctld" &&
+      grep -q "_job_complete: JobId=$id done" "$ctld" ||
       { echo "   job $id missing from $ctld"; return 1; }
   done
 }

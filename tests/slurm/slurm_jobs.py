@@ -18,17 +18,23 @@ SUBMITTED = re.compile(r"^Submitted job (\d+) with external jobid '([^';]+)")
 
 
 def submitted_jobs(log_lines):
-    """(external id, rule, threads, mem_mb, runtime) per submission."""
-    jobs, block = [], {}
+    """(external id, rule, threads, mem_mb, runtime) per submission. A job
+    submitted again after a failure (--restart-times) gets no block of its
+    own in the log, so its memory and time are None: it asked for more."""
+    jobs, block, seen = [], {}, {}
     for line in log_lines:
         if m := RULE.match(line):
             block = {"rule": m.group(1), "threads": "1"}
         elif m := FIELD.match(line):
             block[m.group(1)] = m.group(2)
         elif m := SUBMITTED.match(line):
-            if block.get("jobid") != m.group(1):
+            if block.get("jobid") != m.group(1) and m.group(1) not in seen:
                 raise SystemExit(f"no job block before: {line.strip()}")
+            if m.group(1) in seen:
+                jobs.append((m.group(2), *seen[m.group(1)][:2], None, None))
+                continue
             res = dict(kv.split("=", 1) for kv in block["resources"].split(", "))
+            seen[m.group(1)] = (block["rule"], int(block["threads"]))
             jobs.append((m.group(2), block["rule"], int(block["threads"]),
                          int(res["mem_mb"]), int(res["runtime"])))
     return jobs
@@ -50,13 +56,23 @@ def minutes(limit):
 
 def problems(job, rec):
     ext_id, rule, threads, mem_mb, runtime = job
-    expected = {"JobState": "COMPLETED", "JobName": f"smk.{rule}.",
-                "CPUs/Task": str(threads), "MinMemoryNode": f"{mem_mb}M"}
+    expected = {"JobState": "COMPLETED", "JobName": f"smk.{rule}.", "CPUs/Task": str(threads)}
+    if mem_mb is not None:
+        expected["MinMemoryNode"] = f"{mem_mb}M"
     found = [f"{k}={rec.get(k)} (want {v})" for k, v in expected.items()
              if not (rec.get(k, "").startswith(v) if k == "JobName" else rec.get(k) == v)]
-    if "TimeLimit" not in rec or minutes(rec["TimeLimit"]) != runtime:
+    if runtime is not None and ("TimeLimit" not in rec or minutes(rec["TimeLimit"]) != runtime):
         found.append(f"TimeLimit={rec.get('TimeLimit')} (want {runtime} min)")
-    return found
+    return found + killed_for_memory(rec.get("StdOut"))
+
+
+def killed_for_memory(log_path):
+    """Slurm's note in the job's log that it killed the job for its memory."""
+    try:
+        with open(log_path) as f:
+            return [line.strip() for line in f if "exceeded memory limit" in line][:1]
+    except (OSError, TypeError):
+        return []
 
 
 def main(log_path):
