@@ -50,7 +50,7 @@ def write_cross(root, fmt="yaml", transposed=True, split=False):
         _csv(root / f"gmap_{part}.csv", ["marker", "chr", "pos"], rows)
         control["gmap"].append(f"gmap_{part}.csv")
     _csv(root / "cross_info.csv", ["id"] + FOUNDERS, [[s] + FUNNELS[s].split(",") for s in strains])
-    _csv(root / "covar.csv", ["id", "Sex"], [["S1/a", "f"], ["S2/b", "m"], ["S3", "f"]])
+    _csv(root / "covar.csv", ["id", "Sex", "ngen"], [["S1/a", "f", "20"], ["S2/b", "m", "5"], ["S3", "f", "12"]])
     path = root / f"cross.{fmt}"
     path.write_text(json.dumps(control, indent=1) if fmt == "json" else _yaml(control))
     return path
@@ -101,11 +101,13 @@ def test_every_layout_reads_as_the_same_panel(cross):
     assert panel.site_stats["1"]["map_markers"] == 5
 
 
-def test_physical_map_gives_megabases(tmp_path):
+def test_physical_map_and_generation_column(tmp_path):
     control = write_cross(tmp_path)
     (tmp_path / "pmap.csv").write_text((tmp_path / "gmap_all.csv").read_text())
     control.write_text(control.read_text() + "pmap: pmap.csv\n")
-    assert read_cross(control, positions="pmap").pos_unit == "Mbp"
+    panel = read_cross(control, positions="pmap", generation_column="ngen")
+    assert panel.pos_unit == "Mbp" and [s.generation for s in panel.strains] == [20, 5, 12]
+    assert read_cross(control).strains[0].generation is None
 
 
 def _edit(path, old, new):
@@ -124,8 +126,9 @@ BAD_INPUTS = {
     "duplicate marker in geno": ("geno_all.csv", "m3,", "m1,", "duplicate marker 'm1'"),
     "non-numeric position": ("gmap_all.csv", "m4,1,3.25", "m4,1,3.25cM", "position '3.25cM' is not a number"),
     "decreasing position": ("gmap_all.csv", "m4,1,3.25", "m4,1,1.25", "below the position 1.5 of 'm3'"),
-    "row with a missing field": ("covar.csv", "S2/b,m", "S2/b", "1 fields where the header has 2"),
+    "row with a missing field": ("covar.csv", "S2/b,m,5", "S2/b", "1 fields where the header has 3"),
     "unknown sex code": ("covar.csv", "S2/b,m", "S2/b,x", "sex code 'x'"),
+    "generation out of range": ("covar.csv", "S3,f,12", "S3,f,1", "generation 1 is outside 2..100"),
     "missing file": ("cross.yaml", "covar.csv", "nothere.csv", "the covar file 'nothere.csv' is missing"),
     "other crosstype": ("cross.yaml", "risib8", "riself", "crosstype 'riself' is not supported"),
 }
@@ -153,7 +156,8 @@ def test_malformed_input_is_refused_with_file_and_line(case, tmp_path):
     line = _edit(tmp_path / "cross" / name, old, new)
     out = tmp_path / "out"
     out.mkdir()
-    assert_refused(run_prepare(cross, out / "prepared"), out / "prepared", f"{tmp_path / 'cross' / name}:{line}", message)
+    assert_refused(run_prepare(cross, out / "prepared", generation_column="ngen"), out / "prepared",
+                   f"{tmp_path / 'cross' / name}:{line}", message)
 
 
 def test_strain_without_cross_info_is_refused_where_geno_names_it(tmp_path):
