@@ -9,6 +9,7 @@ and counts as untyped. Strains 1/2/3 become 0/1/2. Missing codes become None.
 """
 import json
 import math
+import os
 import re
 
 import yaml
@@ -18,7 +19,7 @@ from .names import is_safe
 from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel, Strain
 from .qtl2_calls import Calls
 from .qtl2_csv import read_table
-from .qtl2_files import cross_files, text
+from .qtl2_files import DirFiles, cross_files, text
 
 DEFAULT_GENOTYPES = {"A": 1, "H": 2, "B": 3}
 FOUNDER_CODING = {1: 0, 2: None, 3: 1}
@@ -29,6 +30,24 @@ def read_cross(path, positions="gmap", generation_column=None):
     """The cross at `path` (control file or zip) as a Panel; positions from
     the genetic map (cM) or the physical map (Mbp)."""
     return _Cross(cross_files(str(path)), positions, generation_column).panel()
+
+
+def named_files(path):
+    """The existing files a control file names beside it, so that a change to
+    any of them can be noticed; none for a zip or an unreadable control file
+    (reading the cross then says what is wrong)."""
+    try:
+        files = cross_files(str(path))
+        control = _Cross(files, "gmap", None).control
+    except InputError:
+        return []
+    if not isinstance(files, DirFiles):
+        return []
+    info = control.get("cross_info")
+    values = [control.get(k) for k in ("geno", "founder_geno", "gmap", "pmap", "covar")]
+    values.append(info.get("file") if isinstance(info, dict) else None)
+    names = [n for v in values for n in (v if isinstance(v, list) else [v]) if isinstance(n, str)]
+    return [files.name(n) for n in names if os.path.isfile(files.name(n))]
 
 
 class _Cross:
