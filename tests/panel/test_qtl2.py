@@ -8,7 +8,7 @@ import zipfile
 import pytest
 
 from conftest import REPO
-from tarvel_panel.qtl2 import read_cross
+from tarvel_panel.qtl2 import named_files, read_cross
 
 FOUNDERS = list("ABCDEFGH")
 # marker, chromosome, cM; m2 and m3 share a position; m9 is only in the map
@@ -108,6 +108,14 @@ def test_physical_map_and_generation_column(tmp_path):
     panel = read_cross(control, positions="pmap", generation_column="ngen")
     assert panel.pos_unit == "Mbp" and [s.generation for s in panel.strains] == [20, 5, 12]
     assert read_cross(control).strains[0].generation is None
+
+
+def test_files_named_by_the_control_file_are_tracked(tmp_path):
+    control = write_cross(tmp_path, split=True)
+    assert sorted(p.rsplit("/", 1)[1] for p in named_files(control)) == sorted(
+        f for f in ["cross_info.csv", "covar.csv"] + [f"{k}_{c}.csv" for k in ("geno", "founder_geno", "gmap")
+                                                    for c in ("1", "X")])
+    assert named_files(zip_cross(control, tmp_path / "c.zip")) == []
 
 
 def _edit(path, old, new):
