@@ -6,9 +6,10 @@ def chromosome_results(wildcards):
     return [f"{RUNS}/chr{wildcards.chr}/{s['safe']}/strain.txt.prob" for s in panel["strains"]]
 
 
+# a chromosome's parts sit beside its folder of runs, so no strain's folder can clash with them
 def chromosome_parts(name):
     def parts(wildcards):
-        return [f"{RUNS}/chr{c['name']}/{name}" for c in prepared_panel()["chromosomes"]]
+        return [f"{RUNS}/chr{c['name']}.{name}" for c in prepared_panel()["chromosomes"]]
     return parts
 
 
@@ -19,8 +20,8 @@ rule collect:
     output:
         genoprobs=f"{OUT}/genoprobs/chr{{chr}}.csv.gz",
         founderprobs=f"{OUT}/founderprobs/chr{{chr}}.csv.gz",
-        mosaic=f"{RUNS}/chr{{chr}}/mosaic.csv",
-        summary=f"{RUNS}/chr{{chr}}/summary.tsv",
+        mosaic=f"{RUNS}/chr{{chr}}.mosaic.csv",
+        summary=f"{RUNS}/chr{{chr}}.summary.tsv",
     shell:
         "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr}"
         " --genoprobs {output.genoprobs:q} --founderprobs {output.founderprobs:q}"
