@@ -64,6 +64,7 @@ def _read_job(job_dir):
 
 
 def _run(command, log, job):
+    os.makedirs(os.path.dirname(os.path.abspath(log)), exist_ok=True)
     with open(log, "w") as log_file:
         log_file.write(" ".join(command) + "\n")
         log_file.flush()
@@ -82,7 +83,8 @@ def _run(command, log, job):
         # TARVEL's own message is its last line, or the last that says "Error"
         errors = [line for line in said if "rror" in line]
         last = (errors or said or ["(no output)"])[-1]
-        raise InputError(log, f"TARVEL failed (status {status}) on strain {job['strain']}, "
+        how = f"status {status}" if status > 0 else f"killed by signal {-status}"
+        raise InputError(log, f"TARVEL failed ({how}) on strain {job['strain']}, "
                          f"chromosome {job['chromosome']}: {last}")
     return seconds
 
