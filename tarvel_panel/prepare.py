@@ -156,6 +156,10 @@ def describe(panel):
     untyped = [name for name in panel.site_stats if name not in kept]
     if untyped:
         text += f"\nprepare: left out, no marker typed in strains and founders: chromosome {', '.join(untyped)}"
+    if not any(c.is_x for c in panel.chromosomes):
+        named_x = [c.name for c in panel.chromosomes if c.name.lower() in ("x", "chrx")]
+        if named_x:
+            text += f"\nprepare: note: chromosome {named_x[0]} runs as an autosome (the input names no X chromosome)"
     return text
 
 
