@@ -8,16 +8,20 @@ from .errors import InputError
 def load_panel(config):
     if config.get("cross") and config.get("founders_vcf"):
         raise InputError("config", "give either cross= or founders_vcf=, not both")
+    chromosomes = name_list(config.get("chromosomes"))
     if config.get("cross"):
         from .qtl2 import read_cross
         panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
                            generation_column=config.get("generation_column") or None)
     elif config.get("founders_vcf"):
+        from .genetic_map import chrom_name
         from .vcf import read_vcf_panel
         panel = read_vcf_panel(config)
+        # VCF contigs may be named "chr19" or "19"; the panel names them "19"
+        chromosomes = chromosomes and [chrom_name(c) for c in chromosomes]
     else:
         raise InputError("config", "no panel given: set cross=PATH (an R/qtl2 cross) or founders_vcf=PATH")
-    return select(panel, name_list(config.get("chromosomes")), name_list(config.get("strains")))
+    return select(panel, chromosomes, name_list(config.get("strains")))
 
 
 def name_list(value):

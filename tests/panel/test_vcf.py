@@ -108,6 +108,13 @@ def test_separate_bcf_and_indexed_files_give_the_same_panel(files):
     assert (stats["dropped_filter"], stats["dropped_no_strain_site"]) == (2, 1)
 
 
+def test_chromosomes_asked_for_with_or_without_chr(files):
+    from tarvel_panel.sources import load_panel
+    for asked in ("19", "chr19"):
+        panel = load_panel(config(files, chromosomes=asked))
+        assert [c.name for c in panel.chromosomes] == ["19"]
+
+
 def bad(d, path_name, fragment, **extra):
     with pytest.raises(InputError) as e:
         read_vcf_panel(config(d, **extra))
