@@ -1,0 +1,56 @@
+"""The benchmark's measuring and reporting: stage times from when progress
+lines arrive, buffered output recognised, peak memory of the child."""
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import measure  # noqa: E402
+import report  # noqa: E402
+
+# Prints the four progress lines a tenth of a second apart (or holds them
+# back to the end, HELD=1), then touches 40 MB.
+FAKE = """import os, sys, time
+held = []
+for line in %r:
+    held.append(line + "\\n")
+    if not int(sys.argv[1]):
+        os.write(1, held.pop().encode())
+    time.sleep(0.1)
+os.write(1, "".join(held).encode())
+x = bytearray(40 << 20); x[::4096] = b"1" * len(x[::4096])
+""" % (measure.STAGES,)
+
+
+def _observe(tmp_path, terminal, held=False):
+    script = tmp_path / "fake.py"
+    script.write_text(FAKE)
+    return measure.observe("/usr/bin/python3", [str(script), str(int(held))], str(tmp_path),
+                           terminal)
+
+
+def test_stages_are_timed_from_lines_on_a_terminal(tmp_path):
+    obs = _observe(tmp_path, terminal=True)
+    stages = measure.stage_seconds(obs)
+    assert 0.08 < stages["emission"] < 0.3 and 0.08 < stages["backward"] < 0.3
+    assert measure.lines_arrive_as_printed(obs)
+    assert obs.stdout == ("\n".join(measure.STAGES) + "\n").encode()
+    assert obs.status == 0 and obs.maxrss_kib > 40 * 1024
+
+
+def test_output_held_in_a_pipe_buffer_is_recognised(tmp_path):
+    assert measure.lines_arrive_as_printed(_observe(tmp_path, terminal=False))
+    assert not measure.lines_arrive_as_printed(_observe(tmp_path, terminal=False, held=True))
+
+
+def test_missing_progress_line_gives_no_stage_times():
+    obs = measure.Observed(0, b"", 1.0, 0, [(0.1, measure.STAGES[0])])
+    assert measure.stage_seconds(obs) is None
+
+
+def test_tables_show_ratio_and_per_marker_times():
+    row = dict(config="c", markers=1000, build="default", ref_s=2.0, cand_s=0.5,
+               ref_kib=10240, cand_kib=2048, same=True)
+    assert "| c | 1000 | default | 2.000 | 0.500 | 0.250 | 10 | 2 | yes |" in report.timing_table([row])
+    stages = dict(zip(measure.STAGE_NAMES, [0.001, 0.002, 0.003, 0.004, 0.0]))
+    line = report.stage_table([("c", "candidate", 1000, stages)]).splitlines()[-1]
+    assert line == "| c | candidate | 1.00 | 2.00 | 3.00 | 4.00 | 0.00 | 10.00 |"
