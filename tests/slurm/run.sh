@@ -10,6 +10,7 @@ REPO=$(cd "$(dirname "$0")/../.." && pwd)
 PROFILE=workflow/profiles/slurm
 source "$REPO/tests/slurm/cluster.sh"
 source "$REPO/tests/slurm/compare.sh"
+source "$REPO/tests/slurm/interrupt.sh"
 
 PASSED=0 FAILED=0
 pass() { PASSED=$((PASSED + 1)); echo "ok: $*"; }
@@ -120,6 +121,9 @@ bash -c 'cd "$1" && shift && exec /usr/bin/snakemake "$@"' _ "$REPO" "${PANEL[@]
 check "submits nothing when everything is present" \
   bash -c '! grep -q "Submitted job" "$1" && grep -q "Nothing to be done" "$1"' _ "$WORK/rerun.log"
 
+echo "== an interrupted run through the profile, then the next run"
+check_interrupted_run "$WORK/local"
+
 echo "== the profile from the repository root, without --directory"
 (cd "$REPO" && /usr/bin/snakemake "${PANEL[@]}" out="$WORK/root" strains=SIM01/Tv chromosomes=2 \
   --profile "$PROFILE" >"$WORK/root.log" 2>&1)
@@ -127,6 +131,6 @@ check "one strain and chromosome ran TARVEL as a Slurm job as asked" \
   slurm_jobs "$WORK/root.log" "$WORK/root-jobs.txt"
 
 if [ "$FAILED" -gt 0 ]; then
-  for f in slurm.log local.log root.log; do echo "--- tail of $f"; tail -n 30 "$WORK/$f"; done
+  for f in slurm.log local.log root.log interrupted.log resumed.log; do echo "--- tail of $f"; tail -n 30 "$WORK/$f"; done
 fi
 finish
