@@ -1,21 +1,26 @@
-# An interrupted Slurm run, sourced by run.sh (uses its check, status, PANEL,
-# PROFILE, REPO and WORK): Ctrl-C while TARVEL jobs are queued cancels them
+# An interrupted Slurm run, sourced by run.sh (uses its check, status,
+# panel_run, PROFILE and WORK): Ctrl-C while TARVEL jobs are queued cancels them
 # through the profile's cancel command, and the next run through the profile
 # finishes the panel with the same outputs as the local run.
 
-# slurm_run_in_background OUT WORKDIR LOG: the workflow through the profile, in the background
-# with job control so that it takes SIGINT as from a terminal; sets RUN_PID.
-slurm_run_in_background() {
+# run_in_background OUT WORKDIR LOG: the workflow through the profile in a
+# process group of its own (job control), which takes Ctrl-C as from a
+# terminal; sets RUN_PID.
+run_in_background() {
   set -m
-  (cd "$REPO" && exec /usr/bin/snakemake "${PANEL[@]}" out="$1" --profile "$PROFILE" \
-    --directory "$2" >"$3" 2>&1) &
+  panel_run "$3" out="$1" --profile "$PROFILE" --directory "$2" &
   RUN_PID=$!
   set +m
 }
 
 submitted_ids() { sed -n "s/^Submitted job [0-9]* with external jobid '\([^';]*\).*/\1/p" "$1"; }
 submitted_at_least() { [ "$(submitted_ids "$1" | wc -l)" -ge "$2" ]; }
-gone() { ! kill -0 "$1" 2>/dev/null; }
+# gone PID: the process has ended (a child not yet waited for is a zombie).
+gone() {
+  local st
+  st=$(ps -o stat= -p "$1" 2>/dev/null)
+  [ -z "$st" ] || [[ $st == Z* ]]
+}
 
 # none_left_queued ID...: no job of the list is pending or running.
 none_left_queued() {
@@ -34,17 +39,16 @@ any_cancelled() {
 check_interrupted_run() { # check_interrupted_run LOCAL_OUT
   local out=$WORK/interrupted work=$WORK/interrupted-work ids
   mkdir -p "$work"
-  slurm_run_in_background "$out" "$work" "$WORK/interrupted.log"
+  run_in_background "$out" "$work" "$WORK/interrupted.log"
   wait_for "4 jobs submitted" 120 submitted_at_least "$WORK/interrupted.log" 4
-  kill -INT "$RUN_PID"
+  kill -INT -- -"$RUN_PID"
   wait_for "snakemake to stop" 60 gone "$RUN_PID"
   wait "$RUN_PID"
   check "Ctrl-C stops the run with an error status" test $? -ne 0
   ids=$(submitted_ids "$WORK/interrupted.log")
   check "no job it submitted is left queued" none_left_queued $ids
   check "its unfinished jobs were cancelled" any_cancelled $ids
-  (cd "$REPO" && /usr/bin/snakemake "${PANEL[@]}" out="$out" --profile "$PROFILE" \
-    --directory "$work" >"$WORK/resumed.log" 2>&1)
-  check "the next run finishes the panel" test $? -eq 0
+  check "the next run finishes the panel" \
+    panel_run "$WORK/resumed.log" out="$out" --profile "$PROFILE" --directory "$work"
   compare_outputs "$1" "$out"
 }

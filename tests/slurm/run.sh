@@ -39,6 +39,15 @@ trap 'exit 1' INT TERM
 PANEL=(--snakefile "$REPO/workflow/Snakefile"
   --config cross="$REPO/examples/panel/panel.yaml" plots=false)
 
+# panel_run LOG ARGS...: the workflow on the example panel, started from the
+# repository root (so the profile is given relative); ARGS begin with more
+# --config values.
+panel_run() {
+  local log=$1
+  shift
+  (cd "$REPO" && exec /usr/bin/snakemake "${PANEL[@]}" "$@") >"$log" 2>&1
+}
+
 # status ID: the profile's status command, called as Snakemake calls it.
 STATUS_CMD=$(/usr/bin/python3 -c 'import sys, yaml; print(yaml.safe_load(open(sys.argv[1]))["cluster-status"])' \
   "$REPO/$PROFILE/config.yaml")
@@ -66,14 +75,11 @@ check "a job Slurm never knew, without a log, is failed" test "$(status 999999)"
 
 echo "== the workflow locally and through the profile"
 start=$SECONDS
-check "local run (--cores 2) succeeds" \
-  /usr/bin/snakemake "${PANEL[@]}" out="$WORK/local" --cores 2 >"$WORK/local.log" 2>&1
+check "local run (--cores 2) succeeds" panel_run "$WORK/local.log" out="$WORK/local" --cores 2
 echo "   local run: $((SECONDS - start)) s"
 start=$SECONDS
-# From the repository root with the profile given relative, working directory elsewhere.
-check "run through the Slurm profile with --directory succeeds" \
-  bash -c 'cd "$1" && shift && exec /usr/bin/snakemake "$@"' _ "$REPO" "${PANEL[@]}" \
-  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work" >"$WORK/slurm.log" 2>&1
+check "run through the Slurm profile with --directory succeeds" panel_run "$WORK/slurm.log" \
+  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work"
 echo "   Slurm run: $((SECONDS - start)) s"
 
 echo "== Slurm's records of the run"
@@ -116,8 +122,7 @@ echo "== outputs equal the local run"
 compare_outputs "$WORK/local" "$WORK/slurm"
 
 echo "== a second run through the profile"
-bash -c 'cd "$1" && shift && exec /usr/bin/snakemake "$@"' _ "$REPO" "${PANEL[@]}" \
-  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work" >"$WORK/rerun.log" 2>&1
+panel_run "$WORK/rerun.log" out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work"
 check "submits nothing when everything is present" \
   bash -c '! grep -q "Submitted job" "$1" && grep -q "Nothing to be done" "$1"' _ "$WORK/rerun.log"
 
@@ -125,8 +130,7 @@ echo "== an interrupted run through the profile, then the next run"
 check_interrupted_run "$WORK/local"
 
 echo "== the profile from the repository root, without --directory"
-(cd "$REPO" && /usr/bin/snakemake "${PANEL[@]}" out="$WORK/root" strains=SIM01/Tv chromosomes=2 \
-  --profile "$PROFILE" >"$WORK/root.log" 2>&1)
+panel_run "$WORK/root.log" out="$WORK/root" strains=SIM01/Tv chromosomes=2 --profile "$PROFILE"
 check "one strain and chromosome ran TARVEL as a Slurm job as asked" \
   slurm_jobs "$WORK/root.log" "$WORK/root-jobs.txt"
 
