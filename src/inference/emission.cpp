@@ -1,5 +1,9 @@
 // Probability of the strain's genotype call at every marker given each
-// hidden state: agreement or disagreement with the state's founders.
+// hidden state: agreement or disagreement with the state's founders. A row
+// takes two values only, so a marker keeps just which of the 64 funnel
+// position pairs agree, and rows are spelled out when a pass needs them.
+#include <vector>
+
 #include "inference.h"
 #include "../driver/driver.h"
 #include "../model/model.h"
@@ -16,30 +20,42 @@ static bool agrees(char g, char a1, char a2)
 
 static char founderAt(int position, int t) { return FounderSet[FounderGroup1[position]][t]; }
 
+// Funnel positions (8 first + second) of every state's two copies.
+static std::vector<unsigned char> statePair;
+
+static int pairOf(int q)
+{
+	if (!XChromosome) return 8 * decodeState(q, true) + decodeState(q, false);
+	if (Sex) return 9 * decodeStateX(q, true); // one X: its founder stands for both copies
+	return 8 * decodeStateX(q, true) + decodeStateX(q, false);
+}
+
 void calcEmissionProb()
 {
-	const float agree = (float)p_y_given_q_value;
-	const float disagree = (float)(1.0 - p_y_given_q_value);
-	p_y_given_q = new float*[L]();
+	statePair.resize(NoOfStates);
+	for (int q = 0; q < NoOfStates; ++q) statePair[q] = (unsigned char)pairOf(q);
+	p_y_given_q = new std::uint64_t[L];
 	for (int t = 0; t < L; ++t) {
-		float* row = p_y_given_q[t] = new float[NoOfStates];
-		char g = GenotypeSequence[t];
-		for (int q = 0; q < NoOfStates; ++q) {
-			if (g == 'N') {
-				row[q] = 1.0f;
-				continue;
-			}
-			char a1, a2;
-			if (!XChromosome) {
-				a1 = founderAt(decodeState(q, true), t);
-				a2 = founderAt(decodeState(q, false), t);
-			} else if (Sex) // one X: its founder stands for both copies
-				a1 = a2 = founderAt(decodeStateX(q, true), t);
-			else {
-				a1 = founderAt(decodeStateX(q, true), t);
-				a2 = founderAt(decodeStateX(q, false), t);
-			}
-			row[q] = agrees(g, a1, a2) ? agree : disagree;
-		}
+		char g = GenotypeSequence[t], f[8];
+		for (int p = 0; p < 8; ++p) f[p] = founderAt(p, t);
+		std::uint64_t mask = 0;
+		for (int a = 0; a < 8; ++a)
+			for (int b = 0; b < 8; ++b)
+				if (agrees(g, f[a], f[b])) mask |= std::uint64_t(1) << (8 * a + b);
+		p_y_given_q[t] = mask;
 	}
+}
+
+void emissionRow(int t, double* row)
+{
+	int n = NoOfStates;
+	if (GenotypeSequence[t] == 'N') {
+		for (int q = 0; q < n; ++q) row[q] = 1.0f;
+		return;
+	}
+	// Kept as floats: GCC 12 folds a (float) cast away inside a double array.
+	const float value[2] = {(float)(1.0 - p_y_given_q_value), (float)p_y_given_q_value};
+	std::uint64_t mask = p_y_given_q[t];
+	const unsigned char* pair = statePair.data();
+	for (int q = 0; q < n; ++q) row[q] = value[(mask >> pair[q]) & 1];
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "model.h"
+#include "kernels.h"
 #include "../driver/driver.h"
 
 double DistanceToRecombination(double x) { return 0.5 * (1 - exp(x * (-2.0))); }
@@ -116,4 +117,9 @@ double TransitionProb(double r, int from, int to)
 	if ((x1 && !x0) || (y1 && !y0)) return 0;
 	double q = x0 == y0 ? 1 - c : c;
 	return x1 == y1 ? (1 - c) * q : c * q;
+}
+
+void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n)
+{
+	kernels().quaternaryBlocks(r, out, n, NoOfInbreedingGen, F, L3, L4);
 }
