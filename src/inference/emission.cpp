@@ -6,6 +6,7 @@
 
 #include "inference.h"
 #include "../driver/driver.h"
+#include "../model/kernels.h"
 #include "../model/model.h"
 
 static bool agrees(char g, char a1, char a2)
@@ -21,7 +22,7 @@ static bool agrees(char g, char a1, char a2)
 static char founderAt(int position, int t) { return FounderSet[FounderGroup1[position]][t]; }
 
 // Funnel positions (8 first + second) of every state's two copies.
-static std::vector<unsigned char> statePair;
+static std::vector<unsigned long long> statePair;
 
 static int pairOf(int q)
 {
@@ -33,7 +34,7 @@ static int pairOf(int q)
 void calcEmissionProb()
 {
 	statePair.resize(NoOfStates);
-	for (int q = 0; q < NoOfStates; ++q) statePair[q] = (unsigned char)pairOf(q);
+	for (int q = 0; q < NoOfStates; ++q) statePair[q] = (unsigned long long)pairOf(q);
 	p_y_given_q = new std::uint64_t[L];
 	for (int t = 0; t < L; ++t) {
 		char g = GenotypeSequence[t], f[8];
@@ -54,8 +55,6 @@ void emissionRow(int t, double* row)
 		return;
 	}
 	// Kept as floats: GCC 12 folds a (float) cast away inside a double array.
-	const float value[2] = {(float)(1.0 - p_y_given_q_value), (float)p_y_given_q_value};
-	std::uint64_t mask = p_y_given_q[t];
-	const unsigned char* pair = statePair.data();
-	for (int q = 0; q < n; ++q) row[q] = value[(mask >> pair[q]) & 1];
+	float agree = (float)p_y_given_q_value, disagree = (float)(1.0 - p_y_given_q_value);
+	kernels().emissionRow(p_y_given_q[t], statePair.data(), agree, disagree, row, n);
 }

@@ -18,24 +18,6 @@ double prior(int q)
 	return (1.0 - F[G]) / N * 4 / 3;
 }
 
-// X chromosome after more than three inbreeding generations: the small
-// transition matrix in full, t[p * N + q] = TransitionProb(r, p, q). A
-// female's weights depend on the two lowest bits of each code only.
-static void transitionMatrix(double r, double* t)
-{
-	int N = NoOfStates;
-	if (Sex) {
-		for (int p = 0; p < N; ++p)
-			for (int q = 0; q < N; ++q) t[p * N + q] = TransitionProb(r, p, q);
-		return;
-	}
-	double low[4][4];
-	for (int p = 0; p < 4; ++p)
-		for (int q = 0; q < 4; ++q) low[p][q] = TransitionProb(r, p, q);
-	for (int p = 0; p < N; ++p)
-		for (int q = 0; q < N; ++q) t[p * N + q] = low[p & 3][q & 3];
-}
-
 // One buffer for the matrix of the interval at hand.
 static double* matrix(int N)
 {
@@ -52,7 +34,7 @@ void forwardStep(int t, const double* previous, const double* e, double* row)
 	int N = NoOfStates;
 	double r = interval_r[t];
 	if (fullMatrix()) {
-		transitionMatrix(r, matrix(N));
+		TransitionMatrixX(r, matrix(N));
 		kernels().denseForward(previous, matrix(N), e, row, N);
 		return;
 	}
@@ -67,7 +49,7 @@ void backwardStep(int t, const double* next, const double* eNext, double* row, d
 	int N = NoOfStates;
 	double r = interval_r[t + 1];
 	if (fullMatrix()) {
-		transitionMatrix(r, matrix(N));
+		TransitionMatrixX(r, matrix(N));
 		kernels().denseBackward(next, matrix(N), eNext, row, N);
 	} else {
 		kernels().product(eNext, next, scratch, N);

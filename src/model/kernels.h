@@ -25,6 +25,10 @@ struct Kernels {
 	// backward out[q] = sum_p (b[p] t[pq]) e[p].
 	void (*denseForward)(const double* a, const double* t, const double* e, double* out, int n);
 	void (*denseBackward)(const double* b, const double* t, const double* e, double* out, int n);
+	// An emission row: row[q] = agree where bit pair[q] of mask is set,
+	// disagree elsewhere (single-precision values widened).
+	void (*emissionRow)(unsigned long long mask, const unsigned long long* pair, float agree,
+	                    float disagree, double* row, int n);
 	// The pair-factor blocks of n intervals (9 values each) for fractions r.
 	void (*quaternaryBlocks)(const double* r, double* out, int n, int G, const double* F,
 	                         const double* L3, const double* L4);

@@ -16,7 +16,8 @@ const Kernels* avx2Kernels()
 	using namespace avx2_kernels;
 	static const Kernels set = {"avx2",       pairBlocks,   leafPairs,     twoStateLevels,
 	                            multiplyBy,   product,      divideBy,      posterior,
-	                            denseForward, denseBackward, quaternaryBlocks};
+	                            denseForward, denseBackward, emissionRow,
+	                            quaternaryBlocks};
 	return &set;
 }
 #else

@@ -22,18 +22,60 @@ template <class T> static inline T splat(double x)
 	return v;
 }
 
+// Two blocks of 16 at a time: each weight vector serves both, and eight
+// independent sums are in flight.
 static void pairBlocks(const double* in, double* out, const double* w, int n)
 {
-	for (int b = 0; b < n; b += 16) {
+	const int P = 16 / W;
+	int b = 0;
+	for (; b + 32 <= n; b += 32) {
 		const double* x = in + b;
-		V acc[16 / W];
-		for (int c = 0; c < 16 / W; ++c) acc[c] = splat<V>(0.0);
+		const double* y = in + b + 16;
+		V acc[P], bcc[P];
+		for (int c = 0; c < P; ++c) acc[c] = bcc[c] = splat<V>(0.0);
+		for (int j = 0; j < 16; ++j) {
+			V xj = splat<V>(x[j]), yj = splat<V>(y[j]);
+			for (int c = 0; c < P; ++c) {
+				V wj = load<V>(w + 16 * j + W * c);
+				acc[c] = xj * wj + acc[c];
+				bcc[c] = yj * wj + bcc[c];
+			}
+		}
+		for (int c = 0; c < P; ++c) {
+			store(out + b + W * c, acc[c]);
+			store(out + b + 16 + W * c, bcc[c]);
+		}
+	}
+	for (; b < n; b += 16) {
+		const double* x = in + b;
+		V acc[P];
+		for (int c = 0; c < P; ++c) acc[c] = splat<V>(0.0);
 		for (int j = 0; j < 16; ++j) {
 			V xj = splat<V>(x[j]);
-			for (int c = 0; c < 16 / W; ++c) acc[c] = xj * load<V>(w + 16 * j + W * c) + acc[c];
+			for (int c = 0; c < P; ++c) acc[c] = xj * load<V>(w + 16 * j + W * c) + acc[c];
 		}
-		for (int c = 0; c < 16 / W; ++c) store(out + b + W * c, acc[c]);
+		for (int c = 0; c < P; ++c) store(out + b + W * c, acc[c]);
 	}
+}
+
+// row[q] = value[bit pair[q] of mask]
+static void emissionRow(unsigned long long mask, const unsigned long long* pair, float agree,
+                        float disagree, double* row, int n)
+{
+	typedef unsigned long long U __attribute__((vector_size(KERNEL_BYTES)));
+	typedef long long S __attribute__((vector_size(KERNEL_BYTES)));
+	double a = agree, d = disagree;
+	U m;
+	for (int l = 0; l < W; ++l) m[l] = mask;
+	V av = splat<V>(a), dv = splat<V>(d);
+	int q = 0;
+	for (; q + W <= n; q += W) {
+		U idx;
+		__builtin_memcpy(&idx, pair + q, sizeof idx);
+		S set = (S)((m >> idx) & 1) != 0;
+		store(row + q, set ? av : dv);
+	}
+	for (; q < n; ++q) row[q] = (mask >> pair[q]) & 1 ? a : d;
 }
 
 static void leafPairs(const double* in, double* out, int n, double r)
@@ -46,11 +88,52 @@ static void leafPairs(const double* in, double* out, int n, double r)
 	}
 }
 
+static inline void level(V& lo, V& hi, V s, V r)
+{
+	V a = lo, b = hi;
+	lo = a * s + r * b;
+	hi = b * s + a * r;
+}
+
+static inline void level(double& lo, double& hi, double s, double r)
+{
+	double a = lo, b = hi;
+	lo = a * s + r * b;
+	hi = b * s + a * r;
+}
+
+// Levels h and 2 h in one sweep over the vector: elements i, i + h, i + 2h,
+// i + 3h of each group of 4h take level h, then level 2h, as in two passes.
+template <class T> static inline void twoLevels(double* g, int i, int h, T s, T r)
+{
+	T e0 = load<T>(g + i), e1 = load<T>(g + i + h), e2 = load<T>(g + i + 2 * h),
+	  e3 = load<T>(g + i + 3 * h);
+	level(e0, e1, s, r);
+	level(e2, e3, s, r);
+	level(e0, e2, s, r);
+	level(e1, e3, s, r);
+	store(g + i, e0);
+	store(g + i + h, e1);
+	store(g + i + 2 * h, e2);
+	store(g + i + 3 * h, e3);
+}
+
+template <> inline double load<double>(const double* p) { return *p; }
+template <> inline void store<double>(double* p, double v) { *p = v; }
+
 static void twoStateLevels(double* v, int n, int from, double r)
 {
 	double s = 1 - r;
 	V sv = splat<V>(s), rv = splat<V>(r);
-	for (int h = from; h < n; h *= 2)
+	int h = from;
+	for (; 4 * h <= n; h *= 4)
+		for (int base = 0; base < n; base += 4 * h) {
+			int i = 0;
+			if (h >= W)
+				for (; i < h; i += W) twoLevels(v + base, i, h, sv, rv);
+			for (; i < h; ++i) twoLevels(v + base, i, h, s, r);
+		}
+	for (; h < n; h *= 2)
 		for (int base = 0; base < n; base += 2 * h) {
 			double* lo = v + base;
 			double* hi = v + base + h;
@@ -58,14 +141,11 @@ static void twoStateLevels(double* v, int n, int from, double r)
 			if (h >= W)
 				for (; i < h; i += W) {
 					V a = load<V>(lo + i), b = load<V>(hi + i);
-					store(lo + i, a * sv + rv * b);
-					store(hi + i, b * sv + a * rv);
+					level(a, b, sv, rv);
+					store(lo + i, a);
+					store(hi + i, b);
 				}
-			for (; i < h; ++i) {
-				double a = lo[i], b = hi[i];
-				lo[i] = a * s + r * b;
-				hi[i] = b * s + a * r;
-			}
+			for (; i < h; ++i) level(lo[i], hi[i], s, r);
 		}
 }
 

@@ -10,6 +10,7 @@ const Kernels& portableKernels()
 	using namespace portable_kernels;
 	static const Kernels set = {"portable",   pairBlocks,   leafPairs,     twoStateLevels,
 	                            multiplyBy,   product,      divideBy,      posterior,
-	                            denseForward, denseBackward, quaternaryBlocks};
+	                            denseForward, denseBackward, emissionRow,
+	                            quaternaryBlocks};
 	return set;
 }

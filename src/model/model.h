@@ -20,6 +20,8 @@ void calcQuaternaryTransitionProbability(double r, double* out);
 // The same for n intervals at once: out + 9 i receives the block of r[i].
 void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n);
 double TransitionProb(double r, int from, int to);
+// Every TransitionProb(r, from, to) of the run's states: t[from * N + to].
+void TransitionMatrixX(double r, double* t);
 
 // Factorised transition product
 double baseMatrix(int from, int to);

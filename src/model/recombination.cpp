@@ -105,10 +105,14 @@ static double inbredFraction(int G)
 // X chromosome after more than three inbreeding generations. c is capped
 // at 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
-double TransitionProb(double r, int from, int to)
+static double changeChance(double r)
 {
 	double c = (inbredFraction(NoOfInbreedingGen) * r) * 3.5;
-	if (c > 1) c = 1;
+	return c > 1 ? 1 : c;
+}
+
+static double transitionFor(double c, int from, int to)
+{
 	if (Sex) {
 		if (from == 3 || from == 6 || from == 7 || to == 3 || to == 6 || to == 7) return 0;
 		return from == to ? 1 - c : c;
@@ -117,6 +121,25 @@ double TransitionProb(double r, int from, int to)
 	if ((x1 && !x0) || (y1 && !y0)) return 0;
 	double q = x0 == y0 ? 1 - c : c;
 	return x1 == y1 ? (1 - c) * q : c * q;
+}
+
+double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
+
+// A female's weights depend on the two lowest bits of each code alone.
+void TransitionMatrixX(double r, double* t)
+{
+	double c = changeChance(r);
+	int N = NoOfStates;
+	if (Sex) {
+		for (int from = 0; from < N; ++from)
+			for (int to = 0; to < N; ++to) t[from * N + to] = transitionFor(c, from, to);
+		return;
+	}
+	double low[4][4];
+	for (int from = 0; from < 4; ++from)
+		for (int to = 0; to < 4; ++to) low[from][to] = transitionFor(c, from, to);
+	for (int from = 0; from < N; ++from)
+		for (int to = 0; to < N; ++to) t[from * N + to] = low[from & 3][to & 3];
 }
 
 void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n)
