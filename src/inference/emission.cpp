@@ -9,16 +9,6 @@
 #include "../model/kernels.h"
 #include "../model/model.h"
 
-static bool agrees(char g, char a1, char a2)
-{
-	switch (g) {
-	case '0': return a1 == '0' && a2 == '0';
-	case '2': return a1 == '1' && a2 == '1';
-	case '1': return a1 != a2;
-	default: return false;
-	}
-}
-
 static char founderAt(int position, int t) { return FounderSet[FounderGroup1[position]][t]; }
 
 // Funnel positions (8 first + second) of every state's two copies.
@@ -31,19 +21,41 @@ static int pairOf(int q)
 	return 8 * decodeStateX(q, true) + decodeStateX(q, false);
 }
 
+// Bits b of the result: funnel positions whose founder carries c.
+static unsigned carrying(const char* f, char c)
+{
+	unsigned bits = 0;
+	for (int p = 0; p < 8; ++p) bits |= unsigned(f[p] == c) << p;
+	return bits;
+}
+
+// Bit 8 a + b set when the call agrees with founders f[a] and f[b]
+// '0' needs two founders with allele 0, '2' two with allele 1, '1' two
+// different founder characters; any other call agrees with none).
+static std::uint64_t agreementMask(char g, const char* f)
+{
+	std::uint64_t mask = 0;
+	for (int a = 0; a < 8; ++a) {
+		unsigned row = 0;
+		if (g == '0' || g == '2') {
+			char allele = g == '0' ? '0' : '1';
+			if (f[a] == allele) row = carrying(f, allele);
+		} else if (g == '1')
+			row = ~carrying(f, f[a]) & 0xffu;
+		mask |= std::uint64_t(row) << (8 * a);
+	}
+	return mask;
+}
+
 void calcEmissionProb()
 {
 	statePair.resize(NoOfStates);
 	for (int q = 0; q < NoOfStates; ++q) statePair[q] = (unsigned long long)pairOf(q);
 	p_y_given_q = new std::uint64_t[L];
 	for (int t = 0; t < L; ++t) {
-		char g = GenotypeSequence[t], f[8];
+		char f[8];
 		for (int p = 0; p < 8; ++p) f[p] = founderAt(p, t);
-		std::uint64_t mask = 0;
-		for (int a = 0; a < 8; ++a)
-			for (int b = 0; b < 8; ++b)
-				if (agrees(g, f[a], f[b])) mask |= std::uint64_t(1) << (8 * a + b);
-		p_y_given_q[t] = mask;
+		p_y_given_q[t] = agreementMask(GenotypeSequence[t], f);
 	}
 }
 

@@ -37,5 +37,6 @@ struct Kernels {
 const Kernels& portableKernels();
 const Kernels* avx2Kernels(); // null when not built in or the CPU lacks AVX2
 const Kernels& kernels();     // the set this run uses
+void selectKernels(const Kernels* set); // null: the best the CPU runs (the default)
 
 #endif

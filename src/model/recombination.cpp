@@ -131,8 +131,12 @@ void TransitionMatrixX(double r, double* t)
 	double c = changeChance(r);
 	int N = NoOfStates;
 	if (Sex) {
+		// the rule of transitionFor, with the blocked codes looked up once
+		bool blocked[8];
+		for (int code = 0; code < N; ++code) blocked[code] = code == 3 || code == 6 || code == 7;
 		for (int from = 0; from < N; ++from)
-			for (int to = 0; to < N; ++to) t[from * N + to] = transitionFor(c, from, to);
+			for (int to = 0; to < N; ++to)
+				t[from * N + to] = blocked[from] || blocked[to] ? 0 : from == to ? 1 - c : c;
 		return;
 	}
 	double low[4][4];
