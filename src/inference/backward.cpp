@@ -26,7 +26,7 @@ void computeBeta()
 	CheckpointSpacing = spacingFor(L);
 	size_t blocks = (L + CheckpointSpacing - 1) / CheckpointSpacing;
 	betaCheckpoints = new double[blocks * N];
-	std::vector<double> next(N), row(N), e(N), scratch(N);
+	std::vector<double> next(N), row(N), scratch(N);
 	for (int q = 0; q < N; ++q) row[q] = 1.0 / p_y0_to_yt[L - 1];
 	for (int t = L - 1;; --t) {
 		if (endsBlock(t)) {
@@ -35,8 +35,7 @@ void computeBeta()
 		}
 		if (t == 0) break;
 		row.swap(next);
-		emissionRow(t, e.data());
-		backwardStep(t - 1, next.data(), e.data(), row.data(), scratch.data());
+		backwardStep(t - 1, next.data(), emissionRowOf(t), row.data(), scratch.data());
 	}
 	if (!XChromosome && NoOfInbreedingGen > 3 && L > 1) currentStep = 1;
 }

@@ -21,6 +21,31 @@ static int pairOf(int q)
 	return 8 * decodeStateX(q, true) + decodeStateX(q, false);
 }
 
+// Rows already spelled out, by mask: a chromosome has a few hundred
+// distinct masks, so most markers find their row here.
+struct RowCache {
+	static const int Slots = 1024;
+	std::vector<double> rows;
+	std::vector<std::uint64_t> mask;
+	std::vector<bool> filled;
+	std::vector<double> missing; // the row of an 'N' call
+	int states = -1;
+	double agree = 0, disagree = 0;
+};
+static RowCache cache;
+
+static void resetCache(float agree, float disagree)
+{
+	int n = NoOfStates;
+	cache.states = n;
+	cache.agree = agree;
+	cache.disagree = disagree;
+	cache.rows.assign((size_t)RowCache::Slots * n, 0.0);
+	cache.mask.assign(RowCache::Slots, 0);
+	cache.filled.assign(RowCache::Slots, false);
+	cache.missing.assign(n, 1.0f);
+}
+
 // Bits b of the result: funnel positions whose founder carries c.
 static unsigned carrying(const char* f, char c)
 {
@@ -49,6 +74,7 @@ static std::uint64_t agreementMask(char g, const char* f)
 
 void calcEmissionProb()
 {
+	cache.states = -1; // a new run: rows of an earlier one no longer hold
 	statePair.resize(NoOfStates);
 	for (int q = 0; q < NoOfStates; ++q) statePair[q] = (unsigned long long)pairOf(q);
 	p_y_given_q = new std::uint64_t[L];
@@ -59,14 +85,26 @@ void calcEmissionProb()
 	}
 }
 
-void emissionRow(int t, double* row)
+const double* emissionRowOf(int t)
 {
-	int n = NoOfStates;
-	if (GenotypeSequence[t] == 'N') {
-		for (int q = 0; q < n; ++q) row[q] = 1.0f;
-		return;
-	}
 	// Kept as floats: GCC 12 folds a (float) cast away inside a double array.
 	float agree = (float)p_y_given_q_value, disagree = (float)(1.0 - p_y_given_q_value);
-	kernels().emissionRow(p_y_given_q[t], statePair.data(), agree, disagree, row, n);
+	if (cache.states != NoOfStates || cache.agree != agree || cache.disagree != disagree)
+		resetCache(agree, disagree);
+	if (GenotypeSequence[t] == 'N') return cache.missing.data();
+	std::uint64_t mask = p_y_given_q[t];
+	int slot = (int)((mask * 0x9E3779B97F4A7C15ull) >> 54);
+	double* row = cache.rows.data() + (size_t)slot * NoOfStates;
+	if (!cache.filled[slot] || cache.mask[slot] != mask) {
+		kernels().emissionRow(mask, statePair.data(), agree, disagree, row, NoOfStates);
+		cache.mask[slot] = mask;
+		cache.filled[slot] = true;
+	}
+	return row;
+}
+
+void emissionRow(int t, double* row)
+{
+	const double* cached = emissionRowOf(t);
+	for (int q = 0; q < NoOfStates; ++q) row[q] = cached[q];
 }

@@ -99,14 +99,12 @@ int computeAlpha()
 	int N = NoOfStates;
 	fillIntervalTables();
 	p_y0_to_yt = new double[L];
-	std::vector<double> e(N), previous(N), row(N);
-	emissionRow(0, e.data());
-	firstForwardRow(e.data(), row.data());
+	std::vector<double> previous(N), row(N);
+	firstForwardRow(emissionRowOf(0), row.data());
 	if (!normalise(0, row.data())) return 0;
 	for (int t = 1; t < L; ++t) {
 		row.swap(previous);
-		emissionRow(t, e.data());
-		forwardStep(t, previous.data(), e.data(), row.data());
+		forwardStep(t, previous.data(), emissionRowOf(t), row.data());
 		if (!normalise(t, row.data())) return 0;
 	}
 	return 1;

@@ -10,6 +10,8 @@ void computeBeta();
 // Row t of the emission table, p(call at t | state q) for every state, as
 // doubles (the single-precision values widened).
 void emissionRow(int t, double* row);
+// The same row, read in place; it holds until the next call.
+const double* emissionRowOf(int t);
 
 // Visits the markers in order, each with its normalised forward row and its
 // scaled backward row, recomputed from computeAlpha's and computeBeta's
