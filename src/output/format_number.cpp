@@ -33,6 +33,10 @@
 #include <locale>
 #include <sstream>
 
+#ifdef TARVEL_COUNT_FORMAT_FALLBACKS
+long formatNumberFallbacks = 0;  // read by tools/format_bench
+#endif
+
 namespace {
 
 constexpr int MinPower = -303;  // enough for DBL_MAX: X = 308, k = -303
@@ -109,6 +113,9 @@ const double PowersOfTen[MaxPower - MinPower + 1] = {
 double powerOfTen(int p) { return PowersOfTen[p - MinPower]; }
 
 std::size_t formatByStream(double v, char* buf) {
+#ifdef TARVEL_COUNT_FORMAT_FALLBACKS
+	++formatNumberFallbacks;
+#endif
 	std::ostringstream s;
 	s.imbue(std::locale::classic());
 	s << v;

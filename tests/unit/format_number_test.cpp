@@ -85,8 +85,8 @@ TEST(FormatNumber, RandomDoublesOfEveryExponent) {
 
 TEST(FormatNumber, RandomProbabilities) {
 	StreamComparison c;
-	fs::randomProbabilities(750000, 5, c.use());
-	c.expectSameBytes(1500000);
+	fs::randomProbabilities(500000, 5, c.use());
+	c.expectSameBytes(1000000);
 }
 
 }  // namespace
