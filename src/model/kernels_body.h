@@ -28,7 +28,7 @@ static void pairBlocks(const double* in, double* out, const double* w, int n)
 {
 	const int P = 16 / W;
 	int b = 0;
-	for (; b + 32 <= n; b += 32) {
+	for (; W >= 4 && b + 32 <= n; b += 32) { // SSE2 has registers for one block only
 		const double* x = in + b;
 		const double* y = in + b + 16;
 		V acc[P], bcc[P];
