@@ -18,7 +18,9 @@ struct Entry {
 
 struct PairWriter {
 	ResultsText text;
-	std::vector<int> cellOf; // state -> 8 row + column
+	std::vector<int> cellOf;        // state -> 8 row + column
+	std::vector<int> statesByCell;  // the states of cell 0, then of cell 1, ..., each ascending
+	int cellStart[65];              // cell c's states: statesByCell[cellStart[c] .. cellStart[c + 1])
 	std::vector<Entry> entries;
 	std::vector<double> weight;
 	char separator;
@@ -63,9 +65,15 @@ static void happyEntries(PairWriter& w, bool sumOrientations)
 static void writeMarker(int t, const double* alpha, const double* beta, void* context)
 {
 	PairWriter& w = *(PairWriter*)context;
-	double cell[64] = {0};
+	double cell[64];
 	posteriorWeights(t, alpha, beta, w.weight.data());
-	for (int q = 0; q < NoOfStates; ++q) cell[w.cellOf[q]] += w.weight[q];
+	// each cell's sum runs over its states in ascending order, as a pass
+	// over all states adding each to its cell does
+	for (int c = 0; c < 64; ++c) {
+		double sum = 0;
+		for (int k = w.cellStart[c]; k < w.cellStart[c + 1]; ++k) sum += w.weight[w.statesByCell[k]];
+		cell[c] = sum;
+	}
 	ResultsText& text = w.text;
 	appendInt(text, t);
 	appendChar(text, '|');
@@ -90,6 +98,12 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 		w.cellOf[q] = 8 * r + c;
 	}
 	w.weight.resize(w.cellOf.size());
+	w.cellStart[0] = 0;
+	for (int c = 0; c < 64; ++c) {
+		for (int q = 0; q < NoOfStates; ++q)
+			if (w.cellOf[q] == c) w.statesByCell.push_back(q);
+		w.cellStart[c + 1] = (int)w.statesByCell.size();
+	}
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
 	beginText(w.text, out);
