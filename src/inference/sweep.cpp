@@ -14,18 +14,17 @@ void sweepMarkers(MarkerVisitor visit, void* context)
 	int N = NoOfStates, K = CheckpointSpacing;
 	bool savedDirection = AlphaOrBeta;
 	int savedStep = currentStep;
-	std::vector<double> e((size_t)K * N), beta((size_t)K * N), alpha(N), previous(N), scratch(N);
+	std::vector<double> beta((size_t)K * N), alpha(N), previous(N), scratch(N);
 	for (int start = 0; start < L; start += K) {
 		int end = start + K < L ? start + K : L;
-		for (int t = start; t < end; ++t) emissionRow(t, &e[(size_t)(t - start) * N]);
 		const double* stored = betaCheckpoints + (size_t)(start / K) * N;
 		double* b = beta.data();
 		for (int q = 0; q < N; ++q) b[(size_t)(end - 1 - start) * N + q] = stored[q];
 		for (int t = end - 2; t >= start; --t)
-			backwardStep(t, b + (size_t)(t + 1 - start) * N, &e[(size_t)(t + 1 - start) * N],
+			backwardStep(t, b + (size_t)(t + 1 - start) * N, emissionRowOf(t + 1),
 			             b + (size_t)(t - start) * N, scratch.data());
 		for (int t = start; t < end; ++t) {
-			const double* et = &e[(size_t)(t - start) * N];
+			const double* et = emissionRowOf(t);
 			if (t == 0) firstForwardRow(et, alpha.data());
 			else {
 				alpha.swap(previous);
