@@ -54,7 +54,8 @@ extern std::uint64_t* p_y_given_q; // marker t: bit 8 a + b set when the founder
                                    // funnel positions a and b agree with the call
 extern double* interval_r;         // interval_r[t]: fraction between markers t - 1 and t
 extern double* p_y0_to_yt;         // per-marker scaling factors of the forward pass
-extern double** QuaTransProb;      // rows 1 .. L - 1 point into QuaTransBlocks
+extern double** QuaTransProb;      // rows 1 .. L - 1 point into QuaTransBlocks; only in
+                                   // autosome runs after more than three inbreeding generations
 extern double* QuaTransBlocks;     // nine values per interval
 extern int CheckpointSpacing;      // K: markers per block of the backward rows
 extern double* betaCheckpoints;    // block c: the backward row of its last marker

@@ -55,18 +55,18 @@ static unsigned carrying(const char* f, char c)
 }
 
 // Bit 8 a + b set when the call agrees with founders f[a] and f[b]
-// '0' needs two founders with allele 0, '2' two with allele 1, '1' two
+// ('0' needs two founders with allele 0, '2' two with allele 1, '1' two
 // different founder characters; any other call agrees with none).
 static std::uint64_t agreementMask(char g, const char* f)
 {
+	if (g != '0' && g != '1' && g != '2') return 0;
+	unsigned zero = carrying(f, '0'), one = carrying(f, '1');
 	std::uint64_t mask = 0;
 	for (int a = 0; a < 8; ++a) {
-		unsigned row = 0;
-		if (g == '0' || g == '2') {
-			char allele = g == '0' ? '0' : '1';
-			if (f[a] == allele) row = carrying(f, allele);
-		} else if (g == '1')
-			row = ~carrying(f, f[a]) & 0xffu;
+		unsigned row;
+		if (g == '0') row = (zero >> a) & 1 ? zero : 0;
+		else if (g == '2') row = (one >> a) & 1 ? one : 0;
+		else row = ~(f[a] == '0' ? zero : f[a] == '1' ? one : carrying(f, f[a])) & 0xffu;
 		mask |= std::uint64_t(row) << (8 * a);
 	}
 	return mask;

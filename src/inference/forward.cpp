@@ -82,8 +82,9 @@ static void fillIntervalTables()
 	interval_r = new double[L];
 	interval_r[0] = 0;
 	for (int t = 1; t < L; ++t) interval_r[t] = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
+	if (!pairFactor()) return; // no other run reads the pair-factor blocks
 	QuaTransProb = new double*[L]();
-	if (!pairFactor() || L < 2) return;
+	if (L < 2) return;
 	QuaTransBlocks = new double[9 * (size_t)(L - 1)];
 	calcQuaternaryTransitionProbabilities(interval_r + 1, QuaTransBlocks, L - 1);
 	for (int t = 1; t < L; ++t) QuaTransProb[t] = QuaTransBlocks + 9 * (size_t)(t - 1);

@@ -2,6 +2,7 @@
 // built from them.
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "model.h"
 #include "kernels.h"
@@ -125,25 +126,33 @@ static double transitionFor(double c, int from, int to)
 
 double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
 
-// A female's weights depend on the two lowest bits of each code alone.
+// Which of 0, 1 - c and c each entry of the run's matrix holds: the rule
+// of transitionFor, read off it once (with a c that keeps the three apart).
+static const std::vector<unsigned char>& transitionKinds()
+{
+	static std::vector<unsigned char> kind;
+	static int states = -1;
+	static bool male;
+	int N = NoOfStates;
+	if (states == N && male == Sex) return kind;
+	states = N;
+	male = Sex;
+	kind.resize((size_t)N * N);
+	for (int from = 0; from < N; ++from)
+		for (int to = 0; to < N; ++to) {
+			double v = transitionFor(0.25, from, to);
+			kind[from * N + to] = v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
+		}
+	return kind;
+}
+
 void TransitionMatrixX(double r, double* t)
 {
 	double c = changeChance(r);
-	int N = NoOfStates;
-	if (Sex) {
-		// the rule of transitionFor, with the blocked codes looked up once
-		bool blocked[8];
-		for (int code = 0; code < N; ++code) blocked[code] = code == 3 || code == 6 || code == 7;
-		for (int from = 0; from < N; ++from)
-			for (int to = 0; to < N; ++to)
-				t[from * N + to] = blocked[from] || blocked[to] ? 0 : from == to ? 1 - c : c;
-		return;
-	}
-	double low[4][4];
-	for (int from = 0; from < 4; ++from)
-		for (int to = 0; to < 4; ++to) low[from][to] = transitionFor(c, from, to);
-	for (int from = 0; from < N; ++from)
-		for (int to = 0; to < N; ++to) t[from * N + to] = low[from & 3][to & 3];
+	// the values transitionFor forms from c, in its own operations
+	const double value[6] = {0, 1 - c, c, (1 - c) * (1 - c), c * (1 - c), c * c};
+	const std::vector<unsigned char>& kind = transitionKinds();
+	for (size_t m = 0; m < kind.size(); ++m) t[m] = value[kind[m]];
 }
 
 void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n)

@@ -3,7 +3,7 @@
 #include "format_number.h"
 
 // Room for the longest line of any layout (64 labelled entries) many times.
-static const size_t TextBufferSize = 1 << 20;
+static const size_t TextBufferSize = 1 << 18;
 
 void beginText(ResultsText& text, std::ofstream& file)
 {
