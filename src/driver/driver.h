@@ -3,6 +3,7 @@
 #ifndef TARVEL_DRIVER_H
 #define TARVEL_DRIVER_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,12 +45,20 @@ extern double L4[LTableSize];
 extern double* F;
 extern std::vector<double> s;
 
-// Inference arrays
-extern float** p_y_given_q;
-extern double** alpha;
-extern double* p_y0_to_yt;
-extern double** QuaTransProb;
-extern double** beta;
+// Inference tables, each one allocation. Per marker a run keeps only what
+// every pass needs (the emission masks, the interval fractions, the scaling
+// factors and, after four inbreeding generations, the pair-factor blocks);
+// the forward and backward rows are recomputed where they are needed, from
+// a stored backward row every CheckpointSpacing markers.
+extern std::uint64_t* p_y_given_q; // marker t: bit 8 a + b set when the founders at
+                                   // funnel positions a and b agree with the call
+extern double* interval_r;         // interval_r[t]: fraction between markers t - 1 and t
+extern double* p_y0_to_yt;         // per-marker scaling factors of the forward pass
+extern double** QuaTransProb;      // rows 1 .. L - 1 point into QuaTransBlocks; only in
+                                   // autosome runs after more than three inbreeding generations
+extern double* QuaTransBlocks;     // nine values per interval
+extern int CheckpointSpacing;      // K: markers per block of the backward rows
+extern double* betaCheckpoints;    // block c: the backward row of its last marker
 
 // Steering of the transition product
 extern int currentStep;

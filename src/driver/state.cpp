@@ -28,11 +28,13 @@ double L4[LTableSize] = {1.0, 0.25};
 double* F = new double[FTableSize];
 std::vector<double> s(60);
 
-float** p_y_given_q = nullptr;
-double** alpha = nullptr;
+std::uint64_t* p_y_given_q = nullptr;
+double* interval_r = nullptr;
 double* p_y0_to_yt = nullptr;
 double** QuaTransProb = nullptr;
-double** beta = nullptr;
+double* QuaTransBlocks = nullptr;
+int CheckpointSpacing = 0;
+double* betaCheckpoints = nullptr;
 
 int currentStep = 1;
 bool AlphaOrBeta = true;

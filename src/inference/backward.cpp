@@ -1,41 +1,41 @@
 // The backward pass, scaled by the forward pass's factors so that
-// alpha * beta * p_y0_to_yt is the posterior of each state.
+// alpha * beta * p_y0_to_yt is the posterior of each state. It keeps the
+// backward row of the last marker of every block of CheckpointSpacing
+// markers; sweepMarkers recomputes the rows of a block from it.
+#include <cmath>
 #include <vector>
 
 #include "inference.h"
+#include "steps.h"
 #include "../driver/driver.h"
-#include "../model/model.h"
 
-static void carryXBackward(int t, double r)
+// Blocks of about the square root of the marker count keep the stored rows
+// and one block's rows equally small.
+static int spacingFor(int markers)
 {
-	const float* e = p_y_given_q[t + 1];
-	for (int q = 0; q < NoOfStates; ++q) {
-		beta[t][q] = 0;
-		for (int p = 0; p < NoOfStates; ++p)
-			beta[t][q] += (beta[t + 1][p] * TransitionProb(r, p, q)) * e[p];
-		beta[t][q] = beta[t][q] / p_y0_to_yt[t];
-	}
+	int k = (int)std::ceil(std::sqrt((double)markers));
+	return k < 1 ? 1 : k;
 }
+
+static bool endsBlock(int t) { return t == L - 1 || (t + 1) % CheckpointSpacing == 0; }
 
 void computeBeta()
 {
 	int N = NoOfStates;
 	AlphaOrBeta = false;
-	beta = new double*[L]();
-	beta[L - 1] = new double[N];
-	static std::vector<double> scratch; // one buffer for every interval
-	scratch.assign(N, 0.0);
-	for (int q = 0; q < N; ++q) beta[L - 1][q] = 1.0 / p_y0_to_yt[L - 1];
-	for (int t = L - 2; t >= 0; --t) {
-		double r = IntervalRecombination(CMDistance[t], CMDistance[t + 1]);
-		beta[t] = new double[N];
-		if (XChromosome && NoOfInbreedingGen > 3) {
-			carryXBackward(t, r);
-			continue;
+	CheckpointSpacing = spacingFor(L);
+	size_t blocks = (L + CheckpointSpacing - 1) / CheckpointSpacing;
+	betaCheckpoints = new double[blocks * N];
+	std::vector<double> next(N), row(N), scratch(N);
+	for (int q = 0; q < N; ++q) row[q] = 1.0 / p_y0_to_yt[L - 1];
+	for (int t = L - 1;; --t) {
+		if (endsBlock(t)) {
+			double* keep = betaCheckpoints + (size_t)(t / CheckpointSpacing) * N;
+			for (int q = 0; q < N; ++q) keep[q] = row[q];
 		}
-		for (int q = 0; q < N; ++q) scratch[q] = p_y_given_q[t + 1][q] * beta[t + 1][q];
-		if (!XChromosome && NoOfInbreedingGen > 3) currentStep = t + 1;
-		ElstonIduryCompute(N, r, scratch.data(), 0, beta[t]);
-		for (int q = 0; q < N; ++q) beta[t][q] = beta[t][q] / p_y0_to_yt[t];
+		if (t == 0) break;
+		row.swap(next);
+		backwardStep(t - 1, next.data(), emissionRowOf(t), row.data(), scratch.data());
 	}
+	if (!XChromosome && NoOfInbreedingGen > 3 && L > 1) currentStep = 1;
 }

@@ -1,12 +1,16 @@
-// The scaled forward pass.
+// The scaled forward pass. It keeps each marker's scaling factor (and the
+// interval tables every pass shares), not the forward rows themselves.
 #include <cmath>
 #include <iostream>
+#include <vector>
 
 #include "inference.h"
+#include "steps.h"
 #include "../driver/driver.h"
+#include "../model/kernels.h"
 #include "../model/model.h"
 
-static double prior(int q)
+double prior(int q)
 {
 	int N = NoOfStates, G = NoOfInbreedingGen;
 	if (XChromosome || G <= 3) return 1.0 / N;
@@ -14,67 +18,95 @@ static double prior(int q)
 	return (1.0 - F[G]) / N * 4 / 3;
 }
 
-// Divides row t by its sum, which becomes the marker's scaling factor.
+// One buffer for the matrix of the interval at hand.
+static double* matrix(int N)
+{
+	static std::vector<double> m;
+	m.resize((size_t)N * N);
+	return m.data();
+}
+
+static bool fullMatrix() { return XChromosome && NoOfInbreedingGen > 3; }
+static bool pairFactor() { return !XChromosome && NoOfInbreedingGen > 3; }
+
+void forwardStep(int t, const double* previous, const double* e, double* row)
+{
+	int N = NoOfStates;
+	double r = interval_r[t];
+	if (fullMatrix()) {
+		TransitionMatrixX(r, matrix(N));
+		kernels().denseForward(previous, matrix(N), e, row, N);
+		return;
+	}
+	if (pairFactor()) currentStep = t;
+	AlphaOrBeta = true;
+	ElstonIduryCompute(N, r, previous, 0, row);
+	kernels().multiplyBy(row, e, N);
+}
+
+void backwardStep(int t, const double* next, const double* eNext, double* row, double* scratch)
+{
+	int N = NoOfStates;
+	double r = interval_r[t + 1];
+	if (fullMatrix()) {
+		TransitionMatrixX(r, matrix(N));
+		kernels().denseBackward(next, matrix(N), eNext, row, N);
+	} else {
+		kernels().product(eNext, next, scratch, N);
+		if (pairFactor()) currentStep = t + 1;
+		AlphaOrBeta = false;
+		ElstonIduryCompute(N, r, scratch, 0, row);
+	}
+	kernels().divideBy(row, N, p_y0_to_yt[t]);
+}
+
+// The marker's scaling factor, summed in state order, divides the row.
 // A sum of 0 (or one that is not finite) means no hidden state explains
 // the genotypes seen so far.
-static int normalise(int t)
+static int normalise(int t, double* row)
 {
-	double sum = p_y0_to_yt[t];
+	double sum = 0;
+	for (int q = 0; q < NoOfStates; ++q) sum += row[q];
+	p_y0_to_yt[t] = sum;
 	if (sum == 0 || !std::isfinite(sum)) {
 		std::cout << "Error: no hidden state explains the genotypes at marker " << t
 		          << "; try a non-zero error rate (-e).\n";
 		return 0;
 	}
-	for (int q = 0; q < NoOfStates; ++q) alpha[t][q] = alpha[t][q] / sum;
+	kernels().divideBy(row, NoOfStates, sum);
 	return 1;
 }
 
-// X chromosome after more than three inbreeding generations: the small
-// transition matrix is summed in full.
-static void carryXForward(int t, double r)
+static void fillIntervalTables()
 {
-	const float* e = p_y_given_q[t];
-	for (int q = 0; q < NoOfStates; ++q) {
-		alpha[t][q] = 0;
-		for (int p = 0; p < NoOfStates; ++p)
-			alpha[t][q] += (alpha[t - 1][p] * TransitionProb(r, p, q)) * e[q];
-		p_y0_to_yt[t] += alpha[t][q];
-	}
+	interval_r = new double[L];
+	interval_r[0] = 0;
+	for (int t = 1; t < L; ++t) interval_r[t] = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
+	if (!pairFactor()) return; // no other run reads the pair-factor blocks
+	QuaTransProb = new double*[L]();
+	if (L < 2) return;
+	QuaTransBlocks = new double[9 * (size_t)(L - 1)];
+	calcQuaternaryTransitionProbabilities(interval_r + 1, QuaTransBlocks, L - 1);
+	for (int t = 1; t < L; ++t) QuaTransProb[t] = QuaTransBlocks + 9 * (size_t)(t - 1);
+}
+
+void firstForwardRow(const double* e, double* row)
+{
+	for (int q = 0; q < NoOfStates; ++q) row[q] = prior(q) * e[q];
 }
 
 int computeAlpha()
 {
 	int N = NoOfStates;
-	bool pairFactor = !XChromosome && NoOfInbreedingGen > 3;
-	alpha = new double*[L]();
-	QuaTransProb = new double*[L]();
+	fillIntervalTables();
 	p_y0_to_yt = new double[L];
-	alpha[0] = new double[N];
-	p_y0_to_yt[0] = 0;
-	for (int q = 0; q < N; ++q) {
-		alpha[0][q] = prior(q) * p_y_given_q[0][q];
-		p_y0_to_yt[0] += alpha[0][q];
-	}
-	if (!normalise(0)) return 0;
+	std::vector<double> previous(N), row(N);
+	firstForwardRow(emissionRowOf(0), row.data());
+	if (!normalise(0, row.data())) return 0;
 	for (int t = 1; t < L; ++t) {
-		double r = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
-		alpha[t] = new double[N];
-		p_y0_to_yt[t] = 0;
-		if (pairFactor) {
-			QuaTransProb[t] = new double[9];
-			calcQuaternaryTransitionProbability(r, QuaTransProb[t]);
-			currentStep = t;
-		}
-		if (XChromosome && NoOfInbreedingGen > 3)
-			carryXForward(t, r);
-		else {
-			ElstonIduryCompute(N, r, alpha[t - 1], 0, alpha[t]);
-			for (int q = 0; q < N; ++q) {
-				alpha[t][q] = p_y_given_q[t][q] * alpha[t][q];
-				p_y0_to_yt[t] += alpha[t][q];
-			}
-		}
-		if (!normalise(t)) return 0;
+		row.swap(previous);
+		forwardStep(t, previous.data(), emissionRowOf(t), row.data());
+		if (!normalise(t, row.data())) return 0;
 	}
 	return 1;
 }

@@ -1,4 +1,4 @@
-// HMM inference: the emission table and the scaled forward and backward
+// HMM inference: the emission masks and the scaled forward and backward
 // passes over the markers.
 #ifndef TARVEL_INFERENCE_H
 #define TARVEL_INFERENCE_H
@@ -6,5 +6,17 @@
 void calcEmissionProb();
 int computeAlpha(); // 0 when some marker is explained by no hidden state
 void computeBeta();
+
+// Row t of the emission table, p(call at t | state q) for every state, as
+// doubles (the single-precision values widened).
+void emissionRow(int t, double* row);
+// The same row, read in place; it holds until the next call.
+const double* emissionRowOf(int t);
+
+// Visits the markers in order, each with its normalised forward row and its
+// scaled backward row, recomputed from computeAlpha's and computeBeta's
+// tables; alpha[q] * beta[q] * p_y0_to_yt[t] is the posterior of state q.
+typedef void (*MarkerVisitor)(int t, const double* alpha, const double* beta, void* context);
+void sweepMarkers(MarkerVisitor visit, void* context);
 
 #endif

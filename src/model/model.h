@@ -17,10 +17,17 @@ double IntervalRecombination(float earlier, float later);
 void calcF();
 double ProbUnion(const std::vector<double>* p);
 void calcQuaternaryTransitionProbability(double r, double* out);
+// The same for n intervals at once: out + 9 i receives the block of r[i].
+void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n);
 double TransitionProb(double r, int from, int to);
+// Every TransitionProb(r, from, to) of the run's states: t[from * N + to].
+void TransitionMatrixX(double r, double* t);
 
 // Factorised transition product
 double baseMatrix(int from, int to);
+// The 16 x 16 weights w[16 j + i] of the pair factor from value j to value i
+// (forward) or from i to j (backward), gathered from a nine-value block.
+void pairFactorWeights(const double* block, bool forward, double* w);
 void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out);
 
 #endif

@@ -1,45 +1,55 @@
 // The transition matrix of one interval applied to a vector factor by
 // factor, never formed whole.
 #include "model.h"
+#include "kernels.h"
 #include "../driver/driver.h"
 
-// Entry of the interval's pair-factor block for a move of the pair factor
-// from one value to another. A value is "same" when both haplotypes sit in
-// the same pair, "split" otherwise.
-double baseMatrix(int from, int to)
+// Entry of the nine-value block for each move of the pair factor, [from][to].
+// A value is "same" when both haplotypes sit in the same pair, "split" otherwise.
+static int pairClass(int from, int to)
 {
 	bool fromSame = (from >> 2) == (from & 3), toSame = (to >> 2) == (to & 3);
 	int changed = ((from >> 2) != (to >> 2)) + ((from & 3) != (to & 3));
-	int k;
-	if (changed == 0) k = fromSame ? 0 : 1;
-	else if (changed == 1) k = fromSame ? 2 : toSame ? 3 : 4;
-	else k = fromSame ? (toSame ? 5 : 6) : (toSame ? 7 : 8);
-	return QuaTransProb[currentStep][k];
+	if (changed == 0) return fromSame ? 0 : 1;
+	if (changed == 1) return fromSame ? 2 : toSame ? 3 : 4;
+	return fromSame ? (toSame ? 5 : 6) : (toSame ? 7 : 8);
 }
 
+struct PairClasses {
+	unsigned char k[16][16];
+	PairClasses()
+	{
+		for (int from = 0; from < 16; ++from)
+			for (int to = 0; to < 16; ++to) k[from][to] = (unsigned char)pairClass(from, to);
+	}
+};
+static const PairClasses classes;
+
+double baseMatrix(int from, int to) { return QuaTransProb[currentStep][classes.k[from][to]]; }
+
+void pairFactorWeights(const double* block, bool forward, double* w)
+{
+	for (int j = 0; j < 16; ++j)
+		for (int i = 0; i < 16; ++i)
+			w[16 * j + i] = block[forward ? classes.k[j][i] : classes.k[i][j]];
+}
+
+// Bottom-up: first every block of the lowest factor (the pair factor's
+// blocks of 16, or the two-state leaves), then each two-state level above
+// it. Every output sees the same operations, in the same order, as in the
+// halving recursion: out[i] = sum_j in[j] w(j, i) per block of 16, and
+// a (1 - r) + r b, b (1 - r) + a r per level.
 void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out)
 {
-	if (n == 16 && NoOfInbreedingGen >= 4) {
-		for (int i = 0; i < 16; ++i) {
-			out[i] = 0;
-			for (int j = 0; j < 16; ++j) {
-				double w = AlphaOrBeta ? baseMatrix(j, i) : baseMatrix(i, j);
-				out[i] = in[offset + j] * w + out[i];
-			}
-		}
+	const Kernels& k = kernels();
+	in += offset;
+	if (n >= 16 && NoOfInbreedingGen >= 4) {
+		alignas(32) double w[256];
+		pairFactorWeights(QuaTransProb[currentStep], AlphaOrBeta, w);
+		k.pairBlocks(in, out, w, n);
+		k.twoStateLevels(out, n, 16, r);
 		return;
 	}
-	if (n == 2) {
-		out[0] = (1 - r) * in[offset] + r * in[offset + 1];
-		out[1] = r * in[offset] + (1 - r) * in[offset + 1];
-		return;
-	}
-	int h = n / 2;
-	ElstonIduryCompute(h, r, in, offset, out);
-	ElstonIduryCompute(h, r, in, offset + h, out + h);
-	for (int i = 0; i < h; ++i) {
-		double a = out[i], b = out[h + i];
-		out[i] = a * (1 - r) + r * b;
-		out[h + i] = b * (1 - r) + a * r;
-	}
+	k.leafPairs(in, out, n, r);
+	k.twoStateLevels(out, n, 2, r);
 }

@@ -2,8 +2,10 @@
 // built from them.
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "model.h"
+#include "kernels.h"
 #include "../driver/driver.h"
 
 double DistanceToRecombination(double x) { return 0.5 * (1 - exp(x * (-2.0))); }
@@ -104,10 +106,14 @@ static double inbredFraction(int G)
 // X chromosome after more than three inbreeding generations. c is capped
 // at 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
-double TransitionProb(double r, int from, int to)
+static double changeChance(double r)
 {
 	double c = (inbredFraction(NoOfInbreedingGen) * r) * 3.5;
-	if (c > 1) c = 1;
+	return c > 1 ? 1 : c;
+}
+
+static double transitionFor(double c, int from, int to)
+{
 	if (Sex) {
 		if (from == 3 || from == 6 || from == 7 || to == 3 || to == 6 || to == 7) return 0;
 		return from == to ? 1 - c : c;
@@ -116,4 +122,40 @@ double TransitionProb(double r, int from, int to)
 	if ((x1 && !x0) || (y1 && !y0)) return 0;
 	double q = x0 == y0 ? 1 - c : c;
 	return x1 == y1 ? (1 - c) * q : c * q;
+}
+
+double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
+
+// Which of 0, 1 - c and c each entry of the run's matrix holds: the rule
+// of transitionFor, read off it once (with a c that keeps the three apart).
+static const std::vector<unsigned char>& transitionKinds()
+{
+	static std::vector<unsigned char> kind;
+	static int states = -1;
+	static bool male;
+	int N = NoOfStates;
+	if (states == N && male == Sex) return kind;
+	states = N;
+	male = Sex;
+	kind.resize((size_t)N * N);
+	for (int from = 0; from < N; ++from)
+		for (int to = 0; to < N; ++to) {
+			double v = transitionFor(0.25, from, to);
+			kind[from * N + to] = v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
+		}
+	return kind;
+}
+
+void TransitionMatrixX(double r, double* t)
+{
+	double c = changeChance(r);
+	// the values transitionFor forms from c, in its own operations
+	const double value[6] = {0, 1 - c, c, (1 - c) * (1 - c), c * (1 - c), c * c};
+	const std::vector<unsigned char>& kind = transitionKinds();
+	for (size_t m = 0; m < kind.size(); ++m) t[m] = value[kind[m]];
+}
+
+void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n)
+{
+	kernels().quaternaryBlocks(r, out, n, NoOfInbreedingGen, F, L3, L4);
 }

@@ -14,7 +14,8 @@ int writeOutFemaleInferSolution();
 // Shared by the writers
 bool openResults(std::ofstream& out);
 int closeResults(std::ofstream& out);
-double posteriorWeight(int t, int q);
+// w[q] = beta[q] * alpha[q] * p_y0_to_yt[t] for every state of marker t.
+void posteriorWeights(int t, const double* alpha, const double* beta, double* w);
 int founderNumber(int position);
 int founderPosition(int founderIndex);
 int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations);

@@ -1,5 +1,10 @@
 // Results of an X-chromosome run, for a female (two X) or a male (one X).
+#include <string>
+#include <vector>
+
 #include "output.h"
+#include "results_text.h"
+#include "../inference/inference.h"
 #include "../driver/driver.h"
 #include "../model/model.h"
 
@@ -14,24 +19,51 @@ static void placeFemale(int q, int* row, int* col)
 int writeOutFemaleInferSolution() { return writePairResults(placeFemale, false); }
 
 // A male has one X: one cell per funnel position.
+struct MaleWriter {
+	ResultsText text;
+	std::vector<int> cellOf; // state -> funnel position
+	std::vector<double> weight;
+	int happyCell[36];       // funnel position of a homozygous pair, -1 for the rest
+	std::string labels[8];
+};
+
+static void writeMaleMarker(int t, const double* alpha, const double* beta, void* context)
+{
+	MaleWriter& w = *(MaleWriter*)context;
+	double cell[8] = {0};
+	posteriorWeights(t, alpha, beta, w.weight.data());
+	for (int q = 0; q < NoOfStates; ++q) cell[w.cellOf[q]] += w.weight[q];
+	ResultsText& text = w.text;
+	appendInt(text, t);
+	appendChar(text, '|');
+	if (outputInHAPPYFormat != 1)
+		for (int p = 0; p < 8; ++p) {
+			appendBytes(text, w.labels[p].data(), w.labels[p].size());
+			appendNumber(text, cell[p]);
+			appendChar(text, '|');
+		}
+	else
+		for (int k = 0; k < 36; ++k) {
+			if (w.happyCell[k] >= 0) appendNumber(text, cell[w.happyCell[k]]);
+			else appendChar(text, '0');
+			appendChar(text, ',');
+		}
+	endLine(text);
+}
+
 int writeOutMaleInferSolution()
 {
 	std::ofstream out;
 	if (!openResults(out)) return 0;
-	double cell[8];
-	for (int t = 0; t < L; ++t) {
-		out << t << "|";
-		for (double& v : cell) v = 0;
-		for (int q = 0; q < NoOfStates; ++q) cell[decodeStateX(q, true)] += posteriorWeight(t, q);
-		if (outputInHAPPYFormat != 1)
-			for (int p = 0; p < 8; ++p) out << "(" << founderNumber(p) << ")," << cell[p] << "|";
-		else
-			for (int a = 0; a < 8; ++a)
-				for (int b = 0; b <= a; ++b) {
-					if (a == b) out << cell[founderPosition(a)] << ",";
-					else out << "0,";
-				}
-		out << "\n";
-	}
+	MaleWriter w;
+	for (int q = 0; q < NoOfStates; ++q) w.cellOf.push_back(decodeStateX(q, true));
+	w.weight.resize(w.cellOf.size());
+	for (int p = 0; p < 8; ++p) w.labels[p] = "(" + std::to_string(founderNumber(p)) + "),";
+	int k = 0;
+	for (int a = 0; a < 8; ++a)
+		for (int b = 0; b <= a; ++b) w.happyCell[k++] = a == b ? founderPosition(a) : -1;
+	beginText(w.text, out);
+	sweepMarkers(writeMaleMarker, &w);
+	flushText(w.text);
 	return closeResults(out);
 }

@@ -2,24 +2,21 @@
 
 #include "driver/driver.h"
 
-// Rows that a refused run never reached are null: the row tables are
-// allocated zeroed.
-template <class T> static void freeRows(T**& rows, int n)
-{
-	if (rows)
-		for (int t = 0; t < n; ++t) delete[] rows[t];
-	delete[] rows;
-	rows = nullptr;
-}
-
 void resetModelState()
 {
-	freeRows(p_y_given_q, L);
-	freeRows(alpha, L);
-	freeRows(QuaTransProb, L);
-	freeRows(beta, L);
+	delete[] p_y_given_q;
+	p_y_given_q = nullptr;
+	delete[] interval_r;
+	interval_r = nullptr;
 	delete[] p_y0_to_yt;
 	p_y0_to_yt = nullptr;
+	delete[] QuaTransProb;
+	QuaTransProb = nullptr;
+	delete[] QuaTransBlocks;
+	QuaTransBlocks = nullptr;
+	delete[] betaCheckpoints;
+	betaCheckpoints = nullptr;
+	CheckpointSpacing = 0;
 	outputInHAPPYFormat = 1;
 	p_y_given_q_value = 0.999;
 	Sex = true;

@@ -99,6 +99,32 @@ std::vector<double> happyValues(const std::string& line)
 	return v;
 }
 
+// Every marker's forward and backward rows, as the writers see them.
+struct Rows {
+	std::vector<std::vector<double>> alpha, beta;
+	double posterior(int t, int q) const { return beta[t][q] * alpha[t][q] * p_y0_to_yt[t]; }
+};
+
+Rows markerRows()
+{
+	Rows rows;
+	sweepMarkers(
+	    [](int, const double* a, const double* b, void* context) {
+		    Rows& r = *(Rows*)context;
+		    r.alpha.emplace_back(a, a + NoOfStates);
+		    r.beta.emplace_back(b, b + NoOfStates);
+	    },
+	    &rows);
+	return rows;
+}
+
+std::vector<double> emissions(int t)
+{
+	std::vector<double> row(NoOfStates);
+	emissionRow(t, row.data());
+	return row;
+}
+
 struct Config {
 	const char* name;
 	const char* strain; // simulator options
@@ -138,12 +164,14 @@ protected:
 
 TEST_P(EveryConfiguration, ForwardRowsAndPosteriorWeightsSumToOneAtEveryMarker)
 {
+	Rows rows = markerRows();
+	ASSERT_EQ((size_t)L, rows.alpha.size());
 	for (int t = 0; t < L; ++t) {
 		double forward = 0, posterior = 0, lowest = 0;
 		for (int q = 0; q < NoOfStates; ++q) {
-			forward += alpha[t][q];
-			posterior += posteriorWeight(t, q);
-			lowest = std::min(lowest, posteriorWeight(t, q));
+			forward += rows.alpha[t][q];
+			posterior += rows.posterior(t, q);
+			lowest = std::min(lowest, rows.posterior(t, q));
 		}
 		ASSERT_NEAR(1.0, forward, 1e-9) << "marker " << t;
 		ASSERT_NEAR(1.0, posterior, 1e-9) << "marker " << t;
@@ -206,24 +234,27 @@ TEST_P(EveryConfiguration, PosteriorMatchesUnscaledForwardBackward)
 	for (int t = 1; t < markers; ++t) T[t] = transitionMatrix(t);
 	std::vector<std::vector<long double>> f(markers, std::vector<long double>(n)),
 	    b(markers, std::vector<long double>(n, 1.0L));
-	for (int q = 0; q < n; ++q) f[0][q] = alpha[0][q];
+	Rows rows = markerRows();
+	std::vector<std::vector<double>> e(markers);
+	for (int t = 0; t < markers; ++t) e[t] = emissions(t);
+	for (int q = 0; q < n; ++q) f[0][q] = rows.alpha[0][q];
 	for (int t = 1; t < markers; ++t)
 		for (int q = 0; q < n; ++q) {
 			long double s = 0;
 			for (int p = 0; p < n; ++p) s += f[t - 1][p] * T[t][p][q];
-			f[t][q] = s * p_y_given_q[t][q];
+			f[t][q] = s * e[t][q];
 		}
 	for (int t = markers - 2; t >= 0; --t)
 		for (int q = 0; q < n; ++q) {
 			long double s = 0;
-			for (int p = 0; p < n; ++p) s += T[t + 1][q][p] * p_y_given_q[t + 1][p] * b[t + 1][p];
+			for (int p = 0; p < n; ++p) s += T[t + 1][q][p] * e[t + 1][p] * b[t + 1][p];
 			b[t][q] = s;
 		}
 	long double total = 0;
 	for (int q = 0; q < n; ++q) total += f[markers - 1][q];
 	for (int t = 0; t < markers; ++t)
 		for (int q = 0; q < n; ++q)
-			ASSERT_NEAR((double)(f[t][q] * b[t][q] / total), posteriorWeight(t, q), 1e-9)
+			ASSERT_NEAR((double)(f[t][q] * b[t][q] / total), rows.posterior(t, q), 1e-9)
 			    << "marker " << t << ", state " << q;
 }
 
@@ -239,10 +270,11 @@ TEST(InbredAutosome, PosteriorIsTheSameForBothOrientationsOfAPair)
 	if (dir.empty()) GTEST_SKIP() << "the simulator is not available";
 	for (const char* generation : {"6", "9", "20"}) {
 		ASSERT_EQ(0, runOn(dir, generation, {}));
+		Rows rows = markerRows();
 		for (int t = 0; t < L; ++t) {
 			double cell[8][8] = {};
 			for (int q = 0; q < NoOfStates; ++q)
-				cell[decodeState(q, true)][decodeState(q, false)] += posteriorWeight(t, q);
+				cell[decodeState(q, true)][decodeState(q, false)] += rows.posterior(t, q);
 			for (int a = 0; a < 8; ++a)
 				for (int c = 0; c < a; ++c)
 					ASSERT_NEAR(cell[a][c], cell[c][a], 1e-12) << "#Generation " << generation << ", marker " << t;

@@ -1,0 +1,25 @@
+// The kernel set for CPUs with AVX2: the same loops on four-double vectors.
+// Only "avx2" is enabled, never "fma", so no product and sum are fused.
+#include "kernels.h"
+
+#if defined(TARVEL_AVX2) && (defined(__x86_64__) || defined(__i386__))
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#define KERNEL_NS avx2_kernels
+#define KERNEL_BYTES 32
+#include "kernels_body.h"
+#pragma GCC pop_options
+
+const Kernels* avx2Kernels()
+{
+	if (!__builtin_cpu_supports("avx2")) return nullptr;
+	using namespace avx2_kernels;
+	static const Kernels set = {"avx2",       pairBlocks,   leafPairs,     twoStateLevels,
+	                            multiplyBy,   product,      divideBy,      posterior,
+	                            denseForward, denseBackward, emissionRow,
+	                            quaternaryBlocks};
+	return &set;
+}
+#else
+const Kernels* avx2Kernels() { return nullptr; }
+#endif

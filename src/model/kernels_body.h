@@ -1,0 +1,322 @@
+// Body of one kernel set, included once per instruction set with
+//   KERNEL_NS    namespace of the set
+//   KERNEL_BYTES width of the vectors of the product loops (16 or 32)
+// It must include nothing: every function here is compiled for the target
+// of the including file and none may be shared with another set.
+namespace KERNEL_NS {
+
+typedef double V __attribute__((vector_size(KERNEL_BYTES)));
+const int W = KERNEL_BYTES / 8;
+
+template <class T> static inline T load(const double* p)
+{
+	T v;
+	__builtin_memcpy(&v, p, sizeof v);
+	return v;
+}
+template <class T> static inline void store(double* p, T v) { __builtin_memcpy(p, &v, sizeof v); }
+template <class T> static inline T splat(double x)
+{
+	T v;
+	for (int i = 0; i < (int)(sizeof v / 8); ++i) v[i] = x;
+	return v;
+}
+
+// Two blocks of 16 at a time: each weight vector serves both, and eight
+// independent sums are in flight.
+static void pairBlocks(const double* in, double* out, const double* w, int n)
+{
+	const int P = 16 / W;
+	int b = 0;
+	for (; W >= 4 && b + 32 <= n; b += 32) { // SSE2 has registers for one block only
+		const double* x = in + b;
+		const double* y = in + b + 16;
+		V acc[P], bcc[P];
+		for (int c = 0; c < P; ++c) acc[c] = bcc[c] = splat<V>(0.0);
+		for (int j = 0; j < 16; ++j) {
+			V xj = splat<V>(x[j]), yj = splat<V>(y[j]);
+			for (int c = 0; c < P; ++c) {
+				V wj = load<V>(w + 16 * j + W * c);
+				acc[c] = xj * wj + acc[c];
+				bcc[c] = yj * wj + bcc[c];
+			}
+		}
+		for (int c = 0; c < P; ++c) {
+			store(out + b + W * c, acc[c]);
+			store(out + b + 16 + W * c, bcc[c]);
+		}
+	}
+	for (; b < n; b += 16) {
+		const double* x = in + b;
+		V acc[P];
+		for (int c = 0; c < P; ++c) acc[c] = splat<V>(0.0);
+		for (int j = 0; j < 16; ++j) {
+			V xj = splat<V>(x[j]);
+			for (int c = 0; c < P; ++c) acc[c] = xj * load<V>(w + 16 * j + W * c) + acc[c];
+		}
+		for (int c = 0; c < P; ++c) store(out + b + W * c, acc[c]);
+	}
+}
+
+// row[q] = value[bit pair[q] of mask]
+static void emissionRow(unsigned long long mask, const unsigned long long* pair, float agree,
+                        float disagree, double* row, int n)
+{
+	typedef unsigned long long U __attribute__((vector_size(KERNEL_BYTES)));
+	typedef long long S __attribute__((vector_size(KERNEL_BYTES)));
+	double a = agree, d = disagree;
+	U m;
+	for (int l = 0; l < W; ++l) m[l] = mask;
+	V av = splat<V>(a), dv = splat<V>(d);
+	int q = 0;
+	for (; q + W <= n; q += W) {
+		U idx;
+		__builtin_memcpy(&idx, pair + q, sizeof idx);
+		S set = (S)((m >> idx) & 1) != 0;
+		store(row + q, set ? av : dv);
+	}
+	for (; q < n; ++q) row[q] = (mask >> pair[q]) & 1 ? a : d;
+}
+
+static void leafPairs(const double* in, double* out, int n, double r)
+{
+	double s = 1 - r;
+	for (int k = 0; k < n; k += 2) {
+		double a = in[k], b = in[k + 1];
+		out[k] = s * a + r * b;
+		out[k + 1] = r * a + s * b;
+	}
+}
+
+static inline void level(V& lo, V& hi, V s, V r)
+{
+	V a = lo, b = hi;
+	lo = a * s + r * b;
+	hi = b * s + a * r;
+}
+
+static inline void level(double& lo, double& hi, double s, double r)
+{
+	double a = lo, b = hi;
+	lo = a * s + r * b;
+	hi = b * s + a * r;
+}
+
+// Levels h and 2 h in one sweep over the vector: elements i, i + h, i + 2h,
+// i + 3h of each group of 4h take level h, then level 2h, as in two passes.
+template <class T> static inline void twoLevels(double* g, int i, int h, T s, T r)
+{
+	T e0 = load<T>(g + i), e1 = load<T>(g + i + h), e2 = load<T>(g + i + 2 * h),
+	  e3 = load<T>(g + i + 3 * h);
+	level(e0, e1, s, r);
+	level(e2, e3, s, r);
+	level(e0, e2, s, r);
+	level(e1, e3, s, r);
+	store(g + i, e0);
+	store(g + i + h, e1);
+	store(g + i + 2 * h, e2);
+	store(g + i + 3 * h, e3);
+}
+
+template <> inline double load<double>(const double* p) { return *p; }
+template <> inline void store<double>(double* p, double v) { *p = v; }
+
+static void twoStateLevels(double* v, int n, int from, double r)
+{
+	double s = 1 - r;
+	V sv = splat<V>(s), rv = splat<V>(r);
+	int h = from;
+	for (; 4 * h <= n; h *= 4)
+		for (int base = 0; base < n; base += 4 * h) {
+			int i = 0;
+			if (h >= W)
+				for (; i < h; i += W) twoLevels(v + base, i, h, sv, rv);
+			for (; i < h; ++i) twoLevels(v + base, i, h, s, r);
+		}
+	for (; h < n; h *= 2)
+		for (int base = 0; base < n; base += 2 * h) {
+			double* lo = v + base;
+			double* hi = v + base + h;
+			int i = 0;
+			if (h >= W)
+				for (; i < h; i += W) {
+					V a = load<V>(lo + i), b = load<V>(hi + i);
+					level(a, b, sv, rv);
+					store(lo + i, a);
+					store(hi + i, b);
+				}
+			for (; i < h; ++i) level(lo[i], hi[i], s, r);
+		}
+}
+
+static void multiplyBy(double* v, const double* e, int n)
+{
+	int q = 0;
+	for (; q + W <= n; q += W) store(v + q, load<V>(e + q) * load<V>(v + q));
+	for (; q < n; ++q) v[q] = e[q] * v[q];
+}
+
+static void product(const double* e, const double* x, double* out, int n)
+{
+	int q = 0;
+	for (; q + W <= n; q += W) store(out + q, load<V>(e + q) * load<V>(x + q));
+	for (; q < n; ++q) out[q] = e[q] * x[q];
+}
+
+static void divideBy(double* v, int n, double d)
+{
+	V dv = splat<V>(d);
+	int q = 0;
+	for (; q + W <= n; q += W) store(v + q, load<V>(v + q) / dv);
+	for (; q < n; ++q) v[q] = v[q] / d;
+}
+
+static void posterior(const double* b, const double* a, double p, double* w, int n)
+{
+	V pv = splat<V>(p);
+	int q = 0;
+	for (; q + W <= n; q += W) store(w + q, load<V>(b + q) * load<V>(a + q) * pv);
+	for (; q < n; ++q) w[q] = b[q] * a[q] * p;
+}
+
+static void denseForward(const double* a, const double* t, const double* e, double* out, int n)
+{
+	int q = 0;
+	for (; q + W <= n; q += W) {
+		V acc = splat<V>(0.0), eq = load<V>(e + q);
+		for (int p = 0; p < n; ++p) acc += (splat<V>(a[p]) * load<V>(t + p * n + q)) * eq;
+		store(out + q, acc);
+	}
+	for (; q < n; ++q) {
+		double acc = 0;
+		for (int p = 0; p < n; ++p) acc += (a[p] * t[p * n + q]) * e[q];
+		out[q] = acc;
+	}
+}
+
+static void denseBackward(const double* b, const double* t, const double* e, double* out, int n)
+{
+	int q = 0;
+	for (; q + W <= n; q += W) {
+		V acc = splat<V>(0.0);
+		for (int p = 0; p < n; ++p) acc += (splat<V>(b[p]) * load<V>(t + p * n + q)) * splat<V>(e[p]);
+		store(out + q, acc);
+	}
+	for (; q < n; ++q) {
+		double acc = 0;
+		for (int p = 0; p < n; ++p) acc += (b[p] * t[p * n + q]) * e[p];
+		out[q] = acc;
+	}
+}
+
+// The interval batches: C vectors of W fractions side by side, so that C
+// independent sums are in flight in every step of ProbUnion's long chain.
+const int C = 4;
+const int BW = C * W;
+struct B {
+	V v[C];
+};
+
+static inline B bsplat(double x)
+{
+	B b;
+	for (int c = 0; c < C; ++c) b.v[c] = splat<V>(x);
+	return b;
+}
+#define LANEWISE(expr)                                                                     \
+	({                                                                                     \
+		B out_;                                                                            \
+		for (int c = 0; c < C; ++c) out_.v[c] = (expr);                                    \
+		out_;                                                                              \
+	})
+
+// ProbUnion over BW lists side by side; p[m] holds entry m of every list.
+static B probUnion(const B* p, int n)
+{
+	B sum = bsplat(0.0);
+	if (n == 0) return sum;
+	for (int i = 0; i < n - 1; ++i) {
+		for (int j = i + 1; j < n - 1; ++j) {
+			V pij[C];
+			for (int c = 0; c < C; ++c) pij[c] = p[i].v[c] * p[j].v[c];
+			for (int k = j + 1; k < n; ++k)
+				for (int c = 0; c < C; ++c) sum.v[c] += pij[c] * p[k].v[c];
+			for (int c = 0; c < C; ++c) sum.v[c] -= pij[c];
+		}
+		for (int c = 0; c < C; ++c) sum.v[c] -= p[i].v[c] * p[n - 1].v[c];
+		for (int c = 0; c < C; ++c) sum.v[c] += p[i].v[c];
+	}
+	return LANEWISE(sum.v[c] + p[n - 1].v[c]);
+}
+
+static inline V clampAtZero(V v)
+{
+	V zero = splat<V>(0.0);
+	return v > zero ? v : zero;
+}
+
+// calcQuaternaryTransitionProbability for BW fractions at once.
+static void quaternaryBatch(const B& r, double* out[], int G, const double* F, const double* L3,
+                            const double* L4)
+{
+	B s[2 * 100 + 4];
+	int n = 0;
+	for (int k = G - 1; k >= 0; --k) s[n++] = LANEWISE(splat<V>(1 - F[k]) * r.v[c]);
+	B P1 = probUnion(s, n);
+
+	n = 0;
+	for (int b = 2; b <= G - 1; ++b)
+		s[n++] = LANEWISE((splat<V>(1 - F[G - 1 - b]) * r.v[c]) * splat<V>(F[b]));
+	B P2 = probUnion(s, n);
+
+	n = 0;
+	V Wt = splat<V>(0.4444444444444444), half = splat<V>(0.5), two = splat<V>(2.0),
+	  three = splat<V>(3.0), one = splat<V>(1.0);
+	B R2 = LANEWISE((r.v[c] + r.v[c]) - r.v[c] * r.v[c]);
+	s[n++] = LANEWISE(R2.v[c] * splat<V>(L4[G - 1]) + (R2.v[c] * splat<V>(L3[G - 1])) * Wt);
+	s[n++] = LANEWISE((R2.v[c] * splat<V>(L4[G - 2])) * half +
+	                  ((R2.v[c] * splat<V>(L3[G - 2])) * half) * Wt);
+	for (int b = 2; b <= G - 1; ++b) {
+		int k = G - 1 - b;
+		V notF = splat<V>(1 - F[b]);
+		s[n++] = LANEWISE(((two * (R2.v[c] * splat<V>(L4[k]))) / three) * notF +
+		                  (notF * ((two * (R2.v[c] * splat<V>(L3[k]))) / three)) * Wt);
+	}
+	B P3 = probUnion(s, n);
+
+	V FG = splat<V>(F[G]);
+	for (int c = 0; c < C; ++c) {
+		V A = (two * P1.v[c] - two * P2.v[c] - P3.v[c]) * half;
+		V v[9];
+		v[0] = clampAtZero(FG - P2.v[c] - A) / FG;
+		v[1] = clampAtZero(one - FG - A - P3.v[c]) / (one - FG);
+		v[2] = A / FG;
+		v[3] = A / (one - FG);
+		v[4] = P3.v[c] / (one - FG);
+		v[5] = P2.v[c] / FG;
+		v[6] = A * A / FG;
+		v[7] = A * A / (one - FG);
+		v[8] = A * A / (one - FG);
+		for (int l = 0; l < W; ++l)
+			if (double* dest = out[c * W + l])
+				for (int k = 0; k < 9; ++k) dest[k] = v[k][l];
+	}
+}
+#undef LANEWISE
+
+static void quaternaryBlocks(const double* r, double* out, int n, int G, const double* F,
+                             const double* L3, const double* L4)
+{
+	for (int first = 0; first < n; first += BW) {
+		B rv;
+		double* dest[BW];
+		for (int l = 0; l < BW; ++l) {
+			int i = first + l < n ? first + l : n - 1;
+			rv.v[l / W][l % W] = r[i];
+			dest[l] = first + l < n ? out + 9 * (first + l) : nullptr;
+		}
+		quaternaryBatch(rv, dest, G, F, L3, L4);
+	}
+}
+
+} // namespace KERNEL_NS

@@ -1,0 +1,113 @@
+// The results of a two-copy run (autosome or female X): the posterior of
+// every state summed into the 8 x 8 position-pair table, one line per
+// marker, written as soon as the marker's rows are known.
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "results_text.h"
+#include "../driver/driver.h"
+#include "../inference/inference.h"
+
+// One value of a line: cell a, plus cell b when b >= 0, or twice cell a.
+struct Entry {
+	std::string label; // text before the value
+	int a, b;
+	bool doubled;
+};
+
+struct PairWriter {
+	ResultsText text;
+	std::vector<int> cellOf;        // state -> 8 row + column
+	std::vector<int> statesByCell;  // the states of cell 0, then of cell 1, ..., each ascending
+	int cellStart[65];              // cell c's states: statesByCell[cellStart[c] .. cellStart[c + 1])
+	std::vector<Entry> entries;
+	std::vector<double> weight;
+	char separator;
+};
+
+// Cell (r, c) of the table is cell[8 * r + c]. Up to three inbreeding
+// generations every cell is written; after that only one orientation of
+// each pair (column founder smaller, doubled) and the diagonal.
+static void labelledEntries(PairWriter& w)
+{
+	bool allCells = NoOfInbreedingGen <= 3;
+	for (int r = 0; r < 8; ++r)
+		for (int c = 0; c < 8; ++c) {
+			bool doubled = false;
+			if (!allCells) {
+				if (founderNumber(c) < founderNumber(r)) doubled = true;
+				else if (c != r) continue;
+			}
+			std::string label = "(" + std::to_string(founderNumber(c)) + "," +
+			                    std::to_string(founderNumber(r)) + "),";
+			w.entries.push_back({label, 8 * r + c, -1, doubled});
+		}
+	w.separator = '|';
+}
+
+// The 36 founder-number pairs (1,1), (2,1), (2,2), (3,1), ... in founder
+// order whatever the funnel order. Off the diagonal either both orientations
+// of the pair are summed or the one with the smaller founder in the row is
+// doubled.
+static void happyEntries(PairWriter& w, bool sumOrientations)
+{
+	for (int a = 0; a < 8; ++a)
+		for (int b = 0; b <= a; ++b) {
+			int pa = founderPosition(a), pb = founderPosition(b);
+			if (a == b) w.entries.push_back({"", 8 * pa + pa, -1, false});
+			else if (sumOrientations) w.entries.push_back({"", 8 * pb + pa, 8 * pa + pb, false});
+			else w.entries.push_back({"", 8 * pb + pa, -1, true});
+		}
+	w.separator = ',';
+}
+
+static void writeMarker(int t, const double* alpha, const double* beta, void* context)
+{
+	PairWriter& w = *(PairWriter*)context;
+	double cell[64];
+	posteriorWeights(t, alpha, beta, w.weight.data());
+	// each cell's sum runs over its states in ascending order, as a pass
+	// over all states adding each to its cell does
+	for (int c = 0; c < 64; ++c) {
+		double sum = 0;
+		for (int k = w.cellStart[c]; k < w.cellStart[c + 1]; ++k) sum += w.weight[w.statesByCell[k]];
+		cell[c] = sum;
+	}
+	ResultsText& text = w.text;
+	appendInt(text, t);
+	appendChar(text, '|');
+	for (const Entry& e : w.entries) {
+		appendBytes(text, e.label.data(), e.label.size());
+		double v = e.b >= 0 ? cell[e.a] + cell[e.b] : e.doubled ? 2 * cell[e.a] : cell[e.a];
+		appendNumber(text, v);
+		appendChar(text, w.separator);
+	}
+	endLine(text);
+}
+
+int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations)
+{
+	std::ofstream out;
+	if (!openResults(out)) return 0;
+	PairWriter w;
+	w.cellOf.resize(NoOfStates > 0 ? NoOfStates : 0);
+	for (int q = 0; q < NoOfStates; ++q) {
+		int r, c;
+		place(q, &r, &c);
+		w.cellOf[q] = 8 * r + c;
+	}
+	w.weight.resize(w.cellOf.size());
+	w.cellStart[0] = 0;
+	for (int c = 0; c < 64; ++c) {
+		for (int q = 0; q < NoOfStates; ++q)
+			if (w.cellOf[q] == c) w.statesByCell.push_back(q);
+		w.cellStart[c + 1] = (int)w.statesByCell.size();
+	}
+	if (outputInHAPPYFormat != 1) labelledEntries(w);
+	else happyEntries(w, sumOrientations);
+	beginText(w.text, out);
+	sweepMarkers(writeMarker, &w);
+	flushText(w.text);
+	return closeResults(out);
+}
