@@ -9,8 +9,17 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 
+# Every output byte against a build of the baseline revision, on simulated
+# inputs of every configuration (the short form: the covering cases).
+/usr/bin/python3 tests/diff/diff_test.py --short
+
 # TARVEL.exe under Wine against the Linux build just tested.
 bash tests/windows/compare.sh build/TARVEL
+
+# The panel tooling and workflow (Debian's Python), then the workflow through
+# the Slurm profile on a private single-node cluster.
+/usr/bin/python3 -m pytest tests/panel bench/test_bench.py tests/diff/test_diff_tools.py -q -p no:cacheprovider
+bash tests/slurm/run.sh
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 # A sanitizer report ends the process with status 1 by default, which TARVEL's
