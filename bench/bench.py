@@ -138,12 +138,14 @@ def bench_config(config, a, dirs, work):
         builds.say("timing %s: %d runs each" % (config.name, a.runs))
         commands = {l: [builds.tarvel(dirs[l])] + [os.path.join(top, l, x) for x in FILES]
                     + config.run + ["-cm", os.path.join(top, l, "positions.txt")] for l in labels}
-        times = {l: measure.median(t)
-                 for l, t in measure.time_side_by_side(commands, a.runs, top).items()}
+        runs = measure.time_side_by_side(commands, a.runs, top)
+        times = {l: measure.median(t) for l, t in runs.items()}
+        fastest = {l: min(t) for l, t in runs.items()}
     else:
-        times = {l: observed[l].wall for l in labels}
+        times = fastest = {l: observed[l].wall for l in labels}
     rows = [dict(config=config.name, markers=markers, build=build_name(l, dirs),
                  ref_s=times["reference"], cand_s=times[l],
+                 min_ratio=fastest[l] / fastest["reference"],
                  ref_kib=observed["reference"].maxrss_kib, cand_kib=observed[l].maxrss_kib,
                  same=same[l]) for l in labels if l != "reference"]
     stages = [(config.name, l, markers, measure.stage_seconds(observed[l]))

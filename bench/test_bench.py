@@ -48,9 +48,10 @@ def test_missing_progress_line_gives_no_stage_times():
 
 
 def test_tables_show_ratio_and_per_marker_times():
-    row = dict(config="c", markers=1000, build="default", ref_s=2.0, cand_s=0.5,
+    row = dict(config="c", markers=1000, build="default", ref_s=2.0, cand_s=0.5, min_ratio=0.2,
                ref_kib=10240, cand_kib=2048, same=True)
-    assert "| c | 1000 | default | 2.000 | 0.500 | 0.250 | 10 | 2 | yes |" in report.timing_table([row])
+    table = report.timing_table([row])
+    assert "| c | 1000 | default | 2.000 | 0.500 | 0.250 | 0.200 | 10 | 2 | yes |" in table
     stages = dict(zip(measure.STAGE_NAMES, [0.001, 0.002, 0.003, 0.004, 0.0]))
     line = report.stage_table([("c", "candidate", 1000, stages)]).splitlines()[-1]
     assert line == "| c | candidate | 1.00 | 2.00 | 3.00 | 4.00 | 0.00 | 10.00 |"

@@ -82,6 +82,14 @@ def covering_cases():
     add("xf-run-g2", Data(XF, 3, 300, seed=55), _run(2, "-x", "-s", "F", *CM, "-of", "0"), 0)
     add("xf-markers-2-founder-missing", Data(XF, 6, 2, seed=57, founder_missing=0.3),
         _run(6, "-x", "-s", "F", *CM, "-of", "0"), 0)
+    # Long chromosomes, so that most founders hold a stretch somewhere.
+    for i in range(3):
+        add("xm-g8-labelled-long-%d" % i, Data(XM, 8, 3000, length=150, seed=71 + i),
+            _run(8, "-x", *CM, "-of", "0"), 0)
+    add("xf-g4-labelled-long", Data(XF, 4, 3000, length=150, seed=74),
+        _run(4, "-x", "-s", "F", *CM, "-of", "0"), 0)
+    add("xf-g12-happy-long", Data(XF, 12, 3000, length=150, seed=75), _run(12, "-x", "-s", "F", *BP), 0)
+    add("auto-g6-labelled-long", Data(A, 6, 3000, length=150, seed=76), _run(6, *CM, "-of", "0"), 0)
     # Refused inputs: status 1 and no results file.
     add("refused-unsorted", Data(A, 20, 200, seed=61, edit="unsorted"), _run(20, *CM), 1)
     add("refused-unsorted-bp-x", Data(XM, 20, 200, seed=61, edit="unsorted"), _run(20, "-x", *BP), 1)
