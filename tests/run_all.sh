@@ -15,6 +15,8 @@ ctest --test-dir build --output-on-failure -j2
 
 # TARVEL.exe under Wine against the Linux build just tested.
 bash tests/windows/compare.sh build/TARVEL
+# The number formatter against each platform's own stream, Linux and Wine.
+bash tests/windows/format_number_check.sh
 
 # The panel tooling and workflow (Debian's Python), then the workflow through
 # the Slurm profile on a private single-node cluster.
