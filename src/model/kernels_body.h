@@ -78,26 +78,38 @@ static void emissionRow(unsigned long long mask, const unsigned long long* pair,
 	for (; q < n; ++q) row[q] = (mask >> pair[q]) & 1 ? a : d;
 }
 
+// Two-double vectors: the levels narrower than V (h = 2 under AVX2).
+typedef double V2 __attribute__((vector_size(16)));
+
+// out[k] = s a + r b and out[k + 1] = r a + s b, each product and sum with
+// the scalar operands in their scalar order: (s, r) * (a, a) + (r, s) * (b, b).
 static void leafPairs(const double* in, double* out, int n, double r)
 {
+	typedef long long S __attribute__((vector_size(KERNEL_BYTES)));
+	S evens, odds;
+	V sr, rs;
+	for (int l = 0; l < W; ++l) {
+		evens[l] = l & ~1;
+		odds[l] = l | 1;
+		sr[l] = l & 1 ? r : 1 - r;
+		rs[l] = l & 1 ? 1 - r : r;
+	}
 	double s = 1 - r;
-	for (int k = 0; k < n; k += 2) {
+	int k = 0;
+	for (; k + W <= n; k += W) {
+		V x = load<V>(in + k);
+		store(out + k, sr * __builtin_shuffle(x, evens) + rs * __builtin_shuffle(x, odds));
+	}
+	for (; k < n; k += 2) {
 		double a = in[k], b = in[k + 1];
 		out[k] = s * a + r * b;
 		out[k + 1] = r * a + s * b;
 	}
 }
 
-static inline void level(V& lo, V& hi, V s, V r)
+template <class T> static inline void level(T& lo, T& hi, T s, T r)
 {
-	V a = lo, b = hi;
-	lo = a * s + r * b;
-	hi = b * s + a * r;
-}
-
-static inline void level(double& lo, double& hi, double s, double r)
-{
-	double a = lo, b = hi;
+	T a = lo, b = hi;
 	lo = a * s + r * b;
 	hi = b * s + a * r;
 }
@@ -131,6 +143,8 @@ static void twoStateLevels(double* v, int n, int from, double r)
 			int i = 0;
 			if (h >= W)
 				for (; i < h; i += W) twoLevels(v + base, i, h, sv, rv);
+			else if (h >= 2)
+				for (; i + 2 <= h; i += 2) twoLevels(v + base, i, h, splat<V2>(s), splat<V2>(r));
 			for (; i < h; ++i) twoLevels(v + base, i, h, s, r);
 		}
 	for (; h < n; h *= 2)
@@ -142,6 +156,13 @@ static void twoStateLevels(double* v, int n, int from, double r)
 				for (; i < h; i += W) {
 					V a = load<V>(lo + i), b = load<V>(hi + i);
 					level(a, b, sv, rv);
+					store(lo + i, a);
+					store(hi + i, b);
+				}
+			else if (h >= 2)
+				for (; i + 2 <= h; i += 2) {
+					V2 a = load<V2>(lo + i), b = load<V2>(hi + i);
+					level(a, b, splat<V2>(s), splat<V2>(r));
 					store(lo + i, a);
 					store(hi + i, b);
 				}
