@@ -1,6 +1,7 @@
 // The results of a two-copy run (autosome or female X): the posterior of
 // every state summed into the 8 x 8 position-pair table, one line per
 // marker, written as soon as the marker's rows are known.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct PairWriter {
 	std::vector<int> cellOf;        // state -> 8 row + column
 	std::vector<int> statesByCell;  // the states of cell 0, then of cell 1, ..., each ascending
 	int cellStart[65];              // cell c's states: statesByCell[cellStart[c] .. cellStart[c + 1])
+	int fullest[64];                // the cells, those with the most states first
+	std::vector<int> cellsWithRank; // [k]: how many cells have a k-th state (a prefix of fullest)
+	std::vector<int> byRank;        // the k-th state of each of those cells, k = 0, 1, ...
 	std::vector<Entry> entries;
 	std::vector<double> weight;
 	char separator;
@@ -62,18 +66,28 @@ static void happyEntries(PairWriter& w, bool sumOrientations)
 	w.separator = ',';
 }
 
+// Cell c of the table: its states' posterior weights summed in ascending
+// order, as a pass over all states adding each to its cell does. The
+// cells' sums advance side by side, one state of each cell at a time.
+static void sumCells(PairWriter& w, int t, const double* alpha, const double* beta, double* cell)
+{
+	posteriorWeights(t, alpha, beta, w.weight.data());
+	const double* weight = w.weight.data();
+	const int* state = w.byRank.data();
+	double sum[64];
+	for (int j = 0; j < 64; ++j) sum[j] = 0;
+	for (int n : w.cellsWithRank) {
+		for (int j = 0; j < n; ++j) sum[j] += weight[state[j]];
+		state += n;
+	}
+	for (int j = 0; j < 64; ++j) cell[w.fullest[j]] = sum[j];
+}
+
 static void writeMarker(int t, const double* alpha, const double* beta, void* context)
 {
 	PairWriter& w = *(PairWriter*)context;
 	double cell[64];
-	posteriorWeights(t, alpha, beta, w.weight.data());
-	// each cell's sum runs over its states in ascending order, as a pass
-	// over all states adding each to its cell does
-	for (int c = 0; c < 64; ++c) {
-		double sum = 0;
-		for (int k = w.cellStart[c]; k < w.cellStart[c + 1]; ++k) sum += w.weight[w.statesByCell[k]];
-		cell[c] = sum;
-	}
+	sumCells(w, t, alpha, beta, cell);
 	ResultsText& text = w.text;
 	appendInt(text, t);
 	appendChar(text, '|');
@@ -84,6 +98,23 @@ static void writeMarker(int t, const double* alpha, const double* beta, void* co
 		appendChar(text, w.separator);
 	}
 	endLine(text);
+}
+
+// The states in rank order: first the first state of every cell, fullest
+// cells first, then the second state of every cell that has one, and so on.
+static void rankStates(PairWriter& w)
+{
+	auto size = [&](int c) { return w.cellStart[c + 1] - w.cellStart[c]; };
+	for (int c = 0; c < 64; ++c) w.fullest[c] = c;
+	std::stable_sort(w.fullest, w.fullest + 64, [&](int a, int b) { return size(a) > size(b); });
+	for (int k = 0; k < size(w.fullest[0]); ++k) {
+		int n = 0;
+		while (n < 64 && size(w.fullest[n]) > k) {
+			w.byRank.push_back(w.statesByCell[w.cellStart[w.fullest[n]] + k]);
+			++n;
+		}
+		w.cellsWithRank.push_back(n);
+	}
 }
 
 int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations)
@@ -104,6 +135,7 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 			if (w.cellOf[q] == c) w.statesByCell.push_back(q);
 		w.cellStart[c + 1] = (int)w.statesByCell.size();
 	}
+	rankStates(w);
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
 	beginText(w.text, out);
