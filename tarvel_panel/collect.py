@@ -17,7 +17,7 @@ import os
 import sys
 
 from . import mosaic
-from .errors import InputError
+from .errors import InputError, run_command
 
 MOSAIC_HEADER = ["strain", "chr", "first_marker", "last_marker", "first_pos", "last_pos",
                  "markers", "pair", "mean_prob"]
@@ -173,18 +173,12 @@ def main(argv=None):
     join.add_argument("--mosaic-parts", nargs="*", default=[])
     join.add_argument("--summary-parts", nargs="*", default=[])
     args = parser.parse_args(argv)
-    try:
+    def work():
         if args.command == "chromosome":
             collect_chromosome(args.prepared, args.runs, args.chr, vars(args))
         else:
             join_parts(args.mosaic_parts, args.summary_parts, args.mosaic, args.summary)
-    except InputError as e:
-        print(f"error: {e}", file=sys.stderr)
-        return 1
-    except OSError as e:
-        print(f"error: {e.filename}: {e.strerror}", file=sys.stderr)
-        return 1
-    return 0
+    return run_command(work, lambda e: f"{e.filename}: {e.strerror}")
 
 
 if __name__ == "__main__":

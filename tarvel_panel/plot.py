@@ -16,7 +16,7 @@ import sys
 from dataclasses import replace
 from typing import Dict, List, Sequence
 
-from .errors import InputError
+from .errors import InputError, run_command
 from .painting import DEFAULT_THRESHOLD, copy_segments, paint, paint_markers
 from . import plot_inputs, plots
 
@@ -273,13 +273,9 @@ def track_command(args) -> None:
 
 def main(argv=None) -> int:
     args = parser().parse_args(argv)
-    try:
-        {"strain": strain_command, "panel": panel_command, "paint": paint_command,
-         "track": track_command}[args.plot](args)
-    except InputError as e:
-        print(f"error: {e}", file=sys.stderr)
-        return 1
-    return 0
+    commands = {"strain": strain_command, "panel": panel_command, "paint": paint_command,
+                "track": track_command}
+    return run_command(lambda: commands[args.plot](args))
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ import shutil
 import sys
 from dataclasses import dataclass
 
-from .errors import InputError
+from .errors import InputError, run_command
 from .names import safe_names
 from .panel import MAX_GENERATION, MIN_GENERATION
 from .sources import load_panel
@@ -172,19 +172,13 @@ def main(argv=None):
     parser.add_argument("--config", required=True, help="the workflow config as a JSON file")
     parser.add_argument("--dest", required=True, help="folder to create (OUT/prepared)")
     args = parser.parse_args(argv)
-    try:
+    def work():
         config = _read_config(args.config)
         options = options_from(config)
         panel = load_panel(config)
         print(describe(panel), flush=True)
         write_prepared(panel, options, args.dest)
-    except InputError as e:
-        print(f"error: {e}", file=sys.stderr)
-        return 1
-    except OSError as e:
-        print(f"error: {e.filename or args.dest}: cannot be written ({e.strerror})", file=sys.stderr)
-        return 1
-    return 0
+    return run_command(work, lambda e: f"{e.filename or args.dest}: cannot be written ({e.strerror})")
 
 
 def _read_config(path):

@@ -18,7 +18,7 @@ import subprocess
 import sys
 import time
 
-from .errors import InputError
+from .errors import InputError, run_command
 
 
 def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
@@ -110,15 +110,8 @@ def main(argv=None):
     parser.add_argument("--log", required=True, help="file for TARVEL's output")
     args = parser.parse_args(argv)
     signal.signal(signal.SIGTERM, _terminate)
-    try:
-        run_job(args.tarvel, args.job, args.out, args.log)
-    except InputError as e:
-        print(f"error: {e}", file=sys.stderr)
-        return 1
-    except OSError as e:
-        print(f"error: running TARVEL ({args.tarvel}): {e}", file=sys.stderr)
-        return 1
-    return 0
+    return run_command(lambda: run_job(args.tarvel, args.job, args.out, args.log),
+                       lambda e: f"running TARVEL ({args.tarvel}): {e}")
 
 
 if __name__ == "__main__":
