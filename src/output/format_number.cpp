@@ -152,40 +152,85 @@ bool roundToSixDigits(double a, int& digits, int& exponent) {
 	return true;
 }
 
+// The text pieces below are written with fixed-length copies that may run
+// past the last character; the caller's buffer has FormatNumberMaxLength
+// bytes, more than the longest text plus such a copy.
+
+// "00", "01", ..., "99".
+struct DigitPairTable {
+	char text[200];
+	constexpr DigitPairTable() : text() {
+		for (int i = 0; i < 100; ++i) {
+			text[2 * i] = static_cast<char>('0' + i / 10);
+			text[2 * i + 1] = static_cast<char>('0' + i % 10);
+		}
+	}
+};
+constexpr DigitPairTable DigitPairs;
+
+// "e-308" ... "e-05", ..., "e+00", ..., "e+308" and their lengths.
+constexpr int MaxExponent = 308;
+struct ExponentText {
+	char text[7];
+	unsigned char length;
+};
+struct ExponentTable {
+	ExponentText entry[2 * MaxExponent + 1];
+	constexpr ExponentTable() : entry() {
+		for (int x = -MaxExponent; x <= MaxExponent; ++x) {
+			ExponentText& t = entry[x + MaxExponent];
+			const int e = x < 0 ? -x : x;
+			int n = 0;
+			t.text[n++] = 'e';
+			t.text[n++] = x < 0 ? '-' : '+';
+			if (e >= 100) t.text[n++] = static_cast<char>('0' + e / 100);
+			t.text[n++] = static_cast<char>('0' + e / 10 % 10);
+			t.text[n++] = static_cast<char>('0' + e % 10);
+			t.length = static_cast<unsigned char>(n);
+		}
+	}
+};
+const ExponentTable Exponents;
+
+// The six digits of 100000 <= n < 1000000 into d[0..5], '0' in d[6..7];
+// returns how many remain once trailing zeros are dropped.
+int writeSixDigits(unsigned n, char* d) {
+	const unsigned high = n / 10000, rest = n % 10000;
+	std::memcpy(d, DigitPairs.text + 2 * high, 2);
+	std::memcpy(d + 2, DigitPairs.text + 2 * (rest / 100), 2);
+	std::memcpy(d + 4, DigitPairs.text + 2 * (rest % 100), 2);
+	d[6] = d[7] = '0';
+	// Byte i of the word is digit i (little-endian), so the highest nonzero
+	// byte is the last significant digit; the first digit is never 0.
+	std::uint64_t word;
+	std::memcpy(&word, d, sizeof word);
+	word -= 0x3030303030303030u;
+	return (63 - __builtin_clzll(word)) / 8 + 1;
+}
+
 // %g with precision 6: scientific below 1e-4 and from 1e6, fixed between;
 // no trailing zeros in the fraction and no point without one.
 std::size_t writeGeneral(int digits, int exponent, char* out) {
-	char d[6];
-	for (int i = 5; i >= 0; --i, digits /= 10) d[i] = static_cast<char>('0' + digits % 10);
-	int significant = 6;
-	while (d[significant - 1] == '0') --significant;
-
-	char* p = out;
+	char d[16];
+	const int significant = writeSixDigits(static_cast<unsigned>(digits), d);
 	if (exponent < -4 || exponent >= 6) {
-		*p++ = d[0];
-		if (significant > 1) {
-			*p++ = '.';
-			for (int i = 1; i < significant; ++i) *p++ = d[i];
-		}
-		*p++ = 'e';
-		*p++ = exponent < 0 ? '-' : '+';
-		int e = exponent < 0 ? -exponent : exponent;
-		if (e >= 100) *p++ = static_cast<char>('0' + e / 100), e %= 100;
-		*p++ = static_cast<char>('0' + e / 10);
-		*p++ = static_cast<char>('0' + e % 10);
-	} else if (exponent >= 0) {
-		for (int i = 0; i <= exponent; ++i) *p++ = d[i];
-		if (significant > exponent + 1) {
-			*p++ = '.';
-			for (int i = exponent + 1; i < significant; ++i) *p++ = d[i];
-		}
-	} else {
-		*p++ = '0';
-		*p++ = '.';
-		for (int i = -1; i > exponent; --i) *p++ = '0';
-		for (int i = 0; i < significant; ++i) *p++ = d[i];
+		out[0] = d[0];
+		out[1] = '.';
+		std::memcpy(out + 2, d + 1, 8);
+		char* p = out + significant + (significant > 1);
+		const ExponentText& e = Exponents.entry[exponent + MaxExponent];
+		std::memcpy(p, e.text, sizeof e.text);
+		return static_cast<std::size_t>(p - out) + e.length;
 	}
-	return static_cast<std::size_t>(p - out);
+	if (exponent >= 0) {
+		std::memcpy(out, d, 8);
+		out[exponent + 1] = '.';
+		std::memcpy(out + exponent + 2, d + exponent + 1, 8);
+		return static_cast<std::size_t>(significant > exponent + 1 ? significant + 1 : exponent + 1);
+	}
+	std::memcpy(out, "0.000000", 8);
+	std::memcpy(out + 1 - exponent, d, 8);
+	return static_cast<std::size_t>(1 - exponent + significant);
 }
 
 }  // namespace
