@@ -192,44 +192,53 @@ struct ExponentTable {
 };
 const ExponentTable Exponents;
 
-// The six digits of 100000 <= n < 1000000 into d[0..5], '0' in d[6..7];
-// returns how many remain once trailing zeros are dropped.
-int writeSixDigits(unsigned n, char* d) {
-	const unsigned high = n / 10000, rest = n % 10000;
-	std::memcpy(d, DigitPairs.text + 2 * high, 2);
-	std::memcpy(d + 2, DigitPairs.text + 2 * (rest / 100), 2);
-	std::memcpy(d + 4, DigitPairs.text + 2 * (rest % 100), 2);
-	d[6] = d[7] = '0';
-	// Byte i of the word is digit i (little-endian), so the highest nonzero
-	// byte is the last significant digit; the first digit is never 0.
-	std::uint64_t word;
-	std::memcpy(&word, d, sizeof word);
-	word -= 0x3030303030303030u;
-	return (63 - __builtin_clzll(word)) / 8 + 1;
+// The digit texts are handled as 64-bit words whose byte i is character i.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digit words need little-endian order");
+
+std::uint64_t digitPair(unsigned i) {
+	std::uint16_t pair;
+	std::memcpy(&pair, DigitPairs.text + 2 * i, sizeof pair);
+	return pair;
 }
+
+// The six digit characters of 100000 <= n < 1000000 in bytes 0..5, zero
+// bytes above. Built in a register: storing the pieces to memory and
+// loading them back as one word would stall store forwarding.
+std::uint64_t sixDigitWord(unsigned n) {
+	const unsigned high = n / 10000, rest = n % 10000;
+	return digitPair(high) | digitPair(rest / 100) << 16 | digitPair(rest % 100) << 32;
+}
+
+// How many digits remain once trailing zeros are dropped: the highest byte
+// that is not '0' (the first digit never is).
+int significantDigits(std::uint64_t word) {
+	return (63 - __builtin_clzll(word - 0x303030303030u)) / 8 + 1;
+}
+
+void store(char* out, std::uint64_t word) { std::memcpy(out, &word, sizeof word); }
 
 // %g with precision 6: scientific below 1e-4 and from 1e6, fixed between;
 // no trailing zeros in the fraction and no point without one.
 std::size_t writeGeneral(int digits, int exponent, char* out) {
-	char d[16];
-	const int significant = writeSixDigits(static_cast<unsigned>(digits), d);
+	const std::uint64_t word = sixDigitWord(static_cast<unsigned>(digits));
+	const int significant = significantDigits(word);
 	if (exponent < -4 || exponent >= 6) {
-		out[0] = d[0];
+		out[0] = static_cast<char>(word);
 		out[1] = '.';
-		std::memcpy(out + 2, d + 1, 8);
+		store(out + 2, word >> 8);
 		char* p = out + significant + (significant > 1);
 		const ExponentText& e = Exponents.entry[exponent + MaxExponent];
 		std::memcpy(p, e.text, sizeof e.text);
 		return static_cast<std::size_t>(p - out) + e.length;
 	}
 	if (exponent >= 0) {
-		std::memcpy(out, d, 8);
+		store(out, word);
 		out[exponent + 1] = '.';
-		std::memcpy(out + exponent + 2, d + exponent + 1, 8);
+		store(out + exponent + 2, word >> (8 * (exponent + 1)));
 		return static_cast<std::size_t>(significant > exponent + 1 ? significant + 1 : exponent + 1);
 	}
 	std::memcpy(out, "0.000000", 8);
-	std::memcpy(out + 1 - exponent, d, 8);
+	store(out + 1 - exponent, word);
 	return static_cast<std::size_t>(1 - exponent + significant);
 }
 
