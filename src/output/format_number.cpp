@@ -152,40 +152,94 @@ bool roundToSixDigits(double a, int& digits, int& exponent) {
 	return true;
 }
 
+// The text pieces below are written with fixed-length copies that may run
+// past the last character; the caller's buffer has FormatNumberMaxLength
+// bytes, more than the longest text plus such a copy.
+
+// "00", "01", ..., "99".
+struct DigitPairTable {
+	char text[200];
+	constexpr DigitPairTable() : text() {
+		for (int i = 0; i < 100; ++i) {
+			text[2 * i] = static_cast<char>('0' + i / 10);
+			text[2 * i + 1] = static_cast<char>('0' + i % 10);
+		}
+	}
+};
+constexpr DigitPairTable DigitPairs;
+
+// "e-308" ... "e-05", ..., "e+00", ..., "e+308" and their lengths.
+constexpr int MaxExponent = 308;
+struct ExponentText {
+	char text[7];
+	unsigned char length;
+};
+struct ExponentTable {
+	ExponentText entry[2 * MaxExponent + 1];
+	constexpr ExponentTable() : entry() {
+		for (int x = -MaxExponent; x <= MaxExponent; ++x) {
+			ExponentText& t = entry[x + MaxExponent];
+			const int e = x < 0 ? -x : x;
+			int n = 0;
+			t.text[n++] = 'e';
+			t.text[n++] = x < 0 ? '-' : '+';
+			if (e >= 100) t.text[n++] = static_cast<char>('0' + e / 100);
+			t.text[n++] = static_cast<char>('0' + e / 10 % 10);
+			t.text[n++] = static_cast<char>('0' + e % 10);
+			t.length = static_cast<unsigned char>(n);
+		}
+	}
+};
+const ExponentTable Exponents;
+
+// The digit texts are handled as 64-bit words whose byte i is character i.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digit words need little-endian order");
+
+std::uint64_t digitPair(unsigned i) {
+	std::uint16_t pair;
+	std::memcpy(&pair, DigitPairs.text + 2 * i, sizeof pair);
+	return pair;
+}
+
+// The six digit characters of 100000 <= n < 1000000 in bytes 0..5, zero
+// bytes above. Built in a register: storing the pieces to memory and
+// loading them back as one word would stall store forwarding.
+std::uint64_t sixDigitWord(unsigned n) {
+	const unsigned high = n / 10000, rest = n % 10000;
+	return digitPair(high) | digitPair(rest / 100) << 16 | digitPair(rest % 100) << 32;
+}
+
+// How many digits remain once trailing zeros are dropped: the highest byte
+// that is not '0' (the first digit never is).
+int significantDigits(std::uint64_t word) {
+	return (63 - __builtin_clzll(word - 0x303030303030u)) / 8 + 1;
+}
+
+void store(char* out, std::uint64_t word) { std::memcpy(out, &word, sizeof word); }
+
 // %g with precision 6: scientific below 1e-4 and from 1e6, fixed between;
 // no trailing zeros in the fraction and no point without one.
 std::size_t writeGeneral(int digits, int exponent, char* out) {
-	char d[6];
-	for (int i = 5; i >= 0; --i, digits /= 10) d[i] = static_cast<char>('0' + digits % 10);
-	int significant = 6;
-	while (d[significant - 1] == '0') --significant;
-
-	char* p = out;
+	const std::uint64_t word = sixDigitWord(static_cast<unsigned>(digits));
+	const int significant = significantDigits(word);
 	if (exponent < -4 || exponent >= 6) {
-		*p++ = d[0];
-		if (significant > 1) {
-			*p++ = '.';
-			for (int i = 1; i < significant; ++i) *p++ = d[i];
-		}
-		*p++ = 'e';
-		*p++ = exponent < 0 ? '-' : '+';
-		int e = exponent < 0 ? -exponent : exponent;
-		if (e >= 100) *p++ = static_cast<char>('0' + e / 100), e %= 100;
-		*p++ = static_cast<char>('0' + e / 10);
-		*p++ = static_cast<char>('0' + e % 10);
-	} else if (exponent >= 0) {
-		for (int i = 0; i <= exponent; ++i) *p++ = d[i];
-		if (significant > exponent + 1) {
-			*p++ = '.';
-			for (int i = exponent + 1; i < significant; ++i) *p++ = d[i];
-		}
-	} else {
-		*p++ = '0';
-		*p++ = '.';
-		for (int i = -1; i > exponent; --i) *p++ = '0';
-		for (int i = 0; i < significant; ++i) *p++ = d[i];
+		out[0] = static_cast<char>(word);
+		out[1] = '.';
+		store(out + 2, word >> 8);
+		char* p = out + significant + (significant > 1);
+		const ExponentText& e = Exponents.entry[exponent + MaxExponent];
+		std::memcpy(p, e.text, sizeof e.text);
+		return static_cast<std::size_t>(p - out) + e.length;
 	}
-	return static_cast<std::size_t>(p - out);
+	if (exponent >= 0) {
+		store(out, word);
+		out[exponent + 1] = '.';
+		store(out + exponent + 2, word >> (8 * (exponent + 1)));
+		return static_cast<std::size_t>(significant > exponent + 1 ? significant + 1 : exponent + 1);
+	}
+	std::memcpy(out, "0.000000", 8);
+	store(out + 1 - exponent, word);
+	return static_cast<std::size_t>(1 - exponent + significant);
 }
 
 }  // namespace

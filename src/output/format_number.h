@@ -10,7 +10,8 @@
 constexpr std::size_t FormatNumberMaxLength = 32;
 
 // Writes v into buf (room for FormatNumberMaxLength characters, no
-// terminating NUL) and returns the number of characters written.
+// terminating NUL) and returns the length of the text. Bytes of buf after
+// the text, up to FormatNumberMaxLength, may be overwritten.
 std::size_t formatNumber(double v, char* buf);
 
 #endif

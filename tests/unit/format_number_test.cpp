@@ -14,7 +14,8 @@ namespace {
 namespace fs = format_samples;
 
 // Counts the values formatNumber writes differently from `stream << v`, or
-// with more than FormatNumberMaxLength characters, or past its own length.
+// with more than FormatNumberMaxLength characters, or past the
+// FormatNumberMaxLength bytes it may use.
 class StreamComparison {
 public:
 	auto use() {
@@ -37,13 +38,14 @@ private:
 		stream_ << v;
 		const std::string expected = stream_.str();
 		++values_;
-		const bool untouched = n <= FormatNumberMaxLength &&
-		    std::string(buf + n, sizeof buf - n) == std::string(sizeof buf - n, '#');
+		const std::size_t room = FormatNumberMaxLength;
+		const bool untouched = n <= room &&
+		    std::string(buf + room, sizeof buf - room) == std::string(sizeof buf - room, '#');
 		if (untouched && expected == std::string(buf, n)) return;
 		if (++mismatches_ <= 10)
 			ADD_FAILURE() << std::hexfloat << v << ": stream \"" << expected << "\", formatNumber \""
 			              << std::string(buf, std::min(n, sizeof buf)) << "\""
-			              << (untouched ? "" : " (wrote past its length)");
+			              << (untouched ? "" : " (wrote past its room)");
 	}
 };
 
