@@ -85,20 +85,22 @@ typedef double V2 __attribute__((vector_size(16)));
 // the scalar operands in their scalar order: (s, r) * (a, a) + (r, s) * (b, b).
 static void leafPairs(const double* in, double* out, int n, double r)
 {
-	typedef long long S __attribute__((vector_size(KERNEL_BYTES)));
-	S evens, odds;
 	V sr, rs;
 	for (int l = 0; l < W; ++l) {
-		evens[l] = l & ~1;
-		odds[l] = l | 1;
 		sr[l] = l & 1 ? r : 1 - r;
 		rs[l] = l & 1 ? 1 - r : r;
 	}
 	double s = 1 - r;
 	int k = 0;
 	for (; k + W <= n; k += W) {
-		V x = load<V>(in + k);
-		store(out + k, sr * __builtin_shuffle(x, evens) + rs * __builtin_shuffle(x, odds));
+		// (a, a) and (b, b) of every pair, element by element: GCC and clang
+		// both turn this into shuffles (GCC alone has __builtin_shuffle)
+		V x = load<V>(in + k), as, bs;
+		for (int l = 0; l < W; ++l) {
+			as[l] = x[l & ~1];
+			bs[l] = x[l | 1];
+		}
+		store(out + k, sr * as + rs * bs);
 	}
 	for (; k < n; k += 2) {
 		double a = in[k], b = in[k + 1];
