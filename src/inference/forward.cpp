@@ -29,41 +29,52 @@ static double* matrix(int N)
 static bool fullMatrix() { return XChromosome && NoOfInbreedingGen > 3; }
 static bool pairFactor() { return !XChromosome && NoOfInbreedingGen > 3; }
 
-void forwardStep(int t, const double* previous, const double* e, double* row)
+void forwardStepScaling(int t, double* previous, double divisor, const double* e, double* row)
 {
 	int N = NoOfStates;
 	double r = interval_r[t];
 	if (fullMatrix()) {
+		if (divisor != 0) kernels().divideBy(previous, N, divisor);
 		TransitionMatrixX(r, matrix(N));
 		kernels().denseForward(previous, matrix(N), e, row, N);
 		return;
 	}
 	if (pairFactor()) currentStep = t;
 	AlphaOrBeta = true;
-	ElstonIduryCompute(N, r, previous, 0, row);
+	ElstonIduryScaled(N, r, previous, divisor, nullptr, row);
 	kernels().multiplyBy(row, e, N);
 }
 
-void backwardStep(int t, const double* next, const double* eNext, double* row, double* scratch)
+void forwardStep(int t, const double* previous, const double* e, double* row)
+{
+	forwardStepScaling(t, const_cast<double*>(previous), 0, e, row); // only read
+}
+
+void backwardStepScaling(int t, double* next, double divisor, const double* eNext, double* row)
 {
 	int N = NoOfStates;
 	double r = interval_r[t + 1];
 	if (fullMatrix()) {
+		if (divisor != 0) kernels().divideBy(next, N, divisor);
 		TransitionMatrixX(r, matrix(N));
 		kernels().denseBackward(next, matrix(N), eNext, row, N);
-	} else {
-		kernels().product(eNext, next, scratch, N);
-		if (pairFactor()) currentStep = t + 1;
-		AlphaOrBeta = false;
-		ElstonIduryCompute(N, r, scratch, 0, row);
+		return;
 	}
-	kernels().divideBy(row, N, p_y0_to_yt[t]);
+	if (pairFactor()) currentStep = t + 1;
+	AlphaOrBeta = false;
+	ElstonIduryScaled(N, r, next, divisor, eNext, row);
 }
 
-// The marker's scaling factor, summed in state order, divides the row.
-// A sum of 0 (or one that is not finite) means no hidden state explains
-// the genotypes seen so far.
-static int normalise(int t, double* row)
+void backwardStep(int t, const double* next, const double* eNext, double* row)
+{
+	backwardStepScaling(t, const_cast<double*>(next), 0, eNext, row);
+	kernels().divideBy(row, NoOfStates, p_y0_to_yt[t]);
+}
+
+// The marker's scaling factor, the row summed in state order; the row is
+// divided by it later, as the next step reads it. A sum of 0 (or one that
+// is not finite) means no hidden state explains the genotypes seen so far.
+static int scalingFactor(int t, const double* row)
 {
 	double sum = 0;
 	for (int q = 0; q < NoOfStates; ++q) sum += row[q];
@@ -73,7 +84,6 @@ static int normalise(int t, double* row)
 		          << "; try a non-zero error rate (-e).\n";
 		return 0;
 	}
-	kernels().divideBy(row, NoOfStates, sum);
 	return 1;
 }
 
@@ -102,11 +112,11 @@ int computeAlpha()
 	p_y0_to_yt = new double[L];
 	std::vector<double> previous(N), row(N);
 	firstForwardRow(emissionRowOf(0), row.data());
-	if (!normalise(0, row.data())) return 0;
+	if (!scalingFactor(0, row.data())) return 0;
 	for (int t = 1; t < L; ++t) {
 		row.swap(previous);
-		forwardStep(t, previous.data(), emissionRowOf(t), row.data());
-		if (!normalise(t, row.data())) return 0;
+		forwardStepScaling(t, previous.data(), p_y0_to_yt[t - 1], emissionRowOf(t), row.data());
+		if (!scalingFactor(t, row.data())) return 0;
 	}
 	return 1;
 }

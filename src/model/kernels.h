@@ -7,8 +7,10 @@
 
 struct Kernels {
 	const char* name;
-	// out[16b + i] = sum over j (in order) of in[16b + j] * w[16j + i], from 0.
-	void (*pairBlocks)(const double* in, double* out, const double* w, int n);
+	// out[16b + i] = sum over j (in order) of x[16b + j] * w[16j + i], from 0,
+	// where x = e * (in / d): in / d replaces in first unless d is 0, and the
+	// product with e is left out when e is null.
+	void (*pairBlocks)(double* in, const double* e, double d, double* out, const double* w, int n);
 	// out[2k], out[2k + 1] from in[2k], in[2k + 1]: the two-state leaf.
 	void (*leafPairs)(const double* in, double* out, int n, double r);
 	// Two-state factors in place, halves h = from, 2 from, ... n / 2.

@@ -22,15 +22,35 @@ template <class T> static inline T splat(double x)
 	return v;
 }
 
+// The m inputs of a group as the sums use them: in / d where d is not 0
+// (left in in as well), then e * that where e is given.
+static inline const double* groupInputs(double* in, const double* e, double d, double* x, int m)
+{
+	if (d == 0 && !e) return in;
+	V dv = splat<V>(d);
+	for (int q = 0; q < m; q += W) {
+		V v = load<V>(in + q);
+		if (d != 0) {
+			v = v / dv;
+			store(in + q, v);
+		}
+		if (e) v = load<V>(e + q) * v;
+		store(x + q, v);
+	}
+	return x;
+}
+
 // Two blocks of 16 at a time: each weight vector serves both, and eight
-// independent sums are in flight.
-static void pairBlocks(const double* in, double* out, const double* w, int n)
+// independent sums are in flight. The divisions of a group's inputs overlap
+// the sums of the group before.
+static void pairBlocks(double* in, const double* e, double d, double* out, const double* w, int n)
 {
 	const int P = 16 / W;
+	double buffer[32];
 	int b = 0;
 	for (; W >= 4 && b + 32 <= n; b += 32) { // SSE2 has registers for one block only
-		const double* x = in + b;
-		const double* y = in + b + 16;
+		const double* x = groupInputs(in + b, e ? e + b : nullptr, d, buffer, 32);
+		const double* y = x + 16;
 		V acc[P], bcc[P];
 		for (int c = 0; c < P; ++c) acc[c] = bcc[c] = splat<V>(0.0);
 		for (int j = 0; j < 16; ++j) {
@@ -47,7 +67,7 @@ static void pairBlocks(const double* in, double* out, const double* w, int n)
 		}
 	}
 	for (; b < n; b += 16) {
-		const double* x = in + b;
+		const double* x = groupInputs(in + b, e ? e + b : nullptr, d, buffer, 16);
 		V acc[P];
 		for (int c = 0; c < P; ++c) acc[c] = splat<V>(0.0);
 		for (int j = 0; j < 16; ++j) {

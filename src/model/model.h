@@ -29,5 +29,8 @@ double baseMatrix(int from, int to);
 // (forward) or from i to j (backward), gathered from a nine-value block.
 void pairFactorWeights(const double* block, bool forward, double* w);
 void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out);
+// The product applied to e * (in / divisor), e left out when null; unless
+// divisor is 0, in / divisor replaces in (the row it scales, made final).
+void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out);
 
 #endif

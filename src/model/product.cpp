@@ -37,19 +37,29 @@ void pairFactorWeights(const double* block, bool forward, double* w)
 // Bottom-up: first every block of the lowest factor (the pair factor's
 // blocks of 16, or the two-state leaves), then each two-state level above
 // it. Every output sees the same operations, in the same order, as in the
-// halving recursion: out[i] = sum_j in[j] w(j, i) per block of 16, and
+// halving recursion: out[i] = sum_j x[j] w(j, i) per block of 16, and
 // a (1 - r) + r b, b (1 - r) + a r per level.
-void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out)
+void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out)
 {
 	const Kernels& k = kernels();
-	in += offset;
 	if (n >= 16 && NoOfInbreedingGen >= 4) {
 		alignas(32) double w[256];
 		pairFactorWeights(QuaTransProb[currentStep], AlphaOrBeta, w);
-		k.pairBlocks(in, out, w, n);
+		k.pairBlocks(in, e, divisor, out, w, n);
 		k.twoStateLevels(out, n, 16, r);
 		return;
 	}
+	if (divisor != 0) k.divideBy(in, n, divisor);
+	if (e) {
+		k.product(e, in, out, n);
+		in = out; // the leaves read each pair before writing it
+	}
 	k.leafPairs(in, out, n, r);
 	k.twoStateLevels(out, n, 2, r);
+}
+
+void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out)
+{
+	// with no divisor and no emissions the input is only read
+	ElstonIduryScaled(n, r, const_cast<double*>(in + offset), 0, nullptr, out);
 }

@@ -205,7 +205,7 @@ void expectSweepMatchesFullPasses(int markers, bool x, bool male, int gen, int s
 
 	int N = NoOfStates;
 	std::vector<std::vector<double>> alpha(L, std::vector<double>(N)), beta(L, std::vector<double>(N));
-	std::vector<double> e(N), scratch(N);
+	std::vector<double> e(N);
 	emissionRow(0, e.data());
 	firstForwardRow(e.data(), alpha[0].data());
 	kernels().divideBy(alpha[0].data(), N, p_y0_to_yt[0]);
@@ -217,7 +217,7 @@ void expectSweepMatchesFullPasses(int markers, bool x, bool male, int gen, int s
 	for (int q = 0; q < N; ++q) beta[L - 1][q] = 1.0 / p_y0_to_yt[L - 1];
 	for (int t = L - 2; t >= 0; --t) {
 		emissionRow(t + 1, e.data());
-		backwardStep(t, beta[t + 1].data(), e.data(), beta[t].data(), scratch.data());
+		backwardStep(t, beta[t + 1].data(), e.data(), beta[t].data());
 	}
 	struct Seen { const std::vector<std::vector<double>>*alpha, *beta; int next; } seen = {&alpha, &beta, 0};
 	sweepMarkers(
