@@ -48,8 +48,9 @@ extern std::vector<double> s;
 // Inference tables, each one allocation. Per marker a run keeps only what
 // every pass needs (the emission masks, the interval fractions, the scaling
 // factors and, after four inbreeding generations, the pair-factor blocks);
-// the forward and backward rows are recomputed where they are needed, from
-// a stored backward row every CheckpointSpacing markers.
+// the forward rows are recomputed where they are needed, from a stored
+// forward row every CheckpointSpacing markers, as the backward pass meets
+// them.
 extern std::uint64_t* p_y_given_q; // marker t: bit 8 a + b set when the founders at
                                    // funnel positions a and b agree with the call
 extern double* interval_r;         // interval_r[t]: fraction between markers t - 1 and t
@@ -57,8 +58,8 @@ extern double* p_y0_to_yt;         // per-marker scaling factors of the forward 
 extern double** QuaTransProb;      // rows 1 .. L - 1 point into QuaTransBlocks; only in
                                    // autosome runs after more than three inbreeding generations
 extern double* QuaTransBlocks;     // nine values per interval
-extern int CheckpointSpacing;      // K: markers per block of the backward rows
-extern double* betaCheckpoints;    // block c: the backward row of its last marker
+extern int CheckpointSpacing;      // K: markers per block of the stored rows
+extern double* alphaCheckpoints;   // block c (not the last): the forward row of its last marker
 
 // Steering of the transition product
 extern int currentStep;

@@ -34,7 +34,7 @@ double* p_y0_to_yt = nullptr;
 double** QuaTransProb = nullptr;
 double* QuaTransBlocks = nullptr;
 int CheckpointSpacing = 0;
-double* betaCheckpoints = nullptr;
+double* alphaCheckpoints = nullptr;
 
 int currentStep = 1;
 bool AlphaOrBeta = true;

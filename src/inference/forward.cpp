@@ -105,17 +105,30 @@ void firstForwardRow(const double* e, double* row)
 	for (int q = 0; q < NoOfStates; ++q) row[q] = prior(q) * e[q];
 }
 
+// Blocks of about the square root of the marker count keep the stored rows
+// and one block's rows equally small.
+static int spacingFor(int markers)
+{
+	int k = (int)std::ceil(std::sqrt((double)markers));
+	return k < 1 ? 1 : k;
+}
+
 int computeAlpha()
 {
-	int N = NoOfStates;
+	int N = NoOfStates, K = CheckpointSpacing = spacingFor(L);
 	fillIntervalTables();
 	p_y0_to_yt = new double[L];
+	alphaCheckpoints = new double[(size_t)((L - 1) / K) * N + 1];
 	std::vector<double> previous(N), row(N);
 	firstForwardRow(emissionRowOf(0), row.data());
 	if (!scalingFactor(0, row.data())) return 0;
 	for (int t = 1; t < L; ++t) {
 		row.swap(previous);
 		forwardStepScaling(t, previous.data(), p_y0_to_yt[t - 1], emissionRowOf(t), row.data());
+		if (t % K == 0) { // previous now holds the final row of the block before t
+			double* keep = alphaCheckpoints + (size_t)(t / K - 1) * N;
+			for (int q = 0; q < N; ++q) keep[q] = previous[q];
+		}
 		if (!scalingFactor(t, row.data())) return 0;
 	}
 	return 1;

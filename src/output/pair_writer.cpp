@@ -1,6 +1,6 @@
 // The results of a two-copy run (autosome or female X): the posterior of
 // every state summed into the 8 x 8 position-pair table, one line per
-// marker, written as soon as the marker's rows are known.
+// marker, made as soon as the marker's rows are known.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -100,6 +100,8 @@ static void writeMarker(int t, const double* alpha, const double* beta, void* co
 	endLine(text);
 }
 
+static void endPairBlock(int block, void* context) { endBlock(((PairWriter*)context)->text, block); }
+
 // The states in rank order: first the first state of every cell, fullest
 // cells first, then the second state of every cell that has one, and so on.
 static void rankStates(PairWriter& w)
@@ -139,7 +141,7 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
 	beginText(w.text, out);
-	sweepMarkers(writeMarker, &w);
+	sweepMarkers(writeMarker, endPairBlock, &w);
 	flushText(w.text);
 	return closeResults(out);
 }

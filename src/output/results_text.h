@@ -1,20 +1,38 @@
-// The text of a results file, gathered in one large buffer and handed to
-// the file stream in big pieces instead of one stream call per value.
+// The text of a results file, gathered in one large buffer. The markers
+// come in blocks, the last block first, so the text of each block waits in
+// a spill (a temporary file, or memory where none can be made) until the
+// file is written whole, block by block in marker order.
 #ifndef TARVEL_RESULTS_TEXT_H
 #define TARVEL_RESULTS_TEXT_H
 
 #include <cstddef>
+#include <cstdio>
 #include <fstream>
 #include <vector>
+
+struct SpillPiece {
+	size_t offset, size; // bytes into the spill
+	std::fpos_t position; // the offset as the temporary file has it
+};
 
 struct ResultsText {
 	std::ofstream* file;
 	std::vector<char> buffer;
 	size_t used;
+	std::FILE* spill;             // null: the spill is held in memory
+	std::vector<char> held;
+	size_t spilled, blockStart;
+	std::fpos_t blockPosition;
+	std::vector<SpillPiece> blocks;
+	bool failed;
 };
 
 void beginText(ResultsText& text, std::ofstream& file);
-void flushText(ResultsText& text); // writes out what is gathered
+void spillText(ResultsText& text);           // moves what is gathered to the spill
+void endBlock(ResultsText& text, int block); // the text since the last call is block's
+// Writes the blocks in order and lets the spill go; a spill that could not
+// be read back leaves the file stream failed.
+void flushText(ResultsText& text);
 // The number exactly as "file << v" writes it (default flags, precision 6).
 void appendNumber(ResultsText& text, double v);
 
@@ -41,7 +59,7 @@ inline void appendInt(ResultsText& text, long v)
 inline void endLine(ResultsText& text)
 {
 	appendChar(text, '\n');
-	if (text.used > text.buffer.size() / 2) flushText(text);
+	if (text.used > text.buffer.size() / 2) spillText(text);
 }
 
 #endif

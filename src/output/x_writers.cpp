@@ -51,6 +51,8 @@ static void writeMaleMarker(int t, const double* alpha, const double* beta, void
 	endLine(text);
 }
 
+static void endMaleBlock(int block, void* context) { endBlock(((MaleWriter*)context)->text, block); }
+
 int writeOutMaleInferSolution()
 {
 	std::ofstream out;
@@ -63,7 +65,7 @@ int writeOutMaleInferSolution()
 	for (int a = 0; a < 8; ++a)
 		for (int b = 0; b <= a; ++b) w.happyCell[k++] = a == b ? founderPosition(a) : -1;
 	beginText(w.text, out);
-	sweepMarkers(writeMaleMarker, &w);
+	sweepMarkers(writeMaleMarker, endMaleBlock, &w);
 	flushText(w.text);
 	return closeResults(out);
 }

@@ -14,8 +14,8 @@ void resetModelState()
 	QuaTransProb = nullptr;
 	delete[] QuaTransBlocks;
 	QuaTransBlocks = nullptr;
-	delete[] betaCheckpoints;
-	betaCheckpoints = nullptr;
+	delete[] alphaCheckpoints;
+	alphaCheckpoints = nullptr;
 	CheckpointSpacing = 0;
 	outputInHAPPYFormat = 1;
 	p_y_given_q_value = 0.999;

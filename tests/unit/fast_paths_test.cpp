@@ -6,6 +6,7 @@
 // that keep every row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -219,16 +220,26 @@ void expectSweepMatchesFullPasses(int markers, bool x, bool male, int gen, int s
 		emissionRow(t + 1, e.data());
 		backwardStep(t, beta[t + 1].data(), e.data(), beta[t].data());
 	}
-	struct Seen { const std::vector<std::vector<double>>*alpha, *beta; int next; } seen = {&alpha, &beta, 0};
+	struct Seen {
+		const std::vector<std::vector<double>>*alpha, *beta;
+		std::vector<int> order; // markers visited, -1 - block after each block
+	} seen = {&alpha, &beta, {}};
 	sweepMarkers(
 	    [](int t, const double* a, const double* b, void* context) {
 		    Seen& s = *(Seen*)context;
-		    ASSERT_EQ(s.next++, t);
+		    s.order.push_back(t);
 		    ASSERT_TRUE(sameBits((*s.alpha)[t].data(), a, NoOfStates)) << "forward row " << t;
 		    ASSERT_TRUE(sameBits((*s.beta)[t].data(), b, NoOfStates)) << "backward row " << t;
 	    },
-	    &seen);
-	EXPECT_EQ(L, seen.next);
+	    [](int block, void* context) { ((Seen*)context)->order.push_back(-1 - block); }, &seen);
+	// the last block first, the markers of each in order
+	std::vector<int> expected;
+	int K = CheckpointSpacing;
+	for (int block = (L - 1) / K; block >= 0; --block) {
+		for (int t = block * K; t < std::min(L, block * K + K); ++t) expected.push_back(t);
+		expected.push_back(-1 - block);
+	}
+	EXPECT_EQ(expected, seen.order);
 }
 
 TEST_F(FastPaths, RowsRecomputedFromCheckpointsEqualTheFullPasses)

@@ -108,13 +108,15 @@ struct Rows {
 Rows markerRows()
 {
 	Rows rows;
+	rows.alpha.resize(L);
+	rows.beta.resize(L);
 	sweepMarkers(
-	    [](int, const double* a, const double* b, void* context) {
+	    [](int t, const double* a, const double* b, void* context) {
 		    Rows& r = *(Rows*)context;
-		    r.alpha.emplace_back(a, a + NoOfStates);
-		    r.beta.emplace_back(b, b + NoOfStates);
+		    r.alpha[t].assign(a, a + NoOfStates);
+		    r.beta[t].assign(b, b + NoOfStates);
 	    },
-	    &rows);
+	    [](int, void*) {}, &rows);
 	return rows;
 }
 
