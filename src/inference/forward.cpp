@@ -29,6 +29,14 @@ static double* matrix(int N)
 static bool fullMatrix() { return XChromosome && NoOfInbreedingGen > 3; }
 static bool pairFactor() { return !XChromosome && NoOfInbreedingGen > 3; }
 
+// The forward product of interval t, before the emissions of marker t.
+static void carryAcross(int t, double* previous, double divisor, double* row, const double* weights)
+{
+	if (pairFactor()) currentStep = t;
+	AlphaOrBeta = true;
+	ElstonIduryScaled(NoOfStates, interval_r[t], previous, divisor, nullptr, row, weights);
+}
+
 void forwardStepScaling(int t, double* previous, double divisor, const double* e, double* row)
 {
 	int N = NoOfStates;
@@ -39,9 +47,7 @@ void forwardStepScaling(int t, double* previous, double divisor, const double* e
 		kernels().denseForward(previous, matrix(N), e, row, N);
 		return;
 	}
-	if (pairFactor()) currentStep = t;
-	AlphaOrBeta = true;
-	ElstonIduryScaled(N, r, previous, divisor, nullptr, row);
+	carryAcross(t, previous, divisor, row, nullptr);
 	kernels().multiplyBy(row, e, N);
 }
 
@@ -62,7 +68,7 @@ void backwardStepScaling(int t, double* next, double divisor, const double* eNex
 	}
 	if (pairFactor()) currentStep = t + 1;
 	AlphaOrBeta = false;
-	ElstonIduryScaled(N, r, next, divisor, eNext, row);
+	ElstonIduryScaled(N, r, next, divisor, eNext, row, nullptr);
 }
 
 void backwardStep(int t, const double* next, const double* eNext, double* row)
@@ -71,13 +77,33 @@ void backwardStep(int t, const double* next, const double* eNext, double* row)
 	kernels().divideBy(row, NoOfStates, p_y0_to_yt[t]);
 }
 
-// The marker's scaling factor, the row summed in state order; the row is
-// divided by it later, as the next step reads it. A sum of 0 (or one that
-// is not finite) means no hidden state explains the genotypes seen so far.
-static int scalingFactor(int t, const double* row)
+// The sum of the row in state order, after it is multiplied by e where e
+// is given. The sum is one long chain of additions; the gathering of the
+// next interval's weights w from its block (where given) fills its idle
+// cycles.
+template <bool Multiply, bool Gather>
+static double sumRow(double* row, const double* e, const double* block, double* w)
 {
+	const unsigned char* entry = pairFactorClasses(true);
 	double sum = 0;
-	for (int q = 0; q < NoOfStates; ++q) sum += row[q];
+	for (int q = 0; q < NoOfStates; ++q) {
+		if (Multiply) row[q] = e[q] * row[q];
+		sum += row[q];
+		if (Gather) w[q] = block[entry[q]]; // NoOfStates is 256 where blocks exist
+	}
+	return sum;
+}
+
+// The marker's scaling factor: the row (times e where given) summed in
+// state order; the row is divided by it later, as the next step reads it.
+// A sum of 0 (or one that is not finite) means no hidden state explains the
+// genotypes seen so far.
+static int scalingFactor(int t, double* row, const double* e, const double* nextBlock, double* w)
+{
+	double sum = e ? (nextBlock ? sumRow<true, true>(row, e, nextBlock, w)
+	                            : sumRow<true, false>(row, e, nullptr, nullptr))
+	               : (nextBlock ? sumRow<false, true>(row, nullptr, nextBlock, w)
+	                            : sumRow<false, false>(row, nullptr, nullptr, nullptr));
 	p_y0_to_yt[t] = sum;
 	if (sum == 0 || !std::isfinite(sum)) {
 		std::cout << "Error: no hidden state explains the genotypes at marker " << t
@@ -120,16 +146,23 @@ int computeAlpha()
 	p_y0_to_yt = new double[L];
 	alphaCheckpoints = new double[(size_t)((L - 1) / K) * N + 1];
 	std::vector<double> previous(N), row(N);
+	alignas(32) double weights[256]; // of the next interval, in pair-factor runs
+	auto nextBlock = [&](int t) { return pairFactor() && t + 1 < L ? QuaTransProb[t + 1] : nullptr; };
 	firstForwardRow(emissionRowOf(0), row.data());
-	if (!scalingFactor(0, row.data())) return 0;
+	if (!scalingFactor(0, row.data(), nullptr, nextBlock(0), weights)) return 0;
 	for (int t = 1; t < L; ++t) {
 		row.swap(previous);
-		forwardStepScaling(t, previous.data(), p_y0_to_yt[t - 1], emissionRowOf(t), row.data());
+		const double* e = emissionRowOf(t);
+		if (fullMatrix()) {
+			forwardStepScaling(t, previous.data(), p_y0_to_yt[t - 1], e, row.data());
+			e = nullptr; // already applied
+		} else
+			carryAcross(t, previous.data(), p_y0_to_yt[t - 1], row.data(), pairFactor() ? weights : nullptr);
 		if (t % K == 0) { // previous now holds the final row of the block before t
 			double* keep = alphaCheckpoints + (size_t)(t / K - 1) * N;
 			for (int q = 0; q < N; ++q) keep[q] = previous[q];
 		}
-		if (!scalingFactor(t, row.data())) return 0;
+		if (!scalingFactor(t, row.data(), e, nextBlock(t), weights)) return 0;
 	}
 	return 1;
 }

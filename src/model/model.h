@@ -26,11 +26,15 @@ void TransitionMatrixX(double r, double* t);
 // Factorised transition product
 double baseMatrix(int from, int to);
 // The 16 x 16 weights w[16 j + i] of the pair factor from value j to value i
-// (forward) or from i to j (backward), gathered from a nine-value block.
+// (forward) or from i to j (backward), gathered from a nine-value block:
+// w[m] = block[pairFactorClasses(forward)[m]].
 void pairFactorWeights(const double* block, bool forward, double* w);
+const unsigned char* pairFactorClasses(bool forward);
 void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out);
 // The product applied to e * (in / divisor), e left out when null; unless
 // divisor is 0, in / divisor replaces in (the row it scales, made final).
-void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out);
+// weights: the interval's pair-factor weights when already gathered, or null.
+void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out,
+                       const double* weights);
 
 #endif

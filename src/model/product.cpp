@@ -17,21 +17,28 @@ static int pairClass(int from, int to)
 
 struct PairClasses {
 	unsigned char k[16][16];
+	unsigned char weight[2][256]; // [forward] entry of w[16 j + i]
 	PairClasses()
 	{
 		for (int from = 0; from < 16; ++from)
 			for (int to = 0; to < 16; ++to) k[from][to] = (unsigned char)pairClass(from, to);
+		for (int j = 0; j < 16; ++j)
+			for (int i = 0; i < 16; ++i) {
+				weight[1][16 * j + i] = k[j][i];
+				weight[0][16 * j + i] = k[i][j];
+			}
 	}
 };
 static const PairClasses classes;
 
 double baseMatrix(int from, int to) { return QuaTransProb[currentStep][classes.k[from][to]]; }
 
+const unsigned char* pairFactorClasses(bool forward) { return classes.weight[forward]; }
+
 void pairFactorWeights(const double* block, bool forward, double* w)
 {
-	for (int j = 0; j < 16; ++j)
-		for (int i = 0; i < 16; ++i)
-			w[16 * j + i] = block[forward ? classes.k[j][i] : classes.k[i][j]];
+	const unsigned char* entry = pairFactorClasses(forward);
+	for (int m = 0; m < 256; ++m) w[m] = block[entry[m]];
 }
 
 // Bottom-up: first every block of the lowest factor (the pair factor's
@@ -39,13 +46,14 @@ void pairFactorWeights(const double* block, bool forward, double* w)
 // it. Every output sees the same operations, in the same order, as in the
 // halving recursion: out[i] = sum_j x[j] w(j, i) per block of 16, and
 // a (1 - r) + r b, b (1 - r) + a r per level.
-void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out)
+void ElstonIduryScaled(int n, double r, double* in, double divisor, const double* e, double* out,
+                       const double* weights)
 {
 	const Kernels& k = kernels();
 	if (n >= 16 && NoOfInbreedingGen >= 4) {
 		alignas(32) double w[256];
-		pairFactorWeights(QuaTransProb[currentStep], AlphaOrBeta, w);
-		k.pairBlocks(in, e, divisor, out, w, n);
+		if (!weights) pairFactorWeights(QuaTransProb[currentStep], AlphaOrBeta, w);
+		k.pairBlocks(in, e, divisor, out, weights ? weights : w, n);
 		k.twoStateLevels(out, n, 16, r);
 		return;
 	}
@@ -61,5 +69,5 @@ void ElstonIduryScaled(int n, double r, double* in, double divisor, const double
 void ElstonIduryCompute(int n, double r, const double* in, int offset, double* out)
 {
 	// with no divisor and no emissions the input is only read
-	ElstonIduryScaled(n, r, const_cast<double*>(in + offset), 0, nullptr, out);
+	ElstonIduryScaled(n, r, const_cast<double*>(in + offset), 0, nullptr, out, nullptr);
 }
