@@ -6,7 +6,7 @@
 
 // Entry of the nine-value block for each move of the pair factor, [from][to].
 // A value is "same" when both haplotypes sit in the same pair, "split" otherwise.
-static int pairClass(int from, int to)
+static constexpr int pairClass(int from, int to)
 {
 	bool fromSame = (from >> 2) == (from & 3), toSame = (to >> 2) == (to & 3);
 	int changed = ((from >> 2) != (to >> 2)) + ((from & 3) != (to & 3));
@@ -18,7 +18,7 @@ static int pairClass(int from, int to)
 struct PairClasses {
 	unsigned char k[16][16];
 	unsigned char weight[2][256]; // [forward] entry of w[16 j + i]
-	PairClasses()
+	constexpr PairClasses() : k(), weight()
 	{
 		for (int from = 0; from < 16; ++from)
 			for (int to = 0; to < 16; ++to) k[from][to] = (unsigned char)pairClass(from, to);
@@ -29,16 +29,26 @@ struct PairClasses {
 			}
 	}
 };
-static const PairClasses classes;
+static constexpr PairClasses classes;
 
 double baseMatrix(int from, int to) { return QuaTransProb[currentStep][classes.k[from][to]]; }
 
 const unsigned char* pairFactorClasses(bool forward) { return classes.weight[forward]; }
 
+// Unrolled over a constant table: the nine values are loaded once and
+// each weight is one store.
+template <bool Forward> static void gatherWeights(const double* block, double* w)
+{
+	double v[9];
+	for (int k = 0; k < 9; ++k) v[k] = block[k];
+#pragma GCC unroll 256
+	for (int m = 0; m < 256; ++m) w[m] = v[classes.weight[Forward][m]];
+}
+
 void pairFactorWeights(const double* block, bool forward, double* w)
 {
-	const unsigned char* entry = pairFactorClasses(forward);
-	for (int m = 0; m < 256; ++m) w[m] = block[entry[m]];
+	if (forward) gatherWeights<true>(block, w);
+	else gatherWeights<false>(block, w);
 }
 
 // Bottom-up: first every block of the lowest factor (the pair factor's
