@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "block_filler.h"
 #include "inference.h"
 #include "steps.h"
 #include "../driver/driver.h"
@@ -113,6 +114,8 @@ static int scalingFactor(int t, double* row, const double* e, const double* next
 	return 1;
 }
 
+// The fractions, and the room for the pair-factor blocks (filled beside
+// the forward pass) where the run has them.
 static void fillIntervalTables()
 {
 	interval_r = new double[L];
@@ -122,7 +125,6 @@ static void fillIntervalTables()
 	QuaTransProb = new double*[L]();
 	if (L < 2) return;
 	QuaTransBlocks = new double[9 * (size_t)(L - 1)];
-	calcQuaternaryTransitionProbabilities(interval_r + 1, QuaTransBlocks, L - 1);
 	for (int t = 1; t < L; ++t) QuaTransProb[t] = QuaTransBlocks + 9 * (size_t)(t - 1);
 }
 
@@ -143,11 +145,17 @@ int computeAlpha()
 {
 	int N = NoOfStates, K = CheckpointSpacing = spacingFor(L);
 	fillIntervalTables();
+	kernels(); // chosen before the filler's thread uses it
+	BlockFiller blocks(interval_r + 1, QuaTransBlocks, pairFactor() ? L - 1 : 0);
 	p_y0_to_yt = new double[L];
 	alphaCheckpoints = new double[(size_t)((L - 1) / K) * N + 1];
 	std::vector<double> previous(N), row(N);
 	alignas(32) double weights[256]; // of the next interval, in pair-factor runs
-	auto nextBlock = [&](int t) { return pairFactor() && t + 1 < L ? QuaTransProb[t + 1] : nullptr; };
+	auto nextBlock = [&](int t) -> const double* {
+		if (!pairFactor() || t + 1 >= L) return nullptr;
+		blocks.waitFor(t + 1);
+		return QuaTransProb[t + 1];
+	};
 	firstForwardRow(emissionRowOf(0), row.data());
 	if (!scalingFactor(0, row.data(), nullptr, nextBlock(0), weights)) return 0;
 	for (int t = 1; t < L; ++t) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "line_pipe.h"
 #include "output.h"
 #include "results_text.h"
 #include "../driver/driver.h"
@@ -28,6 +29,7 @@ struct PairWriter {
 	std::vector<Entry> entries;
 	std::vector<double> weight;
 	char separator;
+	LinePipe* lines;
 };
 
 // Cell (r, c) of the table is cell[8 * r + c]. Up to three inbreeding
@@ -86,10 +88,17 @@ static void sumCells(PairWriter& w, int t, const double* alpha, const double* be
 static void writeMarker(int t, const double* alpha, const double* beta, void* context)
 {
 	PairWriter& w = *(PairWriter*)context;
-	double cell[64];
-	sumCells(w, t, alpha, beta, cell);
-	ResultsText& text = w.text;
-	appendInt(text, t);
+	LineRecord& line = nextLine(w.lines);
+	line.t = t;
+	sumCells(w, t, alpha, beta, line.cell);
+	handLine(w.lines);
+}
+
+static void formatLine(const LineRecord& line, ResultsText& text, void* context)
+{
+	const PairWriter& w = *(const PairWriter*)context;
+	const double* cell = line.cell;
+	appendInt(text, line.t);
 	appendChar(text, '|');
 	for (const Entry& e : w.entries) {
 		appendBytes(text, e.label.data(), e.label.size());
@@ -100,7 +109,7 @@ static void writeMarker(int t, const double* alpha, const double* beta, void* co
 	endLine(text);
 }
 
-static void endPairBlock(int block, void* context) { endBlock(((PairWriter*)context)->text, block); }
+static void endPairBlock(int block, void* context) { endLineBlock(((PairWriter*)context)->lines, block); }
 
 // The states in rank order: first the first state of every cell, fullest
 // cells first, then the second state of every cell that has one, and so on.
@@ -141,7 +150,9 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
 	beginText(w.text, out);
+	w.lines = startLines(w.text, formatLine, &w);
 	sweepMarkers(writeMarker, endPairBlock, &w);
+	finishLines(w.lines);
 	flushText(w.text);
 	return closeResults(out);
 }

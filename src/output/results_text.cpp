@@ -5,14 +5,14 @@
 // Room for the longest line of any layout (64 labelled entries) many times.
 static const size_t TextBufferSize = 1 << 18;
 
-void beginText(ResultsText& text, std::ofstream& file)
+void beginText(ResultsText& text, std::ofstream& file, bool tempFile)
 {
 	text.file = &file;
 	text.buffer.assign(TextBufferSize, 0);
 	text.used = 0;
 	// Unbuffered: every byte fwrite accepts is in the file, so a spill that
 	// runs out of room can be read back whole and held in memory instead.
-	text.spill = std::tmpfile();
+	text.spill = tempFile ? std::tmpfile() : nullptr;
 	if (text.spill && (std::setvbuf(text.spill, nullptr, _IONBF, 0) != 0 ||
 	                   std::fgetpos(text.spill, &text.blockPosition) != 0)) {
 		std::fclose(text.spill);

@@ -27,7 +27,7 @@ struct ResultsText {
 	bool failed;
 };
 
-void beginText(ResultsText& text, std::ofstream& file);
+void beginText(ResultsText& text, std::ofstream& file, bool tempFile = true); // false: memory
 void spillText(ResultsText& text);           // moves what is gathered to the spill
 void endBlock(ResultsText& text, int block); // the text since the last call is block's
 // Writes the blocks in order and lets the spill go; a spill that could not

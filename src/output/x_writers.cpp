@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "line_pipe.h"
 #include "output.h"
 #include "results_text.h"
 #include "../inference/inference.h"
@@ -25,16 +26,26 @@ struct MaleWriter {
 	std::vector<double> weight;
 	int happyCell[36];       // funnel position of a homozygous pair, -1 for the rest
 	std::string labels[8];
+	LinePipe* lines;
 };
 
 static void writeMaleMarker(int t, const double* alpha, const double* beta, void* context)
 {
 	MaleWriter& w = *(MaleWriter*)context;
-	double cell[8] = {0};
+	LineRecord& line = nextLine(w.lines);
+	line.t = t;
+	double* cell = line.cell;
+	for (int p = 0; p < 8; ++p) cell[p] = 0;
 	posteriorWeights(t, alpha, beta, w.weight.data());
 	for (int q = 0; q < NoOfStates; ++q) cell[w.cellOf[q]] += w.weight[q];
-	ResultsText& text = w.text;
-	appendInt(text, t);
+	handLine(w.lines);
+}
+
+static void formatMaleLine(const LineRecord& line, ResultsText& text, void* context)
+{
+	const MaleWriter& w = *(const MaleWriter*)context;
+	const double* cell = line.cell;
+	appendInt(text, line.t);
 	appendChar(text, '|');
 	if (outputInHAPPYFormat != 1)
 		for (int p = 0; p < 8; ++p) {
@@ -51,7 +62,7 @@ static void writeMaleMarker(int t, const double* alpha, const double* beta, void
 	endLine(text);
 }
 
-static void endMaleBlock(int block, void* context) { endBlock(((MaleWriter*)context)->text, block); }
+static void endMaleBlock(int block, void* context) { endLineBlock(((MaleWriter*)context)->lines, block); }
 
 int writeOutMaleInferSolution()
 {
@@ -65,7 +76,9 @@ int writeOutMaleInferSolution()
 	for (int a = 0; a < 8; ++a)
 		for (int b = 0; b <= a; ++b) w.happyCell[k++] = a == b ? founderPosition(a) : -1;
 	beginText(w.text, out);
+	w.lines = startLines(w.text, formatMaleLine, &w);
 	sweepMarkers(writeMaleMarker, endMaleBlock, &w);
+	finishLines(w.lines);
 	flushText(w.text);
 	return closeResults(out);
 }

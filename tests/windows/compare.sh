@@ -24,7 +24,7 @@ skip() {
 WINE=$(command -v wine || ls /usr/lib/wine/wine64 2>/dev/null)
 WINESERVER=$(command -v wineserver || ls /usr/lib/wine/wineserver 2>/dev/null)
 [ -n "$WINE" ] || skip "Wine is not installed (Debian package wine64)"
-[ -n "$EXE" ] || command -v x86_64-w64-mingw32-g++ >/dev/null ||
+[ -n "$EXE" ] || command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
   skip "the MinGW-w64 toolchain is not installed (Debian package g++-mingw-w64-x86-64)"
 
 WORK=$(mktemp -d)
