@@ -3,6 +3,7 @@
 // in marker order.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,6 +54,36 @@ std::string writeBlocksBackwards(bool tempFile, int blocks)
 }
 
 } // namespace
+
+// A temporary file that runs out of room part way: the text moves to memory
+// and no byte is lost.
+TEST(ResultsOrder, ASpillThatRunsOutOfRoomIsHeldInMemoryInstead)
+{
+	std::string path = tempPath("tarvel_spill_full.txt");
+	std::ofstream out(path);
+	ResultsText text;
+	beginText(text, out);
+	ASSERT_NE(nullptr, text.spill);
+	std::fclose(text.spill);
+	static char room[5000]; // about three blocks of the text below
+	text.spill = fmemopen(room, sizeof room, "w+");
+	ASSERT_NE(nullptr, text.spill);
+	std::setvbuf(text.spill, nullptr, _IONBF, 0);
+	std::fgetpos(text.spill, &text.blockPosition);
+	std::string expected;
+	for (int b = 7; b >= 0; --b) {
+		std::string block;
+		for (int t = 10 * b; t < 10 * b + 10; ++t) block += "line " + std::to_string(t) + std::string(150, 'y') + "\n";
+		expected = block + expected;
+		appendBytes(text, block.data(), block.size());
+		endBlock(text, b);
+	}
+	EXPECT_EQ(nullptr, text.spill); // moved to memory
+	flushText(text);
+	out.close();
+	EXPECT_FALSE(out.fail());
+	EXPECT_EQ(expected, readAll(path));
+}
 
 TEST(ResultsOrder, BlocksMadeLastFirstAreWrittenInMarkerOrderFromATempFileOrFromMemory)
 {
