@@ -31,5 +31,12 @@ cmake --build build-asan -j2
 ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2
 
+# The suite under ThreadSanitizer: the results lines and the pair-factor
+# blocks are made on a second thread.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+cmake --build build-tsan -j2
+TSAN_OPTIONS=exitcode=86:halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2
+
 # A minute of fuzzing the whole program (clang, libFuzzer).
 bash tests/fuzz/run_fuzz.sh 60
