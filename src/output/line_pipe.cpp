@@ -9,8 +9,8 @@
 
 namespace {
 
-const size_t ChunkLines = 128; // records per hand-over
-const size_t MaxChunks = 8;    // chunks in flight: the memory the pipe may take
+const size_t ChunkLines = 512; // records per hand-over
+const size_t MaxChunks = 4;    // chunks in flight: the memory the pipe may take
 
 typedef std::vector<LineRecord> Chunk;
 
