@@ -21,7 +21,7 @@ candidate source tree DIR (default: this checkout's working tree) in Release
 into CACHE/cand-<path>/default/ and, when DIR's CMake has the TARVEL_AVX2
 option, again with -DTARVEL_AVX2=OFF (portable/: no AVX2 path at all). Then,
 per configuration, simulates the strain with the candidate's tarvel_simulate,
-runs each binary once observed (peak memory of the child from getrusage; the
+runs each binary once observed (peak memory of the process, by GNU time; the
 arrival time of each progress line on a pseudo-terminal, for the time per
 marker of each stage; the results file and standard output, which must be
 byte-identical to the reference's), and times them side by side with

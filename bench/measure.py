@@ -1,6 +1,6 @@
-"""Measuring TARVEL runs: one observed run (peak memory of the child from
-getrusage, the arrival time of every progress line, the outputs), and the
-timing of several binaries side by side (hyperfine, else repeated runs)."""
+"""Measuring TARVEL runs: one observed run (peak memory of the process, the
+arrival time of every progress line, the outputs), and the timing of several
+binaries side by side (hyperfine, else repeated runs)."""
 import json
 import os
 import pty
@@ -11,6 +11,11 @@ import subprocess
 import tempfile
 import termios
 import time
+
+# A child forked from this Python process carries the interpreter's resident
+# pages into its peak (the high-water mark survives exec), so the peak is
+# read by GNU time, whose own child starts small.
+GNU_TIME = "/usr/bin/time"
 
 STAGES = ["Computing Emission Prob", "Computing Alpha", "Computing Beta", "Writing Results"]
 STAGE_NAMES = ["load", "emission", "forward", "backward", "write"]
@@ -55,16 +60,24 @@ def observe(binary, args, cwd, terminal=True):
         termios.tcsetattr(slave, termios.TCSANOW, attrs)
     else:
         master, slave = os.pipe()
-    start = time.monotonic()
-    p = subprocess.Popen([binary] + args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=slave,
-                         stderr=subprocess.DEVNULL)
-    os.close(slave)
-    stdout, lines = _read_lines(master, start, terminal)
-    _, status, usage = os.wait4(p.pid, 0)
-    wall = time.monotonic() - start
-    p.returncode = os.waitstatus_to_exitcode(status)
-    os.close(master)
-    return Observed(p.returncode, stdout, wall, usage.ru_maxrss, lines)
+    meter = os.access(GNU_TIME, os.X_OK)
+    with tempfile.NamedTemporaryFile("r") as peak:
+        command = [binary] + args
+        if meter:
+            command = [GNU_TIME, "-f", "%M", "-o", peak.name] + command
+        start = time.monotonic()
+        p = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=slave,
+                             stderr=subprocess.DEVNULL)
+        os.close(slave)
+        stdout, lines = _read_lines(master, start, terminal)
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.monotonic() - start
+        p.returncode = os.waitstatus_to_exitcode(status)
+        os.close(master)
+        maxrss = usage.ru_maxrss
+        if meter:  # the last line; a killed command's is preceded by a note
+            maxrss = int(peak.read().split()[-1])
+    return Observed(p.returncode, stdout, wall, maxrss, lines)
 
 
 def stage_seconds(obs):

@@ -37,6 +37,13 @@ def test_stages_are_timed_from_lines_on_a_terminal(tmp_path):
     assert obs.status == 0 and obs.maxrss_kib > 40 * 1024
 
 
+def test_peak_memory_is_the_programs_own_not_the_benchmarks(tmp_path):
+    big = bytearray(200 * 1024 * 1024)  # this process now holds 200 MB
+    big[::4096] = b"x" * len(big[::4096])
+    obs = measure.observe("/bin/true", [], str(tmp_path))
+    assert obs.status == 0 and obs.maxrss_kib < 20 * 1024
+
+
 def test_output_held_in_a_pipe_buffer_is_recognised(tmp_path):
     assert measure.lines_arrive_as_printed(_observe(tmp_path, terminal=False))
     assert not measure.lines_arrive_as_printed(_observe(tmp_path, terminal=False, held=True))
