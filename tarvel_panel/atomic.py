@@ -1,0 +1,56 @@
+"""Files that appear under their final name only when complete: written to a
+hidden temporary name beside the target and renamed, or removed on any error."""
+import gzip
+import io
+import os
+
+
+def temporary_name(path):
+    return os.path.join(os.path.dirname(os.path.abspath(path)), f".{os.path.basename(path)}.tmp-{os.getpid()}")
+
+
+class AtomicFile:
+    """A text file (gzip-compressed with gz=True), or a binary one with binary=True."""
+
+    def __init__(self, path, gz=False, binary=False):
+        self.path, self.gz, self.binary = path, gz, binary
+        self.tmp = temporary_name(path)
+
+    def __enter__(self):
+        os.makedirs(os.path.dirname(self.tmp), exist_ok=True)
+        self._raw = open(self.tmp, "wb")
+        try:
+            # no name or time in the gzip header: the same values give the same
+            # bytes; level 1 compresses these tables several times faster than
+            # the default for a sixth more size
+            stream = gzip.GzipFile(filename="", mode="wb", fileobj=self._raw, mtime=0, compresslevel=1) \
+                if self.gz else self._raw
+            self._stream = stream if self.binary else io.TextIOWrapper(stream, encoding="utf-8", newline="")
+        except BaseException:
+            self._discard()
+            raise
+        return self._stream
+
+    def __exit__(self, kind, value, tb):
+        try:
+            self._stream.close()
+            if self.gz:
+                self._raw.close()
+        except BaseException:
+            self._discard()
+            raise
+        if kind is None:
+            os.rename(self.tmp, self.path)
+        else:
+            self._discard()
+        return False
+
+    def _discard(self):
+        try:
+            self._raw.close()
+        except OSError:
+            pass
+        try:
+            os.remove(self.tmp)
+        except OSError:
+            pass

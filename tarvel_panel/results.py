@@ -1,0 +1,62 @@
+"""The reader of TARVEL's results files in the HAPPY layout: one line per
+marker, "index|v1,v2,...,v36," with the index counting from 0. A file counts
+only when every line has this shape, every value is a probability and the
+line count is the marker count."""
+import numpy as np
+
+from .errors import InputError
+from .happy import NPAIRS
+
+# a value may exceed 1 by the rounding of its six significant digits
+_ROUNDING = 1e-5
+
+
+def read_results(path, markers):
+    """The pair values of a results file as a float64 array [markers, 36]."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    return parse_results(data, markers, path)
+
+
+def parse_results(data, markers, path):
+    lines = data.count(b"\n") + (0 if data.endswith(b"\n") or not data else 1)
+    if lines != markers:
+        raise InputError(path, f"{lines} lines for {markers} markers")
+    if data.count(b"|") != markers or data.count(b",") != NPAIRS * markers:
+        raise InputError(path, _bad_line(data), _first_bad_line(data))
+    fields = data.replace(b"|", b" ").replace(b",", b" ").split()
+    if len(fields) != (NPAIRS + 1) * markers:
+        raise InputError(path, _bad_line(data), _first_bad_line(data))
+    try:
+        table = np.array(fields, dtype=np.float64).reshape(markers, NPAIRS + 1)
+    except ValueError:
+        raise InputError(path, _bad_line(data), _first_bad_line(data))
+    values = table[:, 1:]
+    if not np.array_equal(table[:, 0], np.arange(markers)) or not np.all(np.isfinite(values)) \
+            or values.min(initial=0.0) < 0.0 or values.max(initial=0.0) > 1.0 + _ROUNDING:
+        raise InputError(path, _bad_line(data), _first_bad_line(data))
+    return values
+
+
+def _bad_line(data):
+    return f"not a line of TARVEL's results (index|{NPAIRS} probabilities,)"
+
+
+def _first_bad_line(data):
+    """Number of the first line that is not index|36 probabilities, (1-based)."""
+    for number, line in enumerate(data.split(b"\n"), 1):
+        index, bar, rest = line.rstrip(b"\r").partition(b"|")
+        values = rest.split(b",")
+        if values and values[-1] == b"":
+            values.pop()
+        try:
+            ok = bar and index == str(number - 1).encode() and len(values) == NPAIRS and \
+                all(0.0 <= float(v) <= 1.0 + _ROUNDING for v in values)
+        except ValueError:
+            ok = False
+        if not ok:
+            return number
+    return None
