@@ -14,10 +14,15 @@ with --founders). Output directory OUT gets:
 
 Usage: make_panel.py --out OUT [--simulate BIN] [--seed N] [--strains N]
        [--generation G] [--founder-missing RATE] [--missing RATE]
+       [--chromosomes small|cc|NAME:CM:MARKERS,...]
+
+--chromosomes cc lays out a Collaborative Cross-sized genome: chromosomes 1-19
+from 8,200 markers down to 3,000 and X with 3,700, 110,100 markers in all.
 """
 import argparse
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -28,6 +33,26 @@ import panel_files
 REPO = Path(__file__).resolve().parents[2]
 # name, length in cM, markers, Mbp per cM
 CHROMOSOMES = [("1", 98.0, 300, 1.99), ("2", 90.0, 270, 2.02), ("X", 72.0, 230, 2.35)]
+# the mouse autosomes' lengths in cM, roughly, and the X
+CC_LENGTHS = [98, 103, 82, 85, 92, 75, 74, 73, 75, 70, 83, 61, 67, 66, 54, 57, 59, 55, 54]
+CC_CHROMOSOMES = [(str(i + 1), float(cm), round(8200 - 5200 * i / 18), 1.95)
+                  for i, cm in enumerate(CC_LENGTHS)] + [("X", 72.0, 3700, 2.35)]
+
+
+def chromosome_layout(text):
+    """The chromosomes to simulate: "small" (the example panel's three), "cc"
+    or NAME:CM:MARKERS[,...]; None when the text is not such a list."""
+    if text == "small":
+        return CHROMOSOMES
+    if text == "cc":
+        return CC_CHROMOSOMES
+    layout = []
+    for item in text.split(","):
+        m = re.fullmatch(r"([A-Za-z0-9]+):([0-9.]+):([0-9]+)", item.strip())
+        if not m or float(m.group(2)) <= 0 or int(m.group(3)) < 2:
+            return None
+        layout.append((m.group(1), float(m.group(2)), int(m.group(3)), 2.0))
+    return layout
 
 
 def marker_positions(length, markers, rng):
@@ -68,7 +93,16 @@ def draw_strains(n, rng):
     return strains
 
 
-def breed_chromosome(args, chrom, strains, rng, tmp):
+def run_seed(seed, strain, chrom):
+    """A distinct simulator seed per strain and chromosome: ten per strain for
+    the first ten chromosomes (the seeds the example panel was made with),
+    past them a hundred per strain, far above."""
+    if chrom < 10:
+        return seed * 1000 + 10 * strain + chrom
+    return 10 ** 6 + seed * 10 ** 5 + 100 * strain + chrom
+
+
+def breed_chromosome(args, chrom, index, strains, rng, tmp):
     """Simulates every strain on one chromosome; returns markers, founder rows and strain data."""
     name, length, count, per_cm = chrom
     cm = marker_positions(length, count, rng)
@@ -78,7 +112,7 @@ def breed_chromosome(args, chrom, strains, rng, tmp):
     founders_file = None
     runs = []
     for k, strain in enumerate(strains):
-        seed = args.seed * 1000 + 10 * k + CHROMOSOMES.index(chrom)
+        seed = run_seed(args.seed, k, index)
         out = simulate(args.simulate, tmp / f"chr{name}_{k}", seed, name == "X",
                        strain["sex"] == "male", strain["funnel"], args.generation, pos_file,
                        founders=founders_file,
@@ -108,7 +142,11 @@ def main(argv=None):
     ap.add_argument("--generation", type=int, default=20)
     ap.add_argument("--founder-missing", type=float, default=0.005)
     ap.add_argument("--missing", type=float, default=0.01)
+    ap.add_argument("--chromosomes", default="small")
     args = ap.parse_args(argv)
+    layout = chromosome_layout(args.chromosomes)
+    if not layout:
+        return fail(f"--chromosomes: '{args.chromosomes}' is not small, cc or NAME:CM:MARKERS,...")
     if args.strains < 1 or args.generation < 3:
         return fail("--strains must be 1 or more and --generation 3 or more")
     if not (0 <= args.founder_missing <= 1 and 0 <= args.missing <= 1):
@@ -123,9 +161,9 @@ def main(argv=None):
     with tempfile.TemporaryDirectory(dir=args.out.parent, prefix=".make_panel.") as tmpdir:
         tmp = Path(tmpdir)
         chroms = []
-        for chrom in CHROMOSOMES:
+        for index, chrom in enumerate(layout):
             print(f"make_panel: chromosome {chrom[0]}: {len(strains)} strains", flush=True)
-            chroms.append(breed_chromosome(args, chrom, strains, rng, tmp))
+            chroms.append(breed_chromosome(args, chrom, index, strains, rng, tmp))
         staged = tmp / "panel"
         panel_files.write_cross(staged, strains, chroms, args.generation)
         args.out.mkdir(exist_ok=True)

@@ -1,0 +1,194 @@
+"""The panel workflow of a reference revision against this working tree, side
+by side on one simulated Collaborative Cross-sized panel. See bench/panel.sh --help."""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "tests", "diff"))
+import builds  # noqa: E402
+
+SNAKEMAKE = "/usr/bin/snakemake"
+PYTHON = "/usr/bin/python3"
+DEFAULT_REV = "0bb8e1d"
+
+HELP = f"""Makes a simulated panel with tools/simulate/make_panel.py (69 strains,
+chromosomes 1-19 and X, 110,100 markers, 2% missing calls, 0.4% untyped founder
+genotypes, #Generation 20; --quick: 8 strains, the example panel's three
+chromosomes), builds revision REV (default {DEFAULT_REV}) into CACHE/ref-<hash>/
+and this working tree's TARVEL, then runs each revision's workflow on the
+panel, plots off and then on (--no-plots: off only), from a fresh folder each
+time, --cores 2. Prints per run the wall time, the peak memory of the largest
+job (the resident memory of a job's process tree, sampled every 0.1 s; the
+Snakemake process itself apart), the number of jobs and the bytes left in the
+output folder, with the ratio working tree / reference."""
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(prog="bench/panel.sh", description=HELP)
+    p.add_argument("--rev", default=DEFAULT_REV, help=f"reference git revision (default {DEFAULT_REV})")
+    p.add_argument("--quick", action="store_true", help="a small panel, for a smoke run")
+    p.add_argument("--no-plots", action="store_true", help="only the runs without plots")
+    p.add_argument("--cache", default=builds.DEFAULT_CACHE, help="builds and scratch (default build-bench/)")
+    p.add_argument("--keep", action="store_true", help="keep the panel and the output folders")
+    return p.parse_args(argv)
+
+
+def say(text):
+    print(f"bench/panel: {text}", file=sys.stderr, flush=True)
+
+
+def make_panel(simulate, dest, quick):
+    args = [PYTHON, os.path.join(REPO, "tools", "simulate", "make_panel.py"), "--out", dest,
+            "--simulate", simulate, "--seed", "7", "--generation", "20"]
+    args += ["--strains", "8"] if quick else ["--strains", "69", "--chromosomes", "cc",
+                                              "--missing", "0.02", "--founder-missing", "0.004"]
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(dest, "panel.zip")
+
+
+class JobMemory:
+    """Peak resident memory of the largest process tree under one parent
+    (a Snakemake job: the shell and everything it started), sampled."""
+
+    def __init__(self, parent, interval=0.1):
+        self.parent, self.interval = parent, interval
+        self.peak_kib = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._watch, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+    def _watch(self):
+        while not self._stop.is_set():
+            self.peak_kib = max(self.peak_kib, max(job_trees(self.parent).values(), default=0))
+            self._stop.wait(self.interval)
+
+
+def processes():
+    """{pid: (parent pid, resident KiB)} of every process readable now."""
+    table = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+            with open(f"/proc/{entry}/statm") as f:
+                resident_pages = int(f.read().split()[1])
+        except (OSError, IndexError, ValueError):
+            continue
+        ppid = int(stat[stat.rindex(")") + 2:].split()[1])
+        table[int(entry)] = (ppid, resident_pages * os.sysconf("SC_PAGESIZE") // 1024)
+    return table
+
+
+def job_trees(root):
+    """{child of root: resident KiB of the child's whole process tree}."""
+    table = processes()
+    children = {}
+    for pid, (ppid, _) in table.items():
+        children.setdefault(ppid, []).append(pid)
+
+    def tree(pid):
+        return table[pid][1] + sum(tree(c) for c in children.get(pid, []))
+    return {child: tree(child) for child in children.get(root, [])}
+
+
+def disk_bytes(folder):
+    total = 0
+    for top, _, files in os.walk(folder):
+        for name in files:
+            try:
+                total += os.lstat(os.path.join(top, name)).st_blocks * 512
+            except OSError:
+                pass
+    return total
+
+
+def run_workflow(snakefile, tarvel, cross, workdir, plots):
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
+    command = [SNAKEMAKE, "--snakefile", snakefile, "--directory", workdir, "--cores", "2",
+               "--config", f"cross={cross}", "out=out", f"tarvel={tarvel}", f"plots={str(plots).lower()}"]
+    log = os.path.join(workdir, "snakemake.log")
+    start = time.monotonic()
+    with open(log, "w") as out:
+        process = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT)
+        with JobMemory(process.pid) as memory:
+            status = process.wait()
+    wall = time.monotonic() - start
+    if status != 0:
+        raise SystemExit(f"bench/panel: the workflow failed ({' '.join(command)}); see {log}")
+    with open(log) as f:
+        steps = re.findall(r"(\d+) of (\d+) steps \(100%\) done", f.read())
+    jobs = int(steps[-1][1]) if steps else 0
+    return {"wall": wall, "peak_kib": memory.peak_kib, "jobs": jobs,
+            "bytes": disk_bytes(os.path.join(workdir, "out"))}
+
+
+def ratio(new, old):
+    return f"{new / old:.3f}" if old else "-"
+
+
+def table(rows):
+    lines = ["| run | wall s | largest job MB | jobs | bytes on disk |",
+             "|---|---:|---:|---:|---:|"]
+    for label, ref, cand in rows:
+        lines.append(f"| {label}, reference | {ref['wall']:.1f} | {ref['peak_kib'] / 1024:.0f} | "
+                     f"{ref['jobs']} | {ref['bytes'] / 1e6:.1f} MB |")
+        lines.append(f"| {label}, working tree | {cand['wall']:.1f} | {cand['peak_kib'] / 1024:.0f} | "
+                     f"{cand['jobs']} | {cand['bytes'] / 1e6:.1f} MB |")
+        lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | "
+                     f"{ratio(cand['peak_kib'], ref['peak_kib'])} | {ratio(cand['jobs'], ref['jobs'])} | "
+                     f"{ratio(cand['bytes'], ref['bytes'])} |")
+    return "\n".join(lines)
+
+
+def main(argv=None):
+    a = parse_args(argv)
+    full = builds.resolve_revision(a.rev)
+    say(f"building revision {full[:10]} and the working tree")
+    ref_build = builds.build_revision(a.rev, a.cache, progress=say)
+    ref_src = os.path.join(os.path.dirname(ref_build), "src")
+    cand_build = builds.cmake_build(REPO, os.path.join(a.cache, "cand-panel"), progress=say)
+    work = os.path.join(a.cache, "panel-quick" if a.quick else "panel")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    say("making the panel")
+    cross = make_panel(os.path.join(cand_build, "tools", "simulate", "tarvel_simulate"),
+                       os.path.join(work, "cross"), a.quick)
+    sides = [("reference", os.path.join(ref_src, "workflow", "Snakefile"), os.path.join(ref_build, "TARVEL")),
+             ("working tree", os.path.join(REPO, "workflow", "Snakefile"), os.path.join(cand_build, "TARVEL"))]
+    rows = []
+    for plots in ([False] if a.no_plots else [False, True]):
+        label = "plots on" if plots else "plots off"
+        results = []
+        for name, snakefile, tarvel in sides:
+            say(f"{label}: {name}")
+            results.append(run_workflow(snakefile, tarvel, cross,
+                                        os.path.join(work, f"{name.replace(' ', '_')}-{label.replace(' ', '_')}"),
+                                        plots))
+        rows.append((label, *results))
+    print(f"reference {a.rev} ({full[:10]}) against the working tree; "
+          f"{'quick panel' if a.quick else '69 strains, 20 chromosomes, 110,100 markers'}, --cores 2")
+    print(table(rows))
+    if not a.keep:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
