@@ -381,10 +381,6 @@ def read_vcf_panel(config):
                          f"(its chromosomes: {', '.join(by_chrom)})")
     chromosomes = [_chromosome(c, s, strain_names, gmap, f_path, x_chr)
                    for c, s in by_chrom.items()]
-    for c in chromosomes:
-        st = by_chrom[c.name].stats
-        print(f"{f_path}: chromosome {c.name}: {st['sites_read']} sites read, "
-              f"{st['sites_kept']} kept", file=sys.stderr)
     return Panel(founders=names, strains=strains, chromosomes=chromosomes,
                  pos_unit="cM" if gmap else "bp",
                  site_stats={c: s.stats for c, s in by_chrom.items()})
