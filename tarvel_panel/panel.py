@@ -53,17 +53,19 @@ def site_notes(panel):
     """Lines saying what the source dropped: the markers or sites of every
     chromosome by reason, the chromosomes left out, markers in no map."""
     kept = {c.name for c in panel.chromosomes}
-    notes = []
+    notes, left_out = [], []
     for name, stats in panel.site_stats.items():
         dropped = ", ".join(f"{n} {k[len('dropped_'):].replace('_', ' ')}" for k, n in stats.items()
                             if k.startswith("dropped_") and n)
         if name == UNPLACED:
             notes.append(f"left out, {stats['dropped_not_in_map']} markers of the strain genotypes in no map")
         elif name not in kept:
-            x = " (the X chromosome)" if stats.get("is_x") else ""
-            notes.append(f"left out, no marker typed in strains and founders: chromosome {name}{x}")
+            left_out.append(name + (" (the X chromosome)" if stats.get("is_x") else ""))
         elif dropped:
             notes.append(f"chromosome {name}: dropped {dropped}")
+    if left_out:
+        shown = ", ".join(left_out[:10]) + (f", ... ({len(left_out)} in all)" if len(left_out) > 10 else "")
+        notes.append(f"left out, no marker typed in strains and founders: chromosome {shown}")
     return notes
 
 

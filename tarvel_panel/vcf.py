@@ -381,6 +381,17 @@ def read_vcf_panel(config):
                          f"(its chromosomes: {', '.join(by_chrom)})")
     chromosomes = [_chromosome(c, s, strain_names, gmap, f_path, x_chr)
                    for c, s in by_chrom.items()]
+    site_stats = {c: s.stats for c, s in by_chrom.items()}
+    if not asked:
+        site_stats.update(_contigs_without_sites(f_path, by_chrom, x_chr))
     return Panel(founders=names, strains=strains, chromosomes=chromosomes,
-                 pos_unit="cM" if gmap else "bp",
-                 site_stats={c: s.stats for c, s in by_chrom.items()})
+                 pos_unit="cM" if gmap else "bp", site_stats=site_stats)
+
+
+def _contigs_without_sites(path, by_chrom, x_chr):
+    """Counts of the contigs the header names that have no site: the prepare
+    line names them, since a file cut short lacks its last chromosomes."""
+    with open_vcf(path) as vf:
+        contigs = [chrom_name(c) for c in vf.header.contigs]
+    return {c: dict(sites_read=0, **({"is_x": 1} if c == x_chr else {}))
+            for c in contigs if c not in by_chrom}

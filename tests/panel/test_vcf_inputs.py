@@ -9,6 +9,7 @@ import pytest
 
 from conftest import REPO
 from tarvel_panel.errors import InputError
+from tarvel_panel.panel import site_notes
 from tarvel_panel.vcf import read_vcf_panel
 
 VCF = REPO / "examples" / "panel" / "vcf"
@@ -112,3 +113,11 @@ def test_byte_order_mark_before_the_strain_table_header(tmp_path):
     table.write_bytes(b"\xef\xbb\xbf" + (VCF / "strain_table.tsv").read_bytes())
     panel = read_vcf_panel(config(strain_table=table, chromosomes="2"))
     assert [s.name for s in panel.strains] == [f"SIM0{i}/Tv" for i in range(1, 9)]
+
+
+def test_a_header_contig_without_sites_is_named(tmp_path):
+    # a plain file cut at a chromosome boundary, with nothing else naming X
+    founders, strains = (_cut(tmp_path, source, "chrX") for source in ("founders.vcf.gz", "strains.vcf"))
+    panel = read_vcf_panel(config(founders_vcf=founders, strains_vcf=strains, genetic_map=""))
+    assert [c.name for c in panel.chromosomes] == ["1", "2"]
+    assert site_notes(panel)[-1] == "left out, no marker typed in strains and founders: chromosome X (the X chromosome)"
