@@ -215,7 +215,8 @@ class _Cross:
         x_chr, names = str(x_chr), [name for name, _ in positions]
         if x_chr not in names and (wanted is None or x_chr in wanted):
             same = [n for n in names if n.lower() == x_chr.lower()]
-            has = f"names it '{same[0]}'" if same else f"has {', '.join(names[:10])}{', ...' if len(names) > 10 else ''}"
+            more = ", ..." if len(names) > 10 else ""
+            has = f"names it '{same[0]}'" if same else f"has {', '.join(names[:10])}{more}"
             raise self._control_error("x_chr", f"x_chr '{x_chr}' is not a chromosome of the map "
                                       f"{self._where(self._map_key())[2]} (it {has})")
         return x_chr

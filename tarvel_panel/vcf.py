@@ -11,8 +11,6 @@ homozygous. A call whose GQ is below `min_gq` is missing.
 import os
 import sys
 
-import pysam
-
 from tarvel_panel.errors import InputError
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
 from tarvel_panel.vcf_open import open_vcf

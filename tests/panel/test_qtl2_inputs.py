@@ -26,6 +26,12 @@ def add_pmap(root, text=None):
     (root / "cross.yaml").write_text((root / "cross.yaml").read_text() + "pmap: pmap.csv\n")
 
 
+def header_only(path):
+    """Keep the comment and the header; the header's line."""
+    path.write_text("".join(path.read_text().splitlines(True)[:2]))
+    return 2
+
+
 def line_of(path, text):
     return edit(path, text, text)
 
@@ -46,6 +52,10 @@ def maps_disagreeing_on_x1(root):
     return line_of(root / "gmap_all.csv", "x1,X")
 
 
+def geno_said_to_hold_markers_as_columns(root):
+    return edit(root / "cross.yaml", "\ngeno_transposed: true", "\ngeno_transposed: false") + 1
+
+
 # case: edit of the cross in `root` (returns the line to name, if any), file named, what the message says
 REFUSED = {
     "X typed in geno only": (lambda r: drop_rows(r / "founder_geno_all.csv", "x"), "founder_geno_all.csv",
@@ -61,12 +71,11 @@ REFUSED = {
                                   "na.strings 'A' is also a genotype code"),
     "empty sep": (lambda r: edit(r / "cross.yaml", "crosstype", "sep: ''\ncrosstype"), "cross.yaml",
                   "sep must be the field separator"),
-    "geno_transposed the wrong way": (lambda r: edit(r / "cross.yaml", "geno_transposed: true", "geno_transposed: false"),
-                                      "cross.yaml", "the orientation is likely wrong"),
-    "geno with a header only": (lambda r: drop_rows(r / "geno_all.csv", ("m1", "m2", "m3", "m4", "x")) or 2, "geno_all.csv",
+    "geno_transposed the wrong way": (geno_said_to_hold_markers_as_columns, "cross.yaml",
+                                      "geno_transposed is false, so the columns of"),
+    "geno with a header only": (lambda r: header_only(r / "geno_all.csv"), "geno_all.csv",
                                 "the file has no data rows, only a header line"),
-    "map with a header only": (lambda r: drop_rows(r / "gmap_all.csv", ("m1", "m2", "m3", "m4", "m9", "x")) or 2, "gmap_all.csv",
-                               "the file has no data rows"),
+    "map with a header only": (lambda r: header_only(r / "gmap_all.csv"), "gmap_all.csv", "the file has no data rows"),
     "X only in the physical map": (x_only_in_the_physical_map, "gmap_all.csv",
                                    "chromosome X is not in this map, but", "places 3 typed markers on it"),
     "maps disagree on a chromosome": (maps_disagreeing_on_x1, "gmap_all.csv",
