@@ -110,7 +110,8 @@ def _check_last_line(path):
     """A plain (uncompressed) VCF cut short ends without a newline: htslib
     would read the cut line as a record with fields missing."""
     with open(path, "rb") as f:
-        if f.read(2) == GZIP_MAGIC or f.seek(0, 2) == 0:
+        head = f.read(4)
+        if head[:2] == GZIP_MAGIC or head == BCF_MAGIC or f.seek(0, 2) == 0:
             return
         f.seek(-1, 2)
         if f.read(1) != b"\n":
