@@ -28,7 +28,7 @@ class Matching:
 
     def markers(self, positions, other=None):
         """({chromosome: kept markers}, {chromosome: counts}) for the map
-        `positions` ([(chromosome, [Marker])]); `other` = (path, map) is the
+        `positions` ([(chromosome, [Marker])]); `other` = (label, map) is the
         cross's other map, which places markers the map used may lack."""
         geno, founders = self.calls["geno"], self.calls["founder_geno"]
         placed = {m.name: chrom for chrom, markers in positions for m in markers}
@@ -68,6 +68,8 @@ class Matching:
     def _check_tables_placed(self, calls, placed):
         """A genotype file (one of several, e.g. one per chromosome) none of
         whose markers the map places holds a chromosome the map lacks."""
+        if len(calls.tables) < 2:
+            return
         by_table = {}
         for marker in calls.markers():
             by_table.setdefault(id(calls.table_of(marker)), []).append(marker)
