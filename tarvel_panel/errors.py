@@ -1,6 +1,7 @@
 """The one error a user's input can cause: it names the file, the line where
 there is one, and what is wrong."""
 import sys
+from contextlib import contextmanager
 
 
 class InputError(Exception):
@@ -12,10 +13,28 @@ class InputError(Exception):
         super().__init__(f"{where}: {message}")
 
 
-def run_command(action, os_error=None):
+def blame(error, path):
+    """Give an OSError that names no file (a full disk fails a write or a
+    close with ENOSPC and no file name) the file `path` being written."""
+    if isinstance(error, OSError) and error.filename is None and path is not None:
+        error.filename = str(path)
+    return error
+
+
+@contextmanager
+def writing(path):
+    """Writes inside the block that fail without naming a file name `path`."""
+    try:
+        yield
+    except OSError as e:
+        raise blame(e, path)
+
+
+def run_command(action, os_error=None, output=None):
     """Runs a command line's work: an InputError, or an OSError where
     `os_error` says how to describe one, becomes one line on standard error
-    and status 1."""
+    and status 1. An OSError naming no file is blamed on `output` (what the
+    command writes) when it is given."""
     try:
         action()
     except InputError as e:
@@ -24,6 +43,10 @@ def run_command(action, os_error=None):
     except OSError as e:
         if os_error is None:
             raise
-        print(f"error: {os_error(e)}", file=sys.stderr)
+        text = os_error(blame(e, output))
+        if e.filename is None and text.startswith("None"):
+            # a description that shows the file name, for an error naming none
+            text = f"an output file{text[len('None'):]}"
+        print(f"error: {text}", file=sys.stderr)
         return 1
     return 0

@@ -42,10 +42,13 @@ class GeneticMap:
 
 
 def read_genetic_map(path):
-    """Read and check a map: pos_bp increasing and cM not decreasing within a chromosome."""
+    """Read and check a map: pos_bp increasing and cM not decreasing within a
+    chromosome. A point repeated with the same cM (two probes at one SNP) is
+    read once; the same pos_bp with another cM is refused."""
     points = {}
+    lines = {}      # chromosome -> line of its last point
     try:
-        with open(path, newline="") as f:
+        with open(path, newline="", encoding="utf-8-sig") as f:
             rows = csv.reader(f)
             header = next(rows, None)
             if header is None or [h.strip() for h in header] != HEADER:
@@ -55,13 +58,19 @@ def read_genetic_map(path):
                     continue
                 chrom, bp, cm = _parse_row(path, line, row)
                 pts = points.setdefault(chrom, [])
-                if pts and bp <= pts[-1][0]:
+                if pts and bp == pts[-1][0]:
+                    if cm != pts[-1][1]:
+                        raise InputError(path, f"pos_bp {bp} on chromosome {chrom} has cM {cm} here "
+                                         f"and {pts[-1][1]} on line {lines[chrom]}", line=line)
+                    continue
+                if pts and bp < pts[-1][0]:
                     raise InputError(path, f"pos_bp {bp} on chromosome {chrom} is not above "
                                      f"the previous point's {pts[-1][0]}", line=line)
                 if pts and cm < pts[-1][1]:
                     raise InputError(path, f"cM {cm} on chromosome {chrom} is below the "
                                      f"previous point's {pts[-1][1]}", line=line)
                 pts.append((bp, cm))
+                lines[chrom] = line
     except OSError as e:
         raise InputError(path, f"cannot read genetic map: {e.strerror or e}")
     except UnicodeDecodeError:

@@ -38,8 +38,35 @@ class Panel:
     chromosomes: List[Chromosome]  # in the source's order
     pos_unit: str = "cM"          # "cM", "Mbp" or "bp"
     # per chromosome, counts a source reports about what it kept and dropped
-    # (e.g. VCF sites by reason); joined into summary.tsv as extra columns
+    # (e.g. VCF sites by reason, "dropped_<reason>"); joined into summary.tsv
+    # as extra columns. A chromosome left out (no marker typed) has its counts
+    # here too, with "is_x": 1 for the X; UNPLACED counts what no chromosome
+    # holds (markers typed but in no map).
     site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
+
+
+# site_stats key of the counts no chromosome holds (no chromosome is named "")
+UNPLACED = ""
+
+
+def site_notes(panel):
+    """Lines saying what the source dropped: the markers or sites of every
+    chromosome by reason, the chromosomes left out, markers in no map."""
+    kept = {c.name for c in panel.chromosomes}
+    notes, left_out = [], []
+    for name, stats in panel.site_stats.items():
+        dropped = ", ".join(f"{n} {k[len('dropped_'):].replace('_', ' ')}" for k, n in stats.items()
+                            if k.startswith("dropped_") and n)
+        if name == UNPLACED:
+            notes.append(f"left out, {stats['dropped_not_in_map']} markers of the strain genotypes in no map")
+        elif name not in kept:
+            left_out.append(name + (" (the X chromosome)" if stats.get("is_x") else ""))
+        elif dropped:
+            notes.append(f"chromosome {name}: dropped {dropped}")
+    if left_out:
+        shown = ", ".join(left_out[:10]) + (f", ... ({len(left_out)} in all)" if len(left_out) > 10 else "")
+        notes.append(f"left out, no marker typed in strains and founders: chromosome {shown}")
+    return notes
 
 
 # #Generation values TARVEL accepts for every chromosome (2 = the funnel's

@@ -17,7 +17,7 @@ from dataclasses import dataclass
 
 from .errors import InputError, run_command
 from .names import safe_names
-from .panel import MAX_GENERATION, MIN_GENERATION
+from .panel import MAX_GENERATION, MIN_GENERATION, site_notes
 from .sources import load_panel
 
 STRAIN_CODES = {0: "0", 1: "1", 2: "2", None: "N"}
@@ -152,10 +152,7 @@ def describe(panel):
                             for c in panel.chromosomes)
     text = (f"prepare: {_count(panel.strains, 'strain')}, {_count(panel.chromosomes, 'chromosome')} "
             f"({chromosomes}); {_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
-    kept = {c.name for c in panel.chromosomes}
-    untyped = [name for name in panel.site_stats if name not in kept]
-    if untyped:
-        text += f"\nprepare: left out, no marker typed in strains and founders: chromosome {', '.join(untyped)}"
+    text += "".join(f"\nprepare: {note}" for note in site_notes(panel))
     if not any(c.is_x for c in panel.chromosomes):
         named_x = [c.name for c in panel.chromosomes if c.name.lower() in ("x", "chrx")]
         if named_x:

@@ -20,16 +20,18 @@ from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel, St
 from .qtl2_calls import Calls
 from .qtl2_csv import read_table
 from .qtl2_files import DirFiles, cross_files, text
+from .qtl2_match import Matching
 
 DEFAULT_GENOTYPES = {"A": 1, "H": 2, "B": 3}
 FOUNDER_CODING = {1: 0, 2: None, 3: 1}
 STRAIN_CODING = {1: 0, 2: 1, 3: 2}
 
 
-def read_cross(path, positions="gmap", generation_column=None):
+def read_cross(path, positions="gmap", generation_column=None, chromosomes=None):
     """The cross at `path` (control file or zip) as a Panel; positions from
-    the genetic map (cM) or the physical map (Mbp)."""
-    return _Cross(cross_files(str(path)), positions, generation_column).panel()
+    the genetic map (cM) or the physical map (Mbp). `chromosomes`: the ones
+    asked for (None: all); the others may lack markers."""
+    return _Cross(cross_files(str(path)), positions, generation_column).panel(chromosomes)
 
 
 def named_files(path):
@@ -58,11 +60,12 @@ class _Cross:
         self._control_text = self._read_control_text()
         self.control = self._parse_control()
         self._check_crosstype()
-        self.sep = str(self.control.get("sep", ","))
+        self.sep = self._separator()
         self.comment = str(self.control.get("comment.char", "#"))
         na = self.control.get("na.strings", ["-", "NA"])
         self.na = {str(x) for x in (na if isinstance(na, list) else [na])}
         self.genotypes = self._genotype_codes()
+        self._check_na_strings()
 
     # --- control file -------------------------------------------------
     def _read_control_text(self):
@@ -116,6 +119,18 @@ class _Cross:
             result[str(code)] = value
         return result
 
+    def _separator(self):
+        sep = self.control.get("sep", ",")
+        if not isinstance(sep, str) or not sep:
+            raise self._control_error("sep", f"sep must be the field separator, e.g. ',', not {sep!r}")
+        return sep
+
+    def _check_na_strings(self):
+        both = sorted(self.na & set(self.genotypes))
+        if both:
+            raise self._control_error("na.strings", f"na.strings '{both[0]}' is also a genotype code "
+                                      f"(genotypes: {', '.join(self.genotypes)}): its calls would read as missing")
+
     def _file_names(self, key, value=None):
         value = self.control.get(key) if value is None else value
         if value is None:
@@ -144,21 +159,22 @@ class _Cross:
         return next((n for n in range(start, len(lines) + 1) if rel in lines[n - 1]), start)
 
     # --- the panel ----------------------------------------------------
-    def panel(self):
+    def panel(self, wanted=None):
         founders = self._founders()
-        geno = Calls(self._tables("geno"), bool(self.control.get("geno_transposed", False)),
-                      self._coder(STRAIN_CODING), "strain")
-        founder_geno = Calls(self._tables("founder_geno"),
-                              bool(self.control.get("founder_geno_transposed", False)),
-                              self._coder(FOUNDER_CODING), "founder")
+        map_tables = self._tables(self._map_key())
+        positions = read_map(map_tables)
+        geno = self._calls("geno", STRAIN_CODING, "strain", positions)
+        founder_geno = self._calls("founder_geno", FOUNDER_CODING, "founder", positions)
         self._check_founders_typed(founders, founder_geno)
-        x_chr = self.control.get("x_chr")
         strains = self._strains(geno)
-        chromosomes, site_stats = [], {}
-        for name, markers in self._map():
-            kept = [m for m in markers if geno.has(m.name) and founder_geno.has(m.name)]
-            site_stats[name] = {"map_markers": len(markers)}
+        matching = Matching(geno, founder_geno, self._where, self.positions, _marker_lines(map_tables), wanted)
+        matched, site_stats = matching.markers(positions, self._other_map())
+        x_chr = self._x_chr(positions, wanted)
+        chromosomes = []
+        for name, _ in positions:
+            kept = matched.get(name)
             if not kept:  # e.g. a map with Y and MT for a cross typed on autosomes and X
+                site_stats[name]["is_x"] = int(name == x_chr)
                 continue
             names = [m.name for m in kept]
             chromosomes.append(Chromosome(
@@ -170,6 +186,55 @@ class _Cross:
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"
         return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
                      pos_unit=pos_unit, site_stats=site_stats)
+
+    def _calls(self, key, coding, kind, positions):
+        transposed = bool(self.control.get(f"{key}_transposed", False))
+        calls = Calls(self._tables(key), transposed, self._coder(coding), kind)
+        self._check_orientation(key, calls, transposed, positions)
+        return calls
+
+    def _check_orientation(self, key, calls, transposed, positions):
+        """Markers of the map among the individuals and none among the
+        markers: the file is read the wrong way round."""
+        mapped = {m.name for _, markers in positions for m in markers}
+        crossed = [name for name in calls.individuals if name in mapped]
+        if crossed and not any(calls.has(m) for m in mapped):
+            flag = f"{key}_transposed"
+            said, found = ("rows", "columns") if transposed else ("columns", "rows")
+            raise self._control_error(
+                flag if flag in self.control else key,
+                f"{flag} is {str(transposed).lower()}, so the {said} of {self._where(key)[2]} should be markers, "
+                f"but its {found} are ('{crossed[0]}' is in the map): the orientation is likely wrong")
+
+    def _x_chr(self, positions, wanted):
+        """The X chromosome's name (None: the cross has no X): a chromosome
+        of the map unless it is left out with chromosomes=."""
+        x_chr = self.control.get("x_chr")
+        if x_chr is None:
+            return None
+        x_chr, names = str(x_chr), [name for name, _ in positions]
+        if x_chr not in names and (wanted is None or x_chr in wanted):
+            same = [n for n in names if n.lower() == x_chr.lower()]
+            more = ", ..." if len(names) > 10 else ""
+            has = f"names it '{same[0]}'" if same else f"has {', '.join(names[:10])}{more}"
+            raise self._control_error("x_chr", f"x_chr '{x_chr}' is not a chromosome of the map "
+                                      f"{self._where(self._map_key())[2]} (it {has})")
+        return x_chr
+
+    def _where(self, key):
+        """(path, line, label) for what the files of `key` lack: the file
+        itself, or the control file's line when it names several."""
+        names = self._file_names(key)
+        if len(names) == 1:
+            return self.files.name(names[0]), None, self.files.name(names[0])
+        return self.files.control, self._key_line(key), ", ".join(self.files.name(n) for n in names)
+
+    def _other_map(self):
+        """(label, map) of the map not used for positions, when the cross has one."""
+        other = "pmap" if self._map_key() == "gmap" else "gmap"
+        if self.control.get(other) is None:
+            return None
+        return self._where(other)[2], read_map(self._tables(other))
 
     def _coder(self, coding):
         table = {code: coding[value] for code, value in self.genotypes.items()}
@@ -191,11 +256,11 @@ class _Cross:
                 raise InputError(founder_geno.tables[0].path, f"founder '{f}' (from alleles) has no genotypes",
                                  founder_geno.tables[0].header_line)
 
-    def _map(self):
+    def _map_key(self):
         key = self.positions
         if key not in ("gmap", "pmap"):
             raise InputError("config positions", f"must be gmap or pmap, not '{key}'")
-        return read_map(self._tables(key))
+        return key
 
     def _strains(self, geno):
         funnels = self._cross_info()
@@ -284,6 +349,11 @@ def _funnel(row, path, line):
     if funnel is None or sorted(funnel) != list(range(1, 9)):
         raise InputError(path, f"funnel {' '.join(row)} is not a permutation of 1..8", line)
     return funnel
+
+
+def _marker_lines(tables):
+    """marker -> (path, line) in the map's tables."""
+    return {marker: (table.path, line) for table in tables for marker, line in zip(table.ids, table.lines)}
 
 
 def read_map(tables):

@@ -36,6 +36,13 @@ class Calls:
     def has(self, marker):
         return marker in self._where
 
+    def markers(self):
+        """Every marker, in the order of the tables."""
+        return list(self._where)
+
+    def table_of(self, marker):
+        return self.tables[self._where[marker][0]]
+
     def calls(self, individual, markers):
         """The individual's coded calls at `markers` (None where untyped)."""
         per_table = self._index.get(individual, {})

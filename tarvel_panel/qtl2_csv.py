@@ -38,6 +38,8 @@ def read_table(text, path, sep=",", comment="#"):
         lines.append(number)
     if header is None:
         raise InputError(path, "no header line (the file is empty or only comments)")
+    if not ids:
+        raise InputError(path, "the file has no data rows, only a header line", header_line)
     return Table(path, header[1:], header_line, ids, rows, lines)
 
 

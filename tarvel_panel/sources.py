@@ -3,6 +3,7 @@ files (`founders_vcf`), narrowed to the chromosomes and strains asked for."""
 from dataclasses import replace
 
 from .errors import InputError
+from .panel import UNPLACED
 
 
 def load_panel(config):
@@ -12,7 +13,7 @@ def load_panel(config):
     if config.get("cross"):
         from .qtl2 import read_cross
         panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
-                           generation_column=config.get("generation_column") or None)
+                           generation_column=config.get("generation_column") or None, chromosomes=chromosomes)
     elif config.get("founders_vcf"):
         from .genetic_map import chrom_name
         from .vcf import read_vcf_panel
@@ -39,7 +40,8 @@ def select(panel, chromosomes=None, strains=None):
     if chromosomes is not None:
         _check_known("chromosomes", chromosomes, [c.name for c in panel.chromosomes])
         panel = replace(panel, chromosomes=[c for c in panel.chromosomes if c.name in chromosomes],
-                        site_stats={k: v for k, v in panel.site_stats.items() if k in chromosomes})
+                        site_stats={k: v for k, v in panel.site_stats.items()
+                                    if k in chromosomes or k == UNPLACED})
     if strains is not None:
         _check_known("strains", strains, [s.name for s in panel.strains])
         wanted = set(strains)

@@ -11,14 +11,11 @@ homozygous. A call whose GQ is below `min_gq` is missing.
 import os
 import sys
 
-import pysam
-
 from tarvel_panel.errors import InputError
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
+from tarvel_panel.vcf_open import open_vcf
 from tarvel_panel.panel import (MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel,
                                 Strain)
-
-pysam.set_verbosity(0)   # htslib's own messages would come beside the one InputError
 
 DEFAULT_FOUNDER_NAMES = list("ABCDEFGH")
 # Site counts per chromosome, in the order they appear in summary.tsv.
@@ -44,7 +41,7 @@ def config_list(value):
 def read_strain_table(path, founder_names):
     """Rows of the table as Strains, in the table's order."""
     try:
-        with open(path, newline="") as f:
+        with open(path, newline="", encoding="utf-8-sig") as f:
             lines = f.read().splitlines()
     except OSError as e:
         raise InputError(path, f"cannot read strain table: {e.strerror or e}")
@@ -153,30 +150,18 @@ def passes_filter(rec):
 
 # ---- reading the files --------------------------------------------------
 
-def open_vcf(path):
-    path = str(path)
-    try:
-        return pysam.VariantFile(path)
-    except FileNotFoundError:
-        raise InputError(path, "no such file")
-    except ValueError:
-        raise InputError(path, "not a VCF/BCF file")
-    except NotImplementedError:   # htslib cannot read plain gzip as a VCF
-        raise InputError(path, "compressed with gzip, not bgzip: recompress it with bgzip")
-    except OSError as e:
-        if "truncated" in str(e) or "EOF" in str(e):
-            raise InputError(path, "truncated file (no BGZF end-of-file block)")
-        raise InputError(path, f"cannot read VCF/BCF: {e}")
-
-
-def _records(vf, path, wanted):
+def _records(vf, path, wanted, others=None):
     """(normalized chromosome, record) for the wanted chromosomes (None = all), in
     the file's order: through the index when the file has one and chromosomes are
-    chosen, else a scan."""
+    chosen, else a scan. `others`, a set, gathers the other chromosomes that
+    have records."""
     last = "the header"
     count = 0
     try:
         if wanted is not None and vf.index is not None:
+            if others is not None:
+                others.update(chrom_name(c) for c in vf.index
+                              if chrom_name(c) not in wanted and next(vf.fetch(c), None) is not None)
             pieces = (vf.fetch(c) for c in vf.index if chrom_name(c) in wanted)
         else:
             pieces = [vf]
@@ -189,6 +174,8 @@ def _records(vf, path, wanted):
                     print(f"{path}: {count} records read (at {last})", file=sys.stderr)
                 if wanted is None or chrom in wanted:
                     yield chrom, rec
+                elif others is not None:
+                    others.add(chrom)
     except (OSError, ValueError) as e:
         raise InputError(path, f"unreadable record after site {last} "
                          f"(truncated or malformed): {e}")
@@ -229,6 +216,7 @@ def _add_founder_record(sites, rec, chrom, founders, min_gq, path):
     elif rec.pos in sites.by_pos:
         st["dropped_duplicate"] += 1
     else:
+        _check_gt(rec, path, "founders")
         codes = [founder_code(rec.samples[f], min_gq) for f in founders]
         if len({c for c in codes if c is not None}) < 2:
             st["dropped_founders_agree"] += 1
@@ -241,7 +229,7 @@ def _add_founder_record(sites, rec, chrom, founders, min_gq, path):
     return False
 
 
-def _add_strain_record(sites, rec, strains, min_gq):
+def _add_strain_record(sites, rec, strains, min_gq, path):
     site = sites.by_pos.get(rec.pos)
     if site is None or not is_biallelic_snp(rec) \
             or (rec.ref.upper(), rec.alts[0].upper()) != (site[1], site[2]):
@@ -249,7 +237,17 @@ def _add_strain_record(sites, rec, strains, min_gq):
     if not passes_filter(rec):
         sites.strain_filtered.add(rec.pos)
         return
+    _check_gt(rec, path, "strains")
     sites.strain_calls[rec.pos] = [strain_code(rec.samples[s], min_gq) for s in strains]
+
+
+def _check_gt(rec, path, whose):
+    """A site used must carry calls: without a GT field every call would read
+    as missing."""
+    if "GT" not in rec.format:
+        given = ":".join(rec.format.keys()) or "none"
+        raise InputError(path, f"site {rec.chrom}:{rec.pos} has no GT field (FORMAT: {given}): "
+                         f"the {whose}' genotypes cannot be read")
 
 
 def _wanted_chromosomes(config):
@@ -271,21 +269,30 @@ def _read_sites(config, founders, strains, min_gq):
     for chrom, rec in _records(fvf, f_path, wanted):
         sites = by_chrom.setdefault(chrom, _ChromSites())
         if _add_founder_record(sites, rec, chrom, founders, min_gq, f_path) and same:
-            _add_strain_record(sites, rec, strains, min_gq)
+            _add_strain_record(sites, rec, strains, min_gq, f_path)
     for c in wanted or []:
         if c not in by_chrom:
             raise InputError(f_path, f"chromosome {c} has no site in the file")
     if not same:
         svf.subset_samples(strains)
-        seen = set()
-        for chrom, rec in _records(svf, s_path, list(by_chrom)):
+        seen, others = set(), set()
+        for chrom, rec in _records(svf, s_path, list(by_chrom), others):
             if chrom in by_chrom:
                 seen.add(chrom)
-                _add_strain_record(by_chrom[chrom], rec, strains, min_gq)
+                _add_strain_record(by_chrom[chrom], rec, strains, min_gq, s_path)
         for c in by_chrom:
             if c not in seen:
                 raise InputError(s_path, f"chromosome {c} (in {f_path}) has no site in the file")
+        if wanted is None and others:
+            _missing(f_path, sorted(others)[0], f"it has sites in {s_path}")
     return by_chrom
+
+
+def _missing(path, chrom, where):
+    """A chromosome that another input has and the VCF lacks: the file may be
+    cut short, so it is refused rather than left out."""
+    raise InputError(path, f"chromosome {chrom} has no site in the file, but {where} (a file cut "
+                     f"short? to leave it out, choose the chromosomes with chromosomes=)")
 
 
 def _chromosome(chrom, sites, strains, gmap, f_path, x_chr):
@@ -357,18 +364,32 @@ def read_vcf_panel(config):
     strain_names = [s.name for s in strains]
     by_chrom = _read_sites(config, founders, strain_names, min_gq)
     f_path = str(config["founders_vcf"])
+    asked = _wanted_chromosomes(config)
+    for chrom in gmap.chromosomes() if gmap and not asked else []:
+        if chrom not in by_chrom:
+            _missing(f_path, chrom, f"the genetic map {gmap.path} has points for it")
     if gmap:
         for chrom in by_chrom:
             if not gmap.has(chrom):
                 raise InputError(gmap.path, f"no map points for chromosome {chrom} "
                                  f"(a contig of {f_path})")
     x_chr = chrom_name(str(config.get("x_chr") or "X"))
+    if config.get("x_chr") and not asked and x_chr not in by_chrom:
+        raise InputError("config x_chr", f"chromosome {config['x_chr']} is not in {f_path} "
+                         f"(its chromosomes: {', '.join(by_chrom)})")
     chromosomes = [_chromosome(c, s, strain_names, gmap, f_path, x_chr)
                    for c, s in by_chrom.items()]
-    for c in chromosomes:
-        st = by_chrom[c.name].stats
-        print(f"{f_path}: chromosome {c.name}: {st['sites_read']} sites read, "
-              f"{st['sites_kept']} kept", file=sys.stderr)
+    site_stats = {c: s.stats for c, s in by_chrom.items()}
+    if not asked:
+        site_stats.update(_contigs_without_sites(f_path, by_chrom, x_chr))
     return Panel(founders=names, strains=strains, chromosomes=chromosomes,
-                 pos_unit="cM" if gmap else "bp",
-                 site_stats={c: s.stats for c, s in by_chrom.items()})
+                 pos_unit="cM" if gmap else "bp", site_stats=site_stats)
+
+
+def _contigs_without_sites(path, by_chrom, x_chr):
+    """Counts of the contigs the header names that have no site: the prepare
+    line names them, since a file cut short lacks its last chromosomes."""
+    with open_vcf(path) as vf:
+        contigs = [chrom_name(c) for c in vf.header.contigs]
+    return {c: dict(sites_read=0, **({"is_x": 1} if c == x_chr else {}))
+            for c in contigs if c not in by_chrom}

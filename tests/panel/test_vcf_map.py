@@ -24,7 +24,8 @@ def test_interpolation(tmp_path):
 
 
 @pytest.mark.parametrize("rows, line, fragment", [
-    (["1,100,0.1", "1,100,0.2"], 3, "not above"),
+    (["1,100,0.1", "1,100,0.2"], 3, "pos_bp 100 on chromosome 1 has cM 0.2 here and 0.1 on line 2"),
+    (["1,200,0.1", "1,100,0.2"], 3, "not above"),
     (["1,100,0.3", "1,200,0.2"], 3, "below"),
     (["1,100,0.1", "1,2e5,0.2"], 3, "not a whole number"),
     (["1,100,nan"], 2, "not a finite number"),
@@ -40,3 +41,15 @@ def test_wrong_header(tmp_path):
     (tmp_path / "m.csv").write_text("chr,pos,cM\n1,100,0.1\n")
     with pytest.raises(InputError, match="header must be chr,pos_bp,cM"):
         read_genetic_map(tmp_path / "m.csv")
+
+
+def test_a_point_given_twice_is_read_once(tmp_path):
+    # two probes at one SNP: the same position with the same cM
+    gmap = read_genetic_map(write_map(tmp_path, ["1,100,0.1", "1,100,0.1", "1,300,0.3"]))
+    assert (gmap.cm("1", 100), gmap.cm("1", 200)) == (0.1, pytest.approx(0.2))
+
+
+def test_byte_order_mark_before_the_header(tmp_path):
+    path = write_map(tmp_path, ["1,100,0.1", "1,300,0.3"])
+    path.write_bytes(b"\xef\xbb\xbf" + path.read_bytes())
+    assert read_genetic_map(path).cm("1", 200) == pytest.approx(0.2)
