@@ -195,7 +195,16 @@ class _Cross:
         key = self.positions
         if key not in ("gmap", "pmap"):
             raise InputError("config positions", f"must be gmap or pmap, not '{key}'")
-        return read_map(self._tables(key))
+        chromosomes = read_map(self._tables(key))
+        # both maps ride along on the markers (for the R/qtl2 map objects)
+        other = "pmap" if key == "gmap" else "gmap"
+        others = {m.name: m.pos for _, ms in read_map(self._tables(other)) for m in ms} \
+            if self.control.get(other) else {}
+        for _, markers in chromosomes:
+            for m in markers:
+                setattr(m, key, m.pos)
+                setattr(m, other, others.get(m.name))
+        return chromosomes
 
     def _strains(self, geno):
         funnels = self._cross_info()
