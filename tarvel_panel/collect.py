@@ -63,6 +63,18 @@ def find_chromosome(panel, panel_file, safe):
 
 
 def collect_chromosome(prepared, runs, safe, outputs, npz_genoprobs=False):
+    """All outputs of the chromosome, or none: one that fails takes back those
+    already in place."""
+    try:
+        _collect(prepared, runs, safe, outputs, npz_genoprobs)
+    except BaseException:
+        for path in outputs.values():
+            if os.path.exists(path):
+                os.remove(path)
+        raise
+
+
+def _collect(prepared, runs, safe, outputs, npz_genoprobs):
     panel_file = os.path.join(prepared, "panel.json")
     with open(panel_file) as f:
         panel = json.load(f)
@@ -147,9 +159,9 @@ class Qtl2Parts:
         self.alleles = self.pairs = None
         if not outputs.get("qtl2_index"):
             return
-        with AtomicFile(outputs["qtl2_index"], binary=True) as index:
-            rds_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel["strains"]],
-                                  panel["founders"], markers.names, markers.maps)
+        index = stack.enter_context(AtomicFile(outputs["qtl2_index"], binary=True))
+        rds_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel["strains"]],
+                              panel["founders"], markers.names, markers.maps)
         self.alleles = stack.enter_context(AtomicFile(outputs["qtl2_alleleprobs"], binary=True))
         if outputs.get("qtl2_genoprobs"):
             self.pairs = stack.enter_context(AtomicFile(outputs["qtl2_genoprobs"], binary=True))
