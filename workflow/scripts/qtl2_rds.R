@@ -21,7 +21,7 @@ read_index <- function(path) {
     Encoding(texts) <- "UTF-8"
     s <- counts[1]; m <- counts[2]; k <- counts[3]
     at <- 3 + k
-    index <- list(chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
+    index <- list(path = path, chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
                   strains = texts[at + seq_len(s)], founders = texts[at + s + 1:8],
                   markers = texts[at + s + 8 + seq_len(m)], maps = list())
     for (name in index$map_names) {
@@ -82,7 +82,7 @@ genoprob_object <- function(kind, files) {
 map_object <- function(kind, files) {
     indexes <- lapply(files, read_index)
     positions <- lapply(indexes, function(x) {
-        if (is.null(x$maps[[kind]])) stop(paste0("chromosome ", x$chromosome, " has no ", kind), call. = FALSE)
+        if (is.null(x$maps[[kind]])) fail(x$path, paste0("chromosome ", x$chromosome, " has no ", kind))
         setNames(x$maps[[kind]], x$markers)
     })
     named_by_chromosome(positions, indexes)
