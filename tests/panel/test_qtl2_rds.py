@@ -132,3 +132,22 @@ def test_maps_are_the_crosss_own(example_run, panel):
             expected = [(marker, float(pos)) for marker, c, pos in rows if c == chrom]
             stored = [(marker, float(pos)) for marker, pos in r_lines(VALUES, rds, chrom)]
             assert stored == expected
+
+
+@pytest.mark.parametrize("positions", ["gmap", "pmap"])
+def test_panels_carry_both_maps_whatever_runs(positions):
+    """Both maps reach the prepared markers from a cross and from VCF files
+    (the example's VCF positions are the cross's pmap in bp, its genetic map
+    the cross's gmap)."""
+    from tarvel_panel.sources import load_panel
+    maps = {kind: {row.split(",")[0]: float(row.split(",")[2])
+                   for row in (EXAMPLE / f"{kind}.csv").read_text().splitlines()[2:]} for kind in ("pmap", "gmap")}
+    vcf = {"founders_vcf": EXAMPLE / "vcf" / "founders.vcf.gz", "strains_vcf": EXAMPLE / "vcf" / "strains.vcf",
+           "founders": "AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", "strain_table": EXAMPLE / "vcf" / "strain_table.tsv"}
+    panels = [load_panel({"cross": EXAMPLE / "panel.yaml", "positions": positions}),
+              load_panel(dict(vcf, genetic_map=EXAMPLE / "vcf" / "genetic_map.csv"))]
+    for panel in panels:
+        markers = [m for c in panel.chromosomes for m in c.markers]
+        assert [m.pmap for m in markers] == [maps["pmap"][m.name] for m in markers]
+        assert [m.gmap for m in markers] == pytest.approx([maps["gmap"][m.name] for m in markers], abs=1e-9)
+    assert all(m.gmap is None for c in load_panel(vcf).chromosomes for m in c.markers)
