@@ -19,7 +19,7 @@ def load_npz(path):
     """{name: array} of a chromosome's npz; 0-d arrays (chromosome, is_x) as
     Python values."""
     with np.load(path, allow_pickle=False) as data:
-        return {name: data[name][()] if data[name].ndim == 0 else data[name] for name in data.files}
+        return {name: data[name].item() if data[name].ndim == 0 else data[name] for name in data.files}
 
 
 class NpzWriter:
