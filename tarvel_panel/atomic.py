@@ -1,5 +1,6 @@
 """Files that appear under their final name only when complete: written to a
-hidden temporary name beside the target and renamed, or removed on any error."""
+hidden temporary name beside the target and renamed, or removed on any error.
+A write that fails (a full disk) raises an OSError naming the target file."""
 import gzip
 import io
 import os
@@ -18,7 +19,7 @@ class AtomicFile:
 
     def __enter__(self):
         os.makedirs(os.path.dirname(self.tmp), exist_ok=True)
-        self._raw = open(self.tmp, "wb")
+        self._raw = io.BufferedWriter(_NamedFile(self.tmp, self.path))
         try:
             # no name or time in the gzip header: the same values give the same
             # bytes; level 1 compresses these tables several times faster than
@@ -54,3 +55,19 @@ class AtomicFile:
             os.remove(self.tmp)
         except OSError:
             pass
+
+
+class _NamedFile(io.FileIO):
+    """A file opened for writing whose write errors name `target`."""
+
+    def __init__(self, path, target):
+        super().__init__(path, "wb")
+        self.target = target
+
+    def write(self, data):
+        try:
+            return super().write(data)
+        except OSError as e:
+            if e.filename is None:
+                e.filename = self.target
+            raise

@@ -1,92 +1,176 @@
 """Collect TARVEL's results under strain, marker and founder names.
 
-    python3 -m tarvel_panel.collect chromosome --prepared OUT/prepared --runs OUT/runs --chr C \
-        --genoprobs G.csv.gz --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv
+    python3 -m tarvel_panel.collect chromosome --prepared OUT/prepared --runs OUT/runs --chr SAFE \
+        --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv --npz N.npz \
+        [--genoprobs G.csv.gz] [--npz-genoprobs] \
+        [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]]
     python3 -m tarvel_panel.collect join --mosaic OUT/mosaic.csv --summary OUT/summary.tsv \
         --mosaic-parts M1.csv ... --summary-parts S1.tsv ...
 
-Pair values are TARVEL's text unchanged; derived values carry six
-significant digits, as TARVEL writes its own.
+One strain at a time, so memory does not grow with the strains. Pair values
+in genoprobs are TARVEL's text unchanged; derived values in the tables carry
+six significant digits, as TARVEL writes its own.
 """
 import argparse
 import csv
-import gzip
 import io
 import json
 import os
 import sys
+from contextlib import ExitStack
 
-from . import mosaic
+import numpy as np
+
+from . import mosaic, rds_parts
+from .atomic import AtomicFile
 from .errors import InputError, run_command
+from .happy import FOUNDERS, NPAIRS, pair_names
+from .npz import NpzWriter
+from .results import read_results, value_texts
 
 MOSAIC_HEADER = ["strain", "chr", "first_marker", "last_marker", "first_pos", "last_pos",
                  "markers", "pair", "mean_prob"]
 SUMMARY_HEADER = ["strain", "chr", "markers", "confident", "het_mass", "switches", "tarvel_seconds"]
+MAPS = ("pmap", "gmap")
 
 
 def fmt(x):
     return f"{x:.6g}"
 
 
-def read_results(path, markers):
-    """The 36 value texts of every marker line of a HAPPY-layout results file."""
-    rows = []
+class Markers:
+    """A prepared chromosome's markers.tsv: names, the position texts given to
+    TARVEL, and the physical (Mbp) and genetic (cM) maps where every marker
+    has them."""
+
+    def __init__(self, path):
+        with open(path, encoding="utf-8") as f:
+            header, *rows = [line.rstrip("\n").split("\t") for line in f]
+        columns = [[row[i] if i < len(row) else "" for row in rows] for i in range(len(header))]
+        table = dict(zip(header, columns))
+        self.names, self.pos = table["marker"], table["pos"]
+        self.maps = {m: [float(v) for v in table[m]] for m in MAPS if m in table and all(table[m])}
+
+    def __len__(self):
+        return len(self.names)
+
+
+def find_chromosome(panel, panel_file, safe):
+    for c in panel["chromosomes"]:
+        if c.get("safe", c["name"]) == safe:
+            return c
+    raise InputError(panel_file, f"no chromosome '{safe}'")
+
+
+def collect_chromosome(prepared, runs, safe, outputs, npz_genoprobs=False):
+    """All outputs of the chromosome, or none: one that fails takes back those
+    already in place."""
     try:
-        with open(path) as f:
-            for number, line in enumerate(f, 1):
-                index, _, rest = line.rstrip("\r\n").partition("|")
-                values = rest.split(",")
-                if values and values[-1] == "":
-                    values.pop()
-                if index != str(number - 1) or len(values) != 36:
-                    raise InputError(path, "not a line of TARVEL's HAPPY layout (index|36 values,)", number)
-                rows.append(values)
-    except OSError as e:
-        raise InputError(path, f"cannot be read ({e.strerror})")
-    if len(rows) != markers:
-        raise InputError(path, f"{len(rows)} lines for {markers} markers")
-    return rows
+        _collect(prepared, runs, safe, outputs, npz_genoprobs)
+    except BaseException:
+        for path in outputs.values():
+            if os.path.exists(path):
+                os.remove(path)
+        raise
 
 
-def read_markers(path):
-    with open(path) as f:
-        lines = f.read().splitlines()[1:]
-    return [tuple(line.split("\t")) for line in lines]
-
-
-def collect_chromosome(prepared, runs, chrom, outputs):
+def _collect(prepared, runs, safe, outputs, npz_genoprobs):
     panel_file = os.path.join(prepared, "panel.json")
     with open(panel_file) as f:
         panel = json.load(f)
-    if chrom not in [c["name"] for c in panel["chromosomes"]]:
-        raise InputError(panel_file, f"no chromosome '{chrom}'")
-    markers = read_markers(os.path.join(prepared, f"chr{chrom}", "markers.tsv"))
-    founders = panel["founders"]
-    pairs = mosaic.pair_names(founders)
-    extra = list(panel.get("site_stats", {}).get(chrom, {}).items())
-    with _Atomic(outputs["genoprobs"], gz=True) as geno, _Atomic(outputs["founderprobs"], gz=True) as fprob, \
-            _Atomic(outputs["mosaic"]) as mos_file, _Atomic(outputs["summary"]) as summ_file:
-        mos, summ = _writer(mos_file, ","), _writer(summ_file, "\t")
-        geno.write(csv_line(["strain", "marker", "chr", "pos"] + pairs))
-        fprob.write(csv_line(["strain", "marker", "chr", "pos"] + founders))
-        mos.writerow(MOSAIC_HEADER)
-        summ.writerow(SUMMARY_HEADER + [k for k, _ in extra])
-        for strain in panel["strains"]:
-            job = os.path.join(runs, f"chr{chrom}", strain["safe"])
-            texts = read_results(os.path.join(job, "strain.txt.prob"), len(markers))
-            values = [[float(v) for v in row] for row in texts]
-            name = strain["name"]
-            leads = [csv_line([name, marker, chrom, pos])[:-1] for marker, pos in markers]
-            geno.write("".join(f"{lead},{','.join(text)}\n" for lead, text in zip(leads, texts)))
-            fprob.write("".join(f"{lead},{','.join(fmt(p) for p in mosaic.founder_probs(vals))}\n"
-                                for lead, vals in zip(leads, values)))
-            tops = [mosaic.top_pair(v) for v in values]
-            for first, last, pair, mean in mosaic.runs(tops, values):
-                mos.writerow([name, chrom, markers[first][0], markers[last][0], markers[first][1],
-                              markers[last][1], last - first + 1, pairs[pair], fmt(mean)])
-            confident, het, switches = mosaic.summary(tops, values)
-            summ.writerow([name, chrom, len(markers), confident, fmt(het), switches, _seconds(job)]
-                          + [v for _, v in extra])
+    chrom = find_chromosome(panel, panel_file, safe)
+    markers = Markers(os.path.join(prepared, f"chr{safe}", "markers.tsv"))
+    strains = panel["strains"]
+    with ExitStack() as stack:
+        tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel)
+        npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
+        qtl2 = Qtl2Parts(stack, outputs, panel, chrom, markers)
+        for strain in strains:
+            job = os.path.join(runs, f"chr{safe}", strain["safe"])
+            path = os.path.join(job, "strain.txt.prob")
+            values = read_results(path, len(markers))
+            tops, top_probs = mosaic.top_pairs(values)
+            founder = mosaic.founder_probs(values)
+            tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(job))
+            blocks = dict(alleleprobs=founder.T, top_pair=tops, top_prob=top_probs)
+            if npz_genoprobs:
+                blocks["genoprobs"] = values.T
+            npz.add(**blocks)
+            qtl2.add(values, founder)
+
+
+class ChromosomeTables:
+    """founderprobs (and genoprobs) CSV, and the chromosome's mosaic and
+    summary parts, a strain at a time."""
+
+    def __init__(self, stack, outputs, chrom, markers, panel):
+        self.chrom, self.markers = chrom, markers
+        self.pairs = pair_names(panel["founders"])
+        self.extra = list(panel.get("site_stats", {}).get(chrom, {}).items())
+        # "marker,chr,pos" of each row, quoted where CSV needs it
+        self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(markers.names, markers.pos)]
+        self.founder_format = ",".join(["%.6g"] * FOUNDERS)
+        self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True))
+        self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel["founders"]))
+        self.geno = None
+        if outputs.get("genoprobs"):
+            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True))
+            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs))
+        self.mosaic = _writer(stack.enter_context(AtomicFile(outputs["mosaic"])), ",")
+        self.summary = _writer(stack.enter_context(AtomicFile(outputs["summary"])), "\t")
+        self.mosaic.writerow(MOSAIC_HEADER)
+        self.summary.writerow(SUMMARY_HEADER + [k for k, _ in self.extra])
+
+    def add(self, name, path, values, founder, tops, top_probs, seconds):
+        lead = csv_line([name])[:-1] + ","
+        form = self.founder_format
+        self.fprob.write("".join(f"{lead}{tail},{form % tuple(row)}\n"
+                                 for tail, row in zip(self.tails, founder.tolist())))
+        if self.geno:
+            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, value_texts(path))))
+        names, pos = self.markers.names, self.markers.pos
+        for first, last, pair, mean in mosaic.runs(tops, top_probs):
+            self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
+                                  last - first + 1, self.pairs[pair], fmt(mean)])
+        confident, het, switches = mosaic.summary(tops, top_probs, values)
+        self.summary.writerow([name, self.chrom, len(names), confident, fmt(het), switches, seconds]
+                              + [v for _, v in self.extra])
+
+
+def _npz_writer(path, panel, chrom, markers, genoprobs):
+    m = len(markers)
+    blocks = {"alleleprobs": (np.float32, (FOUNDERS, m)), "top_pair": (np.uint8, (m,)),
+              "top_prob": (np.float32, (m,))}
+    if genoprobs:
+        blocks["genoprobs"] = (np.float32, (NPAIRS, m))
+    return NpzWriter(path, len(panel["strains"]), blocks, {
+        "chromosome": np.str_(chrom["name"]), "is_x": np.bool_(chrom["is_x"]),
+        "strains": np.array([s["name"] for s in panel["strains"]], dtype=str),
+        "founders": np.array(panel["founders"], dtype=str),
+        "markers": np.array(markers.names, dtype=str),
+        "pos": np.array([float(p) for p in markers.pos])})
+
+
+class Qtl2Parts:
+    """The chromosome's binary parts for the .rds files (float64 values as
+    read from TARVEL's text), when asked for."""
+
+    def __init__(self, stack, outputs, panel, chrom, markers):
+        self.alleles = self.pairs = None
+        if not outputs.get("qtl2_index"):
+            return
+        index = stack.enter_context(AtomicFile(outputs["qtl2_index"], binary=True))
+        rds_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel["strains"]],
+                              panel["founders"], markers.names, markers.maps)
+        self.alleles = stack.enter_context(AtomicFile(outputs["qtl2_alleleprobs"], binary=True))
+        if outputs.get("qtl2_genoprobs"):
+            self.pairs = stack.enter_context(AtomicFile(outputs["qtl2_genoprobs"], binary=True))
+
+    def add(self, values, founder):
+        if self.alleles:
+            rds_parts.write_values(self.alleles, founder)
+        if self.pairs:
+            rds_parts.write_values(self.pairs, values)
 
 
 def csv_line(fields):
@@ -111,12 +195,14 @@ def _seconds(job):
 def join_parts(mosaic_parts, summary_parts, mosaic_out, summary_out):
     """Concatenate the per-chromosome parts; summary columns are the union of
     the parts' columns (site counts may differ between chromosomes)."""
-    with _Atomic(mosaic_out) as stream:
+    with AtomicFile(mosaic_out) as stream:
         out = _writer(stream, ",")
         out.writerow(MOSAIC_HEADER)
         for part in mosaic_parts:
             with open(part, newline="") as f:
-                out.writerows(list(csv.reader(f))[1:])
+                rows = csv.reader(f)
+                next(rows, None)
+                out.writerows(rows)
     tables = []
     for part in summary_parts:
         with open(part, newline="") as f:
@@ -125,57 +211,39 @@ def join_parts(mosaic_parts, summary_parts, mosaic_out, summary_out):
     for table in tables:
         for row in table:
             columns += [k for k in row if k not in columns]
-    with _Atomic(summary_out) as stream:
+    with AtomicFile(summary_out) as stream:
         out = _writer(stream, "\t")
         out.writerow(columns)
         for table in tables:
             out.writerows([[row.get(c, "") for c in columns] for row in table])
 
 
-class _Atomic:
-    """A text file that appears under its name only when complete."""
-
-    def __init__(self, path, gz=False):
-        self.path, self.gz = path, gz
-        self.tmp = os.path.join(os.path.dirname(os.path.abspath(path)), f".{os.path.basename(path)}.tmp-{os.getpid()}")
-
-    def __enter__(self):
-        os.makedirs(os.path.dirname(self.tmp), exist_ok=True)
-        self._raw = open(self.tmp, "wb")
-        # no name or time in the gzip header: the same values give the same
-        # bytes; level 1 compresses these tables several times faster than the
-        # default for a sixth more size
-        binary = gzip.GzipFile(filename="", mode="wb", fileobj=self._raw, mtime=0, compresslevel=1) \
-            if self.gz else self._raw
-        self._text = io.TextIOWrapper(binary, encoding="utf-8", newline="")
-        return self._text
-
-    def __exit__(self, kind, value, tb):
-        self._text.close()
-        if self.gz:
-            self._raw.close()
-        if kind is None:
-            os.rename(self.tmp, self.path)
-        else:
-            os.remove(self.tmp)
-        return False
+OUTPUTS = ("founderprobs", "mosaic", "summary", "npz", "genoprobs", "qtl2_index", "qtl2_alleleprobs",
+           "qtl2_genoprobs")
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
     one = sub.add_parser("chromosome")
-    for name in ("prepared", "runs", "chr", "genoprobs", "founderprobs", "mosaic", "summary"):
+    for name in ("prepared", "runs", "chr", "founderprobs", "mosaic", "summary", "npz"):
         one.add_argument(f"--{name}", required=True)
+    for name in ("genoprobs", "qtl2-index", "qtl2-alleleprobs", "qtl2-genoprobs"):
+        one.add_argument(f"--{name}")
+    one.add_argument("--npz-genoprobs", action="store_true", help="the 36 pair values in the npz too")
     join = sub.add_parser("join")
     join.add_argument("--mosaic", required=True)
     join.add_argument("--summary", required=True)
     join.add_argument("--mosaic-parts", nargs="*", default=[])
     join.add_argument("--summary-parts", nargs="*", default=[])
     args = parser.parse_args(argv)
+    if args.command == "chromosome" and bool(args.qtl2_index) != bool(args.qtl2_alleleprobs):
+        parser.error("--qtl2-index and --qtl2-alleleprobs go together")
+
     def work():
         if args.command == "chromosome":
-            collect_chromosome(args.prepared, args.runs, args.chr, vars(args))
+            outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}
+            collect_chromosome(args.prepared, args.runs, args.chr, outputs, args.npz_genoprobs)
         else:
             join_parts(args.mosaic_parts, args.summary_parts, args.mosaic, args.summary)
     return run_command(work, lambda e: f"{e.filename}: {e.strerror}")

@@ -1,59 +1,55 @@
-"""Founder pairs in TARVEL's HAPPY layout, and what the collect step derives
-from one strain's values along a chromosome: runs of the most probable pair,
-per-founder probabilities and the summary figures."""
+"""What the collect step derives from one strain's pair values along a
+chromosome (a float64 array [markers, 36] in the HAPPY layout): the most
+probable pair per marker, per-founder probabilities, runs of the same top pair
+and the summary figures.
 
-# (higher, lower) founder numbers in the layout's order: (1,1), (2,1), (2,2), (3,1), ...
-PAIRS = [(a, b) for a in range(1, 9) for b in range(1, a + 1)]
-HETEROZYGOUS = [k for k, (a, b) in enumerate(PAIRS) if a != b]
+Sums run in the order a plain Python loop over the markers and pairs takes,
+so the six-digit texts made from them do not move with the vectorising."""
+import numpy as np
+
+from .happy import FOUNDERS, HETEROZYGOUS, PAIRS
+
 CONFIDENT = 0.9
 
 
-def pair_names(founders):
-    """Column names of the 36 pairs, the lower founder number's name first;
-    joined with "_" unless every founder name is one character."""
-    joiner = "" if all(len(f) == 1 for f in founders) else "_"
-    return [founders[b - 1] + joiner + founders[a - 1] for a, b in PAIRS]
-
-
-def top_pair(values):
-    """Index of the most probable pair; ties go to the first in layout order."""
-    best = 0
-    for k in range(1, len(values)):
-        if values[k] > values[best]:
-            best = k
-    return best
+def top_pairs(values):
+    """(index of the most probable pair per marker, its value); ties go to the
+    first pair in layout order."""
+    tops = np.argmax(values, axis=1)
+    return tops, values[np.arange(len(values)), tops]
 
 
 def founder_probs(values):
-    """P(aa) + 1/2 sum over b != a of P(ab), for founders 1..8."""
-    probs = [0.0] * 8
-    for (a, b), v in zip(PAIRS, values):
+    """[markers, 8]: P(aa) + 1/2 sum over b != a of P(ab), summed pair by pair
+    in layout order."""
+    probs = np.zeros((len(values), FOUNDERS))
+    for k, (a, b) in enumerate(PAIRS):
         if a == b:
-            probs[a - 1] += v
+            probs[:, a - 1] += values[:, k]
         else:
-            probs[a - 1] += v / 2
-            probs[b - 1] += v / 2
+            half = values[:, k] / 2
+            probs[:, a - 1] += half
+            probs[:, b - 1] += half
     return probs
 
 
-def runs(tops, values_per_marker):
+def runs(tops, top_probs):
     """[(first, last, pair, mean probability)] of consecutive markers with the
     same top pair (first and last are marker indexes)."""
-    result = []
-    start = 0
-    for i in range(1, len(tops) + 1):
-        if i == len(tops) or tops[i] != tops[start]:
-            pair = tops[start]
-            mean = sum(values_per_marker[j][pair] for j in range(start, i)) / (i - start)
-            result.append((start, i - 1, pair, mean))
-            start = i
-    return result
+    starts = np.flatnonzero(np.diff(tops)) + 1
+    bounds = [0] + starts.tolist() + [len(tops)]
+    probs = top_probs.tolist()
+    return [(first, end - 1, int(tops[first]), sum(probs[first:end]) / (end - first))
+            for first, end in zip(bounds[:-1], bounds[1:]) if end > first]
 
 
-def summary(tops, values_per_marker):
+def summary(tops, top_probs, values):
     """(confident markers, mean heterozygous mass, switches of the top pair)."""
     n = len(tops)
-    confident = sum(1 for t, v in zip(tops, values_per_marker) if v[t] > CONFIDENT)
-    het = sum(sum(v[k] for k in HETEROZYGOUS) for v in values_per_marker) / n if n else 0.0
-    switches = sum(1 for i in range(1, n) if tops[i] != tops[i - 1])
-    return confident, het, switches
+    confident = int(np.count_nonzero(top_probs > CONFIDENT))
+    het = np.zeros(n)
+    for k in HETEROZYGOUS:
+        het += values[:, k]
+    mean_het = sum(het.tolist()) / n if n else 0.0
+    switches = int(np.count_nonzero(np.diff(tops)))
+    return confident, mean_het, switches

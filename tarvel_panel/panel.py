@@ -20,6 +20,8 @@ class Strain:
 class Marker:
     name: str
     pos: float                    # in Panel.pos_unit
+    pmap: Optional[float] = None  # physical position, Mbp, where the source has one
+    gmap: Optional[float] = None  # genetic position, cM, where the source has one
 
 
 @dataclass

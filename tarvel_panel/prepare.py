@@ -123,10 +123,16 @@ def _write_all(panel, options, root):
 
 def _write_markers(chrom, chr_dir):
     _write_lines(os.path.join(chr_dir, "markers.tsv"),
-                 ["marker\tpos"] + [f"{m.name}\t{float(m.pos)!r}" for m in chrom.markers])
+                 ["marker\tpos\tpmap\tgmap"] + [f"{m.name}\t{float(m.pos)!r}\t{_map_text(m.pmap)}\t{_map_text(m.gmap)}"
+                                               for m in chrom.markers])
     _write_lines(os.path.join(chr_dir, "positions.txt"), [repr(float(m.pos)) for m in chrom.markers])
     _write_lines(os.path.join(chr_dir, "founders.txt"),
                  [" ".join("-1" if g is None else str(g) for g in row) for row in chrom.founder_geno])
+
+
+def _map_text(position):
+    """A map position (pmap Mbp, gmap cM), empty where the source has none."""
+    return "" if position is None else repr(float(position))
 
 
 def _write_job(job_dir, funnel, calls, job):

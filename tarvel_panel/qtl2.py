@@ -168,7 +168,9 @@ class _Cross:
         self._check_founders_typed(founders, founder_geno)
         strains = self._strains(geno)
         matching = Matching(geno, founder_geno, self._where, self.positions, _marker_lines(map_tables), wanted)
-        matched, site_stats = matching.markers(positions, self._other_map())
+        other = self._other_map()
+        _carry_maps(positions, self._map_key(), other)
+        matched, site_stats = matching.markers(positions, other)
         x_chr = self._x_chr(positions, wanted)
         chromosomes = []
         for name, _ in positions:
@@ -354,6 +356,17 @@ def _funnel(row, path, line):
 def _marker_lines(tables):
     """marker -> (path, line) in the map's tables."""
     return {marker: (table.path, line) for table in tables for marker, line in zip(table.ids, table.lines)}
+
+
+def _carry_maps(positions, key, other):
+    """Both maps ride along on the markers (for the R/qtl2 map objects):
+    `key`'s from the positions, the other's from `other` ((label, map) or None)."""
+    second = "pmap" if key == "gmap" else "gmap"
+    others = {m.name: m.pos for _, ms in other[1] for m in ms} if other else {}
+    for _, markers in positions:
+        for m in markers:
+            setattr(m, key, m.pos)
+            setattr(m, second, others.get(m.name))
 
 
 def read_map(tables):

@@ -2,6 +2,8 @@
 marker, "index|v1,v2,...,v36," with the index counting from 0. A file counts
 only when every line has this shape, every value is a probability and the
 line count is the marker count."""
+import warnings
+
 import numpy as np
 
 from .errors import InputError
@@ -27,13 +29,16 @@ def parse_results(data, markers, path):
         raise InputError(path, f"{lines} lines for {markers} markers")
     if data.count(b"|") != markers or data.count(b",") != NPAIRS * markers:
         raise InputError(path, _bad_line(data), _first_bad_line(data))
-    fields = data.replace(b"|", b" ").replace(b",", b" ").split()
-    if len(fields) != (NPAIRS + 1) * markers:
+    with warnings.catch_warnings():
+        # numpy warns, and stops, at a field that is not a number
+        warnings.simplefilter("error")
+        try:
+            flat = np.fromstring(data.replace(b"|", b" ").replace(b",", b" "), sep=" ")
+        except (DeprecationWarning, ValueError):
+            flat = None
+    if flat is None or flat.size != (NPAIRS + 1) * markers:
         raise InputError(path, _bad_line(data), _first_bad_line(data))
-    try:
-        table = np.array(fields, dtype=np.float64).reshape(markers, NPAIRS + 1)
-    except ValueError:
-        raise InputError(path, _bad_line(data), _first_bad_line(data))
+    table = flat.reshape(markers, NPAIRS + 1)
     values = table[:, 1:]
     if not np.array_equal(table[:, 0], np.arange(markers)) or not np.all(np.isfinite(values)) \
             or values.min(initial=0.0) < 0.0 or values.max(initial=0.0) > 1.0 + _ROUNDING:
@@ -60,3 +65,10 @@ def _first_bad_line(data):
         if not ok:
             return number
     return None
+
+
+def value_texts(path):
+    """The 36 values of every line as TARVEL wrote them ("v1,...,v36"), for a
+    file read_results has accepted."""
+    with open(path, "rb") as f:
+        return [line.partition(b"|")[2].rstrip(b"\r\n").rstrip(b",").decode() for line in f]

@@ -314,7 +314,8 @@ def _chromosome(chrom, sites, strains, gmap, f_path, x_chr):
         reasons = ", ".join(f"{k[len('dropped_'):]} {v}" for k, v in st.items()
                             if k.startswith("dropped_") and v)
         raise InputError(f_path, f"chromosome {chrom}: no site kept (dropped: {reasons})")
-    markers = [Marker(name=s[3], pos=gmap.cm(chrom, s[0]) if gmap else float(s[0]))
+    markers = [Marker(name=s[3], pos=gmap.cm(chrom, s[0]) if gmap else float(s[0]),
+                      pmap=s[0] / 1e6, gmap=gmap.cm(chrom, s[0]) if gmap else None)
                for s in kept]
     calls = [sites.strain_calls[s[0]] for s in kept]
     return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers,

@@ -1,31 +1,82 @@
-# TARVEL's results joined to strain, marker and founder names.
+# TARVEL's results joined to strain, marker and founder names: per chromosome
+# (wildcard chr = the chromosome's safe name) the tables, the npz and the
+# binary parts of the R/qtl2 objects; then the panel's mosaic, summary and
+# qtl2/*.rds.
+#
+# config keys read here:
+#   genoprobs_csv  (false) also write genoprobs/chr<safe>.csv.gz, the 36 pairs as TARVEL's text
+#   qtl2_genoprobs (false) also write qtl2/genoprobs.rds (8 bytes x strains x 36 x markers in R)
+# either one also puts the 36 pair values into the npz files.
+
+QTL2_SCRIPT = os.path.join(workflow.basedir, "scripts", "qtl2_rds.R")
+MAPS_NAMES = ("pmap", "gmap")
 
 
-def chromosome_results(wildcards):
-    panel = prepared_panel()
-    return [f"{RUNS}/chr{wildcards.chr}/{s['safe']}/strain.txt.prob" for s in panel["strains"]]
+def config_true(key):
+    return str(config.get(key, False)).lower() in ("true", "1", "yes")
+
+
+def panel_chromosome_safes():
+    return [c.get("safe", c["name"]) for c in prepared_panel()["chromosomes"]]
+
+
+if "chromosome_runs" not in globals():
+    # until the batch runner's rules define it (tarvel.smk): one results file per strain
+    def chromosome_runs(chrom_safe):
+        return [f"{RUNS}/chr{chrom_safe}/{s['safe']}/strain.txt.prob" for s in prepared_panel()["strains"]]
 
 
 # a chromosome's parts sit beside its folder of runs, so no strain's folder can clash with them
-def chromosome_parts(name):
-    def parts(wildcards):
-        return [f"{RUNS}/chr{c['name']}.{name}" for c in prepared_panel()["chromosomes"]]
-    return parts
+def collect_outputs():
+    outputs = {
+        "founderprobs": f"{OUT}/founderprobs/chr{{chr}}.csv.gz",
+        "npz": f"{OUT}/npz/chr{{chr}}.npz",
+        "mosaic": f"{RUNS}/chr{{chr}}.mosaic.csv",
+        "summary": f"{RUNS}/chr{{chr}}.summary.tsv",
+        "qtl2_index": temp(f"{RUNS}/chr{{chr}}.qtl2-index.bin"),
+        "qtl2_alleleprobs": temp(f"{RUNS}/chr{{chr}}.alleleprobs.f64"),
+    }
+    if config_true("genoprobs_csv"):
+        outputs["genoprobs"] = f"{OUT}/genoprobs/chr{{chr}}.csv.gz"
+    if config_true("qtl2_genoprobs"):
+        outputs["qtl2_genoprobs"] = temp(f"{RUNS}/chr{{chr}}.genoprobs.f64")
+    return outputs
+
+
+def collect_options(wildcards, output):
+    options = [f"--{key.replace('_', '-')} {shlex.quote(path)}" for key, path in output.items()]
+    if config_true("genoprobs_csv") or config_true("qtl2_genoprobs"):
+        options.append("--npz-genoprobs")
+    return " ".join(options)
+
+
+def chromosome_markers_safe(safe):
+    return next(c["markers"] for c in prepared_panel()["chromosomes"] if c.get("safe", c["name"]) == safe)
+
+
+# one strain's values at a time, so the strains do not count: measured peak
+# 58 MB at 8,300 markers x 69 strains (56 MB with 10 strains), 63 MB with
+# every opt-in output; the interpreter and numpy plus at most 3 KB per marker
+def collect_mem_mb(wildcards, attempt):
+    return attempt * (150 + math.ceil(chromosome_markers_safe(wildcards.chr) * 3 / 1024))
 
 
 rule collect:
     input:
         prepared=PREPARED,
-        results=chromosome_results,
-    output:
-        genoprobs=f"{OUT}/genoprobs/chr{{chr}}.csv.gz",
-        founderprobs=f"{OUT}/founderprobs/chr{{chr}}.csv.gz",
-        mosaic=f"{RUNS}/chr{{chr}}.mosaic.csv",
-        summary=f"{RUNS}/chr{{chr}}.summary.tsv",
+        results=lambda wildcards: chromosome_runs(wildcards.chr),
+    output: **collect_outputs()
+    params: options=collect_options
+    resources: mem_mb=collect_mem_mb, runtime=30
     shell:
-        "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr}"
-        " --genoprobs {output.genoprobs:q} --founderprobs {output.founderprobs:q}"
-        " --mosaic {output.mosaic:q} --summary {output.summary:q}"
+        "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr:q}"
+        " {params.options}"
+
+
+def chromosome_parts(name):
+    def parts(wildcards):
+        return [f"{RUNS}/chr{c}.{name}" for c in panel_chromosome_safes()]
+    return parts
 
 
 rule join:
@@ -38,3 +89,52 @@ rule join:
     shell:
         "{PY}.collect join --mosaic {output.mosaic:q} --summary {output.summary:q}"
         " --mosaic-parts {input.mosaic:q} --summary-parts {input.summary:q}"
+
+
+def qtl2_parts(wildcards):
+    """Per chromosome its index, and for the probabilities its values file."""
+    parts = []
+    for c in panel_chromosome_safes():
+        parts.append(f"{RUNS}/chr{c}.qtl2-index.bin")
+        if wildcards.kind in ("alleleprobs", "genoprobs"):
+            parts.append(f"{RUNS}/chr{c}.{wildcards.kind}.f64")
+    return parts
+
+
+# R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,
+# plus about 100 MB for R itself
+def qtl2_mem_mb(wildcards, attempt):
+    panel = prepared_panel()
+    genotypes = {"alleleprobs": 8, "genoprobs": 36}.get(wildcards.kind, 0)
+    values = 8 * len(panel["strains"]) * genotypes * sum(c["markers"] for c in panel["chromosomes"])
+    return attempt * (150 + math.ceil(1.2 * values / 2**20))
+
+
+rule qtl2_rds:
+    input: qtl2_parts
+    output: f"{OUT}/qtl2/{{kind}}.rds"
+    wildcard_constraints: kind="alleleprobs|genoprobs|pmap|gmap"
+    resources: mem_mb=qtl2_mem_mb, runtime=60
+    shell: "Rscript --vanilla {QTL2_SCRIPT:q} {wildcards.kind:q} {output:q} {input:q}"
+
+
+def panel_maps():
+    """The maps (pmap, gmap) that every marker of the prepared panel has."""
+    maps = list(MAPS_NAMES)
+    for c in panel_chromosome_safes():
+        with open(os.path.join(PREPARED, f"chr{c}", "markers.tsv"), encoding="utf-8") as f:
+            header, *rows = [line.rstrip("\n").split("\t") for line in f]
+        maps = [m for m in maps if m in header and all(len(r) > header.index(m) and r[header.index(m)] for r in rows)]
+    return maps
+
+
+def collect_targets():
+    """What the collect rules leave in OUT, for the all rule."""
+    safes = panel_chromosome_safes()
+    targets = [f"{OUT}/founderprobs/chr{c}.csv.gz" for c in safes] + [f"{OUT}/npz/chr{c}.npz" for c in safes]
+    if config_true("genoprobs_csv"):
+        targets += [f"{OUT}/genoprobs/chr{c}.csv.gz" for c in safes]
+    targets += [f"{OUT}/mosaic.csv", f"{OUT}/summary.tsv", f"{OUT}/qtl2/alleleprobs.rds"]
+    if config_true("qtl2_genoprobs"):
+        targets.append(f"{OUT}/qtl2/genoprobs.rds")
+    return targets + [f"{OUT}/qtl2/{m}.rds" for m in panel_maps()]

@@ -1,0 +1,153 @@
+"""qtl2/*.rds of the example panel, read back by R itself (Debian's R, no
+R/qtl2): the objects' class, attributes, dims and dimnames are those of
+R/qtl2's calc_genoprob objects and maps, and their values are TARVEL's own
+for a strain run here by hand."""
+import json
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+from conftest import REPO, run_workflow
+
+EXAMPLE = REPO / "examples" / "panel"
+
+# one line per fact, fields split by tabs
+DESCRIBE = r"""
+x <- readRDS(commandArgs(TRUE)[1])
+say <- function(...) cat(paste(c(...), collapse = "\t"), "\n", sep = "")
+say("class", class(x))
+say("names", names(x))
+for (a in c("crosstype", "alleles", "alleleprobs")) say(a, as.character(attr(x, a)))
+say("is_x_chr", names(attr(x, "is_x_chr")), attr(x, "is_x_chr"))
+for (c in names(x)) {
+    say("dim", c, dim(x[[c]]), names(x[[c]])[1:2])
+    for (axis in seq_along(dimnames(x[[c]]))) say("dimnames", c, axis, dimnames(x[[c]])[[axis]])
+}
+"""
+# a strain's values on a chromosome: one line per marker
+VALUES = r"""
+args <- commandArgs(TRUE)
+x <- readRDS(args[1])[[args[2]]]
+if (is.null(dim(x))) cat(paste(names(x), sprintf("%.17g", x), sep = "\t"), sep = "\n") else
+    write.table(t(x[args[3], , ]), quote = FALSE, sep = "\t", col.names = FALSE, row.names = FALSE, dec = ".")
+"""
+
+
+def r_lines(script, *args):
+    done = subprocess.run(["Rscript", "--vanilla", "-e", script, *map(str, args)],
+                          capture_output=True, text=True, check=True)
+    return [line.split("\t") for line in done.stdout.splitlines()]
+
+
+def describe(path):
+    facts = {}
+    for fields in r_lines(DESCRIBE, path):
+        key = fields[0] if fields[0] not in ("dim", "dimnames") else tuple(fields[:2 if fields[0] == "dim" else 3])
+        facts[key] = fields[len(key) if isinstance(key, tuple) else 1:]
+    return facts
+
+
+def hand_run(tarvel, prepared, chrom, strain, tmp_path):
+    """TARVEL's pair values [markers, 36] for one prepared strain, run here."""
+    chr_dir = prepared / f"chr{chrom}"
+    job_dir = chr_dir / strain["safe"]
+    job = json.loads((job_dir / "job.json").read_text())
+    strain_file = tmp_path / f"{chrom}.strain.txt"
+    shutil.copy(job_dir / "strain.txt", strain_file)
+    command = [str(tarvel), str(chr_dir / "founders.txt"), str(strain_file), str(job_dir / "funnel.txt"),
+               str(job["generation"]), job["positions"], str(chr_dir / "positions.txt"), "-e", str(job["error_rate"])]
+    subprocess.run(command + (["-x", "-s", job["sex"]] if job["x"] else []), check=True, capture_output=True)
+    return np.array([[float(v) for v in line.split("|")[1].rstrip(",\n").split(",")]
+                     for line in open(f"{strain_file}.prob")])
+
+
+def founder_probs(pairs):
+    """P(a) = P(aa) + 1/2 sum_b P(ab), pairs in the HAPPY order."""
+    probs = np.zeros((len(pairs), 8))
+    k = 0
+    for a in range(8):
+        for b in range(a + 1):
+            probs[:, a] += pairs[:, k] / 2
+            probs[:, b] += pairs[:, k] / 2
+            k += 1
+    return probs
+
+
+@pytest.fixture(scope="module")
+def panel(example_run):
+    return json.loads((example_run / "prepared" / "panel.json").read_text())
+
+
+@pytest.fixture(scope="module")
+def pairs_run(tmp_path_factory, tarvel):
+    """OUT of a two-chromosome run with the 36-pair outputs asked for."""
+    workdir = tmp_path_factory.mktemp("pairs_run")
+    run_workflow(workdir, f"cross={EXAMPLE / 'panel.yaml'}", f"out={workdir / 'out'}", "plots=false",
+                 "chromosomes=2,X", "strains=SIM02/Tv,SIM05/Tv", "qtl2_genoprobs=true", "genoprobs_csv=true")
+    return workdir / "out"
+
+
+def test_alleleprobs_is_a_calc_genoprob_object(example_run, panel):
+    facts = describe(example_run / "qtl2" / "alleleprobs.rds")
+    chroms = [c["name"] for c in panel["chromosomes"]]
+    assert facts["class"] == ["calc_genoprob", "list"] and facts["names"] == chroms
+    assert facts["crosstype"] == ["risib8"] and facts["alleles"] == list("ABCDEFGH")
+    assert facts["alleleprobs"] == ["TRUE"] and facts["is_x_chr"] == chroms + ["FALSE", "FALSE", "TRUE"]
+    for chrom in panel["chromosomes"]:
+        c = chrom["name"]
+        markers = [line.split("\t")[0] for line in
+                   (example_run / "prepared" / f"chr{c}" / "markers.tsv").read_text().splitlines()[1:]]
+        assert facts[("dim", c)] == [str(len(panel["strains"])), "8", str(chrom["markers"])]
+        assert facts[("dimnames", c, "1")] == [s["name"] for s in panel["strains"]]
+        assert facts[("dimnames", c, "2")] == list("ABCDEFGH") and facts[("dimnames", c, "3")] == markers
+    # the 36-pair outputs are asked for, not made by default
+    assert not (example_run / "qtl2" / "genoprobs.rds").exists() and not (example_run / "genoprobs").exists()
+
+
+@pytest.mark.parametrize("chrom", ["2", "X"])
+def test_probabilities_are_tarvels_for_a_strain_run_by_hand(example_run, pairs_run, panel, tarvel, tmp_path, chrom):
+    strain = panel["strains"][4]
+    pairs = hand_run(tarvel, example_run / "prepared", chrom, strain, tmp_path)
+    alleles = np.array(r_lines(VALUES, example_run / "qtl2" / "alleleprobs.rds", chrom, strain["name"]), dtype=float)
+    assert np.allclose(alleles, founder_probs(pairs), rtol=1e-6, atol=1e-12)
+    if chrom == "X":  # run as one copy: only the homozygous pairs hold probability
+        assert np.allclose(alleles, pairs[:, [a * (a + 3) // 2 for a in range(8)]], rtol=1e-6, atol=1e-12)
+    rds = pairs_run / "qtl2" / "genoprobs.rds"
+    facts = describe(rds)
+    assert facts["alleleprobs"] == ["FALSE"] and facts[("dimnames", chrom, "2")][:4] == ["AA", "AB", "BB", "AC"]
+    assert facts[("dimnames", chrom, "2")][-1] == "HH" and facts[("dim", chrom)][:2] == ["2", "36"]
+    stored = np.array(r_lines(VALUES, rds, chrom, strain["name"]), dtype=float)
+    assert np.allclose(stored, pairs, rtol=1e-6, atol=1e-12)
+
+
+def test_maps_are_the_crosss_own(example_run, panel):
+    for kind, unit_file in (("pmap", "pmap.csv"), ("gmap", "gmap.csv")):
+        rds = example_run / "qtl2" / f"{kind}.rds"
+        facts = describe(rds)
+        assert facts["class"] == ["list"] and facts["is_x_chr"] == ["1", "2", "X", "FALSE", "FALSE", "TRUE"]
+        rows = [line.split(",") for line in (EXAMPLE / unit_file).read_text().splitlines()[2:]]
+        for chrom in ("1", "X"):
+            expected = [(marker, float(pos)) for marker, c, pos in rows if c == chrom]
+            stored = [(marker, float(pos)) for marker, pos in r_lines(VALUES, rds, chrom)]
+            assert stored == expected
+
+
+@pytest.mark.parametrize("positions", ["gmap", "pmap"])
+def test_panels_carry_both_maps_whatever_runs(positions):
+    """Both maps reach the prepared markers from a cross and from VCF files
+    (the example's VCF positions are the cross's pmap in bp, its genetic map
+    the cross's gmap)."""
+    from tarvel_panel.sources import load_panel
+    maps = {kind: {row.split(",")[0]: float(row.split(",")[2])
+                   for row in (EXAMPLE / f"{kind}.csv").read_text().splitlines()[2:]} for kind in ("pmap", "gmap")}
+    vcf = {"founders_vcf": EXAMPLE / "vcf" / "founders.vcf.gz", "strains_vcf": EXAMPLE / "vcf" / "strains.vcf",
+           "founders": "AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", "strain_table": EXAMPLE / "vcf" / "strain_table.tsv"}
+    panels = [load_panel({"cross": EXAMPLE / "panel.yaml", "positions": positions}),
+              load_panel(dict(vcf, genetic_map=EXAMPLE / "vcf" / "genetic_map.csv"))]
+    for panel in panels:
+        markers = [m for c in panel.chromosomes for m in c.markers]
+        assert [m.pmap for m in markers] == [maps["pmap"][m.name] for m in markers]
+        assert [m.gmap for m in markers] == pytest.approx([maps["gmap"][m.name] for m in markers], abs=1e-9)
+    assert all(m.gmap is None for c in load_panel(vcf).chromosomes for m in c.markers)

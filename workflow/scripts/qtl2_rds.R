@@ -1,0 +1,118 @@
+# Writes one R/qtl2 object of a whole panel as .rds, from the chromosomes'
+# binary parts that tarvel_panel.collect writes (layout: tarvel_panel/rds_parts.py).
+#   Rscript qtl2_rds.R alleleprobs OUT.rds INDEX1 VALUES1 INDEX2 VALUES2 ...
+#   Rscript qtl2_rds.R genoprobs   OUT.rds INDEX1 VALUES1 ...
+#   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
+# Base R only. The file appears under its name only when complete.
+
+MAGIC <- "tarvel-qtl2 1"
+
+fail <- function(path, message) stop(paste0(path, ": ", message), call. = FALSE)
+
+read_index <- function(path) {
+    con <- file(path, "rb")
+    on.exit(close(con))
+    counts <- readBin(con, "integer", 4, size = 4, endian = "little")
+    if (length(counts) != 4) fail(path, "not a collect index file (too short)")
+    lengths <- readBin(con, "integer", counts[4], size = 4, endian = "little")
+    texts <- if (length(lengths)) readChar(con, lengths, useBytes = TRUE) else character(0)
+    if (length(texts) != counts[4] || any(is.na(texts)) || texts[1] != MAGIC)
+        fail(path, "not a collect index file")
+    Encoding(texts) <- "UTF-8"
+    s <- counts[1]; m <- counts[2]; k <- counts[3]
+    at <- 3 + k
+    index <- list(path = path, chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
+                  strains = texts[at + seq_len(s)], founders = texts[at + s + 1:8],
+                  markers = texts[at + s + 8 + seq_len(m)], maps = list())
+    for (name in index$map_names) {
+        positions <- readBin(con, "double", m, size = 8, endian = "little")
+        if (length(positions) != m) fail(path, paste("the", name, "positions end early"))
+        index$maps[[name]] <- positions
+    }
+    index
+}
+
+pair_names <- function(founders) {
+    joiner <- if (all(nchar(founders, type = "bytes") == 1)) "" else "_"
+    names <- character(0)
+    for (a in 1:8) for (b in 1:a) names <- c(names, paste0(founders[b], joiner, founders[a]))
+    names
+}
+
+# strains x genotypes x markers; the file holds each strain's [markers, genotypes] block
+read_probs <- function(path, index, genotypes) {
+    s <- length(index$strains); m <- length(index$markers); g <- length(genotypes)
+    probs <- array(0, c(s, g, m), dimnames = list(index$strains, genotypes, index$markers))
+    con <- file(path, "rb")
+    on.exit(close(con))
+    for (i in seq_len(s)) {
+        block <- readBin(con, "double", g * m, size = 8, endian = "little")
+        if (length(block) != g * m) fail(path, sprintf("ends within strain %d of %d", i, s))
+        probs[i, , ] <- block
+    }
+    if (length(readBin(con, "raw", 1))) fail(path, "holds more than its strains' values")
+    probs
+}
+
+named_by_chromosome <- function(items, indexes) {
+    chromosomes <- vapply(indexes, function(x) x$chromosome, "")
+    names(items) <- chromosomes
+    attr(items, "is_x_chr") <- setNames(vapply(indexes, function(x) x$is_x, TRUE), chromosomes)
+    items
+}
+
+genoprob_object <- function(kind, files) {
+    if (length(files) %% 2) stop("index and values files go in pairs", call. = FALSE)
+    indexes <- lapply(files[c(TRUE, FALSE)], read_index)
+    values <- files[c(FALSE, TRUE)]
+    founders <- indexes[[1]]$founders
+    probs <- vector("list", length(indexes))
+    for (i in seq_along(indexes)) {
+        genotypes <- if (kind == "alleleprobs") founders else pair_names(founders)
+        probs[[i]] <- read_probs(values[i], indexes[[i]], genotypes)
+    }
+    probs <- named_by_chromosome(probs, indexes)
+    attr(probs, "crosstype") <- "risib8"
+    attr(probs, "alleles") <- founders
+    attr(probs, "alleleprobs") <- kind == "alleleprobs"
+    class(probs) <- c("calc_genoprob", "list")
+    probs
+}
+
+map_object <- function(kind, files) {
+    indexes <- lapply(files, read_index)
+    positions <- lapply(indexes, function(x) {
+        if (is.null(x$maps[[kind]])) fail(x$path, paste0("chromosome ", x$chromosome, " has no ", kind))
+        setNames(x$maps[[kind]], x$markers)
+    })
+    named_by_chromosome(positions, indexes)
+}
+
+save_atomic <- function(object, out) {
+    tmp <- file.path(dirname(out), paste0(".", basename(out), ".tmp-", Sys.getpid()))
+    ok <- FALSE
+    on.exit(if (!ok) unlink(tmp))
+    tryCatch(saveRDS(object, tmp), error = function(e) fail(out, conditionMessage(e)))
+    if (!file.rename(tmp, out)) fail(out, "cannot be written")
+    ok <- TRUE
+}
+
+main <- function(args) {
+    if (length(args) < 3) stop("usage: qtl2_rds.R alleleprobs|genoprobs|pmap|gmap OUT.rds PARTS...", call. = FALSE)
+    kind <- args[1]; out <- args[2]; files <- args[-(1:2)]
+    object <- switch(kind,
+                     alleleprobs = , genoprobs = genoprob_object(kind, files),
+                     pmap = , gmap = map_object(kind, files),
+                     stop(paste0("unknown kind '", kind, "'"), call. = FALSE))
+    dir.create(dirname(out), showWarnings = FALSE, recursive = TRUE)
+    save_atomic(object, out)
+}
+
+status <- tryCatch({
+    main(commandArgs(trailingOnly = TRUE))
+    0L
+}, error = function(e) {
+    message("error: ", conditionMessage(e))
+    1L
+})
+quit(save = "no", status = status)
