@@ -18,6 +18,7 @@ import json
 import os
 import sys
 from contextlib import ExitStack
+from types import SimpleNamespace
 
 import numpy as np
 
@@ -26,6 +27,7 @@ from .atomic import AtomicFile
 from .errors import InputError, run_command
 from .happy import FOUNDERS, NPAIRS, pair_names
 from .npz import NpzWriter
+from .prepare import x_sex
 from .results import read_results, value_texts
 
 MOSAIC_HEADER = ["strain", "chr", "first_marker", "last_marker", "first_pos", "last_pos",
@@ -74,6 +76,12 @@ def collect_chromosome(prepared, runs, safe, outputs, npz_genoprobs=False):
         raise
 
 
+def two_copy_x(chrom, strain):
+    """Whether the strain's run of this chromosome is the two-copy X model,
+    whose pair values may exceed 1."""
+    return bool(chrom["is_x"]) and x_sex(SimpleNamespace(sex=strain.get("sex")), strain["generation"]) == "F"
+
+
 def _collect(prepared, runs, safe, outputs, npz_genoprobs):
     panel_file = os.path.join(prepared, "panel.json")
     with open(panel_file) as f:
@@ -88,7 +96,7 @@ def _collect(prepared, runs, safe, outputs, npz_genoprobs):
         for strain in strains:
             job = os.path.join(runs, f"chr{safe}", strain["safe"])
             path = os.path.join(job, "strain.txt.prob")
-            values = read_results(path, len(markers))
+            values = read_results(path, len(markers), max_value=None if two_copy_x(chrom, strain) else 1.0)
             tops, top_probs = mosaic.top_pairs(values)
             founder = mosaic.founder_probs(values)
             tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(job))

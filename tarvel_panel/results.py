@@ -1,7 +1,9 @@
 """The reader of TARVEL's results files in the HAPPY layout: one line per
 marker, "index|v1,v2,...,v36," with the index counting from 0. A file counts
 only when every line has this shape, every value is a probability and the
-line count is the marker count."""
+line count is the marker count. The two-copy X model's pair values are not
+probabilities (a female X at a low #Generation gives values above 1), so
+callers reading such a run lift the upper bound with max_value=None."""
 import warnings
 
 import numpy as np
@@ -13,22 +15,23 @@ from .happy import NPAIRS
 _ROUNDING = 1e-5
 
 
-def read_results(path, markers):
+def read_results(path, markers, max_value=1.0):
     """The pair values of a results file as a float64 array [markers, 36]."""
     try:
         with open(path, "rb") as f:
             data = f.read()
     except OSError as e:
         raise InputError(path, f"cannot be read ({e.strerror})")
-    return parse_results(data, markers, path)
+    return parse_results(data, markers, path, max_value)
 
 
-def parse_results(data, markers, path):
+def parse_results(data, markers, path, max_value=1.0):
+    top = np.inf if max_value is None else max_value + _ROUNDING
     lines = data.count(b"\n") + (0 if data.endswith(b"\n") or not data else 1)
     if lines != markers:
         raise InputError(path, f"{lines} lines for {markers} markers")
     if data.count(b"|") != markers or data.count(b",") != NPAIRS * markers:
-        raise InputError(path, _bad_line(data), _first_bad_line(data))
+        raise InputError(path, _bad_line(data), _first_bad_line(data, top))
     with warnings.catch_warnings():
         # numpy warns, and stops, at a field that is not a number
         warnings.simplefilter("error")
@@ -37,12 +40,12 @@ def parse_results(data, markers, path):
         except (DeprecationWarning, ValueError):
             flat = None
     if flat is None or flat.size != (NPAIRS + 1) * markers:
-        raise InputError(path, _bad_line(data), _first_bad_line(data))
+        raise InputError(path, _bad_line(data), _first_bad_line(data, top))
     table = flat.reshape(markers, NPAIRS + 1)
     values = table[:, 1:]
     if not np.array_equal(table[:, 0], np.arange(markers)) or not np.all(np.isfinite(values)) \
-            or values.min(initial=0.0) < 0.0 or values.max(initial=0.0) > 1.0 + _ROUNDING:
-        raise InputError(path, _bad_line(data), _first_bad_line(data))
+            or values.min(initial=0.0) < 0.0 or values.max(initial=0.0) > top:
+        raise InputError(path, _bad_line(data), _first_bad_line(data, top))
     return values
 
 
@@ -50,7 +53,7 @@ def _bad_line(data):
     return f"not a line of TARVEL's results (index|{NPAIRS} probabilities,)"
 
 
-def _first_bad_line(data):
+def _first_bad_line(data, top):
     """Number of the first line that is not index|36 probabilities, (1-based)."""
     for number, line in enumerate(data.split(b"\n"), 1):
         index, bar, rest = line.rstrip(b"\r").partition(b"|")
@@ -59,7 +62,7 @@ def _first_bad_line(data):
             values.pop()
         try:
             ok = bar and index == str(number - 1).encode() and len(values) == NPAIRS and \
-                all(0.0 <= float(v) <= 1.0 + _ROUNDING for v in values)
+                all(0.0 <= float(v) <= top for v in values)
         except ValueError:
             ok = False
         if not ok:
