@@ -210,9 +210,9 @@ def read_run_results(path: str, markers: int, sums_to_one: bool = True) -> np.nd
     """A results file in the HAPPY layout with one line per marker [markers, 36].
 
     A female X's values need not add up to 1: TARVEL counts a heterozygous
-    pair there by one orientation twice, so a line may add up to 2.
+    pair there by one orientation twice, so a value, and a line, may add up to 2.
     """
-    probs = read_results(path, markers)
+    probs = read_results(path, markers) if sums_to_one else read_results(path, markers, max_value=2.0)
     totals = probs.sum(axis=1)
     bad = np.abs(totals - 1) > 1e-3 if sums_to_one else totals > 2.001
     if bad.any():

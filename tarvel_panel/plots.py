@@ -7,7 +7,6 @@ Layout margins are fixed in inches, not fitted after drawing, so the drawing
 area of a figure is known in advance and its pixels can be located.
 """
 import math
-import os
 from dataclasses import dataclass
 from typing import List, Optional, Sequence
 
@@ -33,6 +32,8 @@ LOW_FADE = 0.55          # share of white mixed into a low-confidence colour
 LOW_EDGE = "#666666"     # colour of the hatch
 OUTLINE = "#333333"
 FONT = 9
+# titles sit right above their axes (matplotlib would otherwise look for ticks to avoid at every draw)
+TITLE_Y = 1.0
 BAR_HEIGHT, BAR_GAP = 0.36, 0.03     # of one copy's bar, and between the two, in rows
 # an axes with more segments than this keeps them as one image in the SVG
 RASTER_SEGMENTS = 50_000
@@ -162,9 +163,9 @@ class StrainMosaic:
         _mosaic_axes(ax, labels, (min(0.0, min(c.start for c in chromosomes)),
                                   max(c.end for c in chromosomes) * 1.01))
         ax.set_ylabel("chromosome", fontsize=FONT)
-        ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right")
+        ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right", y=TITLE_Y)
         ax.set_xlabel(f"position ({unit})", fontsize=FONT)
-        self.title = ax.set_title("", fontsize=FONT + 2, loc="left")
+        self.title = ax.set_title("", fontsize=FONT + 2, loc="left", y=TITLE_Y)
         _legend(ax, names, colors, threshold, 1.01)
 
     def draw(self, strain: str, chromosomes: Sequence[Painted]) -> Figure:
@@ -194,7 +195,7 @@ class PanelMosaic:
         self.bars = [MosaicBars(ax, colors) for ax in self.axes]
         for ax in self.axes:
             _mosaic_axes(ax, strains, (0, 1))
-        self.titles = [ax.set_title("", fontsize=FONT) for ax in self.axes]
+        self.titles = [ax.set_title("", fontsize=FONT, y=TITLE_Y) for ax in self.axes]
         self.fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
         _legend(self.axes[-1], names, colors, threshold, 1.02)
 
