@@ -186,15 +186,14 @@ class Progress:
             print(f"plots: {n} of {self.total} figures", file=sys.stderr, flush=True)
 
 
-def draw_strains(chosen, paintings: Sequence[ChromPainting], st: Style, dest: str, done) -> None:
-    """chosen: (row in the panel, StrainInfo) of every strain mosaic to draw into dest."""
+def draw_strains(chosen, paintings: Sequence[ChromPainting], st: Style, done) -> None:
+    """chosen: (row in the panel, name, output prefix) of every strain mosaic to draw."""
     if not chosen:
         return
     mosaic = plots.StrainMosaic([p.of(chosen[0][0]) for p in paintings], st.names, st.colors,
                                 st.unit, st.threshold, st.width, st.height, st.dpi)
-    for row, strain in chosen:
-        fig = mosaic.draw(strain.name, [p.of(row) for p in paintings])
-        done(plots.save(fig, os.path.join(dest, strain.safe)))
+    for row, name, path in chosen:
+        done(plots.save(mosaic.draw(name, [p.of(row) for p in paintings]), path))
 
 
 def draw_panels(strains: Sequence[str], rows: Sequence[int], paintings: Sequence[ChromPainting],
@@ -230,12 +229,12 @@ def all_command(args) -> None:
     if args.jobs < 1:
         raise InputError("--jobs", f"{args.jobs} processes: give 1 or more")
     paintings = paint_panel(panel, panel.chromosomes, st.threshold)
-    strains = list(enumerate(panel.strains))
     dest = args.dest or os.path.join(args.out, "plots")
+    strains = [(i, s.name, os.path.join(dest, "strains", s.safe)) for i, s in enumerate(panel.strains)]
     progress = Progress(len(strains) + len(paintings))
 
     def work(k, n):     # every n-th strain and chromosome, from the k-th on
-        draw_strains(strains[k::n], paintings, st, os.path.join(dest, "strains"), lambda _: progress.figure())
+        draw_strains(strains[k::n], paintings, st, lambda _: progress.figure())
         draw_panels([s.name for s in panel.strains], range(len(strains)), paintings[k::n], st, dest,
                     lambda _: progress.figure())
     in_processes(min(args.jobs, len(strains) + len(paintings)), work)
@@ -261,14 +260,10 @@ def strain_command(args) -> None:
     chosen = [panel.strain(n) for n in args.strain] if args.strain else panel.strains
     if args.output and len(chosen) != 1:
         raise InputError("-o", "one output prefix for several strains: use --dest DIR")
-    rows = [(panel.strains.index(s), s) for s in chosen]
-    paintings = paint_panel(panel, panel.chromosomes, st.threshold)
-    if args.output:
-        dest, rows = os.path.dirname(prefix(args.output)), [(rows[0][0], plot_inputs.StrainInfo(
-            chosen[0].name, os.path.basename(prefix(args.output))))]
-    else:
-        dest = args.dest or os.path.join(args.out, "plots", "strains")
-    draw_strains(rows, paintings, st, dest, written)
+    dest = args.dest or os.path.join(args.out, "plots", "strains")
+    rows = [(panel.strains.index(s), s.name, prefix(args.output) if args.output else os.path.join(dest, s.safe))
+            for s in chosen]
+    draw_strains(rows, paint_panel(panel, panel.chromosomes, st.threshold), st, written)
 
 
 def panel_command(args) -> None:
