@@ -240,21 +240,27 @@ def test_tarvel_runs_of_every_kind_pass_the_checks(repo, tarvel, tmp_path, gener
 
 
 def test_wrong_choices_on_the_output_folder_are_refused(drawn, repo, tmp_path):
-    stale = tmp_path / "stale"        # an output folder whose npz files are of another panel
-    (stale / "prepared").mkdir(parents=True)
-    (stale / "npz").mkdir()
+    stale, lean = tmp_path / "stale", tmp_path / "lean"   # npz files of another panel; without pair values
+    for folder in (stale, lean):
+        (folder / "prepared").mkdir(parents=True)
+        (folder / "npz").mkdir()
     for npz in (drawn / "npz").iterdir():
-        (stale / "npz" / npz.name).write_bytes(npz.read_bytes())
-    meta = (drawn / "prepared" / "panel.json").read_text().replace("SIM08/Tv", "SIM09/Tv")
-    (stale / "prepared" / "panel.json").write_text(meta)
+        with np.load(npz) as z:
+            np.savez(lean / "npz" / npz.name, **{k: z[k] for k in z.files if k != "genoprobs"})
+            np.savez(stale / "npz" / npz.name, **z)
+    meta = (drawn / "prepared" / "panel.json").read_text()
+    (lean / "prepared" / "panel.json").write_text(meta)
+    (stale / "prepared" / "panel.json").write_text(meta.replace("SIM08/Tv", "SIM09/Tv"))
     bad = ["-o", tmp_path / "bad"]
     for out, args, words in ((drawn, ["strain", "--strain", "SIM99/Tv", *bad], ["panel.json", "SIM99/Tv"]),
                              (drawn, ["panel", "--chr", "7", *bad], ["no chromosome '7'"]),
                              (drawn, ["panel", "--chr", "1", "--colors", "A=#12345", *bad], ["--colors", "#12345"]),
                              (drawn, ["panel", "--chr", "1", "--threshold", "1.5", *bad], ["--threshold"]),
                              (stale, ["panel", "--chr", "2", *bad], ["chr2.npz", "strains"]),
-                             (stale, ["all", "--jobs", "2"], ["chr1.npz", "strains"])):
+                             (stale, ["all", "--jobs", "2"], ["chr1.npz", "strains"]),
+                             (lean, ["track", "--strain", "SIM01/Tv", "--chr", "X", *bad], ["chrX.npz", "36 pair"])):
         done = run_plot(repo, *args, "--out", out)
         assert done.returncode == 1 and all(w in done.stderr for w in words), done.stderr
         assert done.stderr.count("\n") == 1
     assert not list(tmp_path.glob("bad*")) and not (stale / "plots").exists()
+    assert run_plot(repo, "panel", "--out", lean, "--chr", "X", "-o", tmp_path / "drawn").returncode == 0
