@@ -166,18 +166,6 @@ def test_low_confidence_stretches_are_faded_and_hatched(drawn, repo, tmp_path):
         assert (row.sum(axis=1) < light.sum() - 0.3).sum() >= (x1 - x0) / 20, "hatch lines across it"
 
 
-@pytest.mark.parametrize("kind", ["strain", "panel", "track"])
-def test_images_have_the_size_asked_for(drawn, repo, tmp_path, kind):
-    where = {"strain": ["--strain", "SIM02/Tv"], "panel": ["--genome"],
-             "track": ["--strain", "SIM02/Tv", "--chr", "2"]}[kind]
-    done = run_plot(repo, kind, "--out", drawn, *where, "-o", tmp_path / "p",
-                    "--width", 6, "--height", 3.5, "--dpi", 50, "--colors", "A=#000000,H=tab:olive")
-    assert done.returncode == 0, done.stderr
-    assert image.imread(tmp_path / "p.png").shape[:2] == (175, 300)
-    svg = ET.parse(tmp_path / "p.svg").getroot()
-    assert (svg.get("width"), svg.get("height")) == ("432pt", "252pt")
-
-
 @pytest.fixture(scope="module")
 def tarvel_runs(tarvel, repo, tmp_path_factory):
     """Three strains bred from the same founders: `own` and `twin` with one
@@ -199,6 +187,18 @@ def tarvel_runs(tarvel, repo, tmp_path_factory):
 def run_files(where, funnel="own", calls="own", results="own"):
     return [where / "own" / "founders.txt", where / calls / "strain.txt", where / funnel / "funnel.txt",
             "-cm", where / "own" / "positions.txt", "--results", where / results / "strain.txt.prob"]
+
+
+@pytest.mark.parametrize("kind", ["strain", "panel", "track"])
+def test_images_have_the_size_asked_for(drawn, tarvel_runs, repo, tmp_path, kind):
+    where = {"strain": ["--out", drawn, "--strain", "SIM02/Tv"], "panel": ["--out", drawn, "--genome"],
+             "track": run_files(tarvel_runs)}[kind]
+    done = run_plot(repo, kind, *where, "-o", tmp_path / "p",
+                    "--width", 6, "--height", 3.5, "--dpi", 50, "--colors", "A=#000000,H=tab:olive")
+    assert done.returncode == 0, done.stderr
+    assert image.imread(tmp_path / "p.png").shape[:2] == (175, 300)
+    svg = ET.parse(tmp_path / "p.svg").getroot()
+    assert (svg.get("width"), svg.get("height")) == ("432pt", "252pt")
 
 
 def refusal(repo, tmp_path, args, *words):
