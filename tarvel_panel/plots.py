@@ -1,7 +1,9 @@
 """The three founder plots, drawn with matplotlib (Agg, no display needed):
 a strain's mosaic, a panel's mosaic, and one strain's probabilities along one
-chromosome. Every function returns a Figure of exactly the size asked for;
-`save` writes it as PNG and SVG.
+chromosome. Every figure has exactly the size asked for; `save` writes it as
+PNG and SVG. The mosaics' bars are a few collections per axes, built from
+arrays, and a mosaic's figure is laid out once to draw strain after strain
+(StrainMosaic) or chromosome after chromosome (PanelMosaic).
 
 Layout margins are fixed in inches, not fitted after drawing, so the drawing
 area of a figure is known in advance and its pixels can be located.
