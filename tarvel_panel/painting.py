@@ -2,69 +2,47 @@
 marker, split into the founders of the two chromosome copies, and the runs of
 markers that look the same on one copy.
 
-Pairs come in the HAPPY order of founder numbers: (1,1), (2,1), (2,2), (3,1),
-..., (8,8); founders here are numbered 0..7.
+A whole chromosome of a panel is painted at once, every strain a row of the
+arrays; founders here are numbered 0..7, pairs by their index in the HAPPY
+layout (tarvel_panel.happy).
 """
 from dataclasses import dataclass
-from typing import List, Sequence, Tuple
 
-FOUNDERS = 8
-PAIRS = FOUNDERS * (FOUNDERS + 1) // 2
+import numpy as np
+
+from .happy import ALLELE_WEIGHTS, PAIRS
+
 DEFAULT_THRESHOLD = 0.5
+# founders (lower, higher), numbered 0..7, of every pair: copy 1 gets the lower one
+PAIR_FOUNDERS = np.array([(low - 1, high - 1) for high, low in PAIRS], dtype=np.int8)
 
 
-_PAIRS = [(low, high) for high in range(FOUNDERS) for low in range(high + 1)]
+@dataclass
+class Segments:
+    """Runs of markers painted alike on one copy, as parallel arrays ordered by
+    row, then copy, then position. `first` and `last` are marker indices
+    (inclusive); `start` and `end` the positions a run stands for."""
+    row: np.ndarray
+    copy: np.ndarray        # 1 or 2
+    founder: np.ndarray     # 0..7
+    low: np.ndarray         # the top pair's probability is below the threshold
+    start: np.ndarray
+    end: np.ndarray
+    first: np.ndarray
+    last: np.ndarray
+
+    def __len__(self):
+        return len(self.row)
+
+    def take(self, index) -> "Segments":
+        return Segments(*(getattr(self, f)[index] for f in self.__dataclass_fields__))
+
+    def of_row(self, row: int) -> "Segments":
+        lo, hi = np.searchsorted(self.row, [row, row + 1])
+        return self.take(slice(lo, hi))
 
 
-def pair_founders(index: int) -> Tuple[int, int]:
-    """Founders (lower, higher) of the pair at `index` in HAPPY order."""
-    return _PAIRS[index]
-
-
-def pair_index(a: int, b: int) -> int:
-    low, high = min(a, b), max(a, b)
-    return high * (high + 1) // 2 + low
-
-
-def top_pair(values: Sequence[float]) -> int:
-    """Index of the largest value; the first one in HAPPY order on a tie."""
-    best = 0
-    for k in range(1, len(values)):
-        if values[k] > values[best]:
-            best = k
-    return best
-
-
-@dataclass(frozen=True)
-class MarkerPaint:
-    copy1: int          # founder of copy 1: the lower founder number of the pair
-    copy2: int
-    low: bool           # top pair's probability below the threshold
-    top: int            # the pair's HAPPY index
-
-
-def paint_markers(probs: Sequence[Sequence[float]],
-                  threshold: float = DEFAULT_THRESHOLD) -> List[MarkerPaint]:
-    painted = []
-    for values in probs:
-        k = top_pair(values)
-        low, high = pair_founders(k)
-        painted.append(MarkerPaint(low, high, values[k] < threshold, k))
-    return painted
-
-
-@dataclass(frozen=True)
-class Segment:
-    copy: int           # 1 or 2
-    founder: int        # 0..7
-    low: bool
-    start: float        # position
-    end: float
-    first: int          # marker indices, inclusive
-    last: int
-
-
-def boundaries(positions: Sequence[float]) -> List[float]:
+def boundaries(positions) -> np.ndarray:
     """Edges of the stretch each marker stands for.
 
     A change between two markers is placed halfway between them: where it
@@ -72,51 +50,56 @@ def boundaries(positions: Sequence[float]) -> List[float]:
     last marker stand at the chromosome's ends, since nothing is known beyond
     them.
     """
-    inner = [(positions[i] + positions[i + 1]) / 2 for i in range(len(positions) - 1)]
-    return [positions[0]] + inner + [positions[-1]]
+    pos = np.asarray(positions, dtype=np.float64)
+    return np.concatenate([pos[:1], (pos[:-1] + pos[1:]) / 2, pos[-1:]])
 
 
-def copy_segments(positions: Sequence[float], painted: Sequence[MarkerPaint],
-                  copy: int) -> List[Segment]:
-    """Runs of markers with the same (founder, low confidence) on one copy."""
-    if len(positions) != len(painted):
-        raise ValueError("one painted marker per position expected")
-    if not positions:
-        return []
+def _runs(key: np.ndarray):
+    """(row, first, last) of every run of equal values along the rows of `key`."""
+    rows, cols = key.shape
+    change = np.ones(key.shape, dtype=bool)
+    change[:, 1:] = key[:, 1:] != key[:, :-1]
+    row, first = np.nonzero(change)
+    starts = row * cols + first
+    last = np.append(starts[1:], rows * cols) - 1 - row * cols
+    return row, first, last
+
+
+def paint_chromosome(positions, top_pair, top_prob, threshold=DEFAULT_THRESHOLD) -> Segments:
+    """Segments of every row (strain) of one chromosome from the HAPPY index
+    of each marker's most probable pair [rows, markers] and its probability."""
+    top_pair = np.atleast_2d(top_pair)
     edges = boundaries(positions)
-    look = [((p.copy1 if copy == 1 else p.copy2), p.low) for p in painted]
-    segments, first = [], 0
-    for i in range(1, len(look) + 1):
-        if i == len(look) or look[i] != look[first]:
-            founder, low = look[first]
-            segments.append(Segment(copy, founder, low, edges[first], edges[i],
-                                    first, i - 1))
-            first = i
-    return segments
+    low = np.atleast_2d(top_prob) < threshold
+    parts = []
+    for copy in (1, 2):
+        founder = PAIR_FOUNDERS[top_pair, copy - 1]
+        row, first, last = _runs(founder * 2 + low)
+        parts.append((row, np.full(len(row), copy, dtype=np.int8), founder[row, first],
+                      low[row, first], edges[first], edges[last + 1], first, last))
+    joined = [np.concatenate(p) for p in zip(*parts)]
+    order = np.lexsort((joined[1], joined[0]))      # stable: positions stay in order
+    return Segments(*joined).take(order)
 
 
-def paint(positions: Sequence[float], probs: Sequence[Sequence[float]],
-          threshold: float = DEFAULT_THRESHOLD) -> List[Segment]:
-    """Segments of copy 1, then of copy 2, along one chromosome."""
-    painted = paint_markers(probs, threshold)
-    return copy_segments(positions, painted, 1) + copy_segments(positions, painted, 2)
+def top_pairs(probs) -> np.ndarray:
+    """Index of each row's largest value; the first in HAPPY order on a tie."""
+    return np.argmax(np.asarray(probs), axis=-1)
 
 
-def top_pair_changes(positions: Sequence[float], probs: Sequence[Sequence[float]]) -> List[float]:
+def paint(positions, probs, threshold=DEFAULT_THRESHOLD) -> Segments:
+    """Segments of one run: 36 pair values per marker [markers, 36]."""
+    probs = np.asarray(probs, dtype=np.float64)
+    top = top_pairs(probs)
+    return paint_chromosome(positions, top[None], probs[np.arange(len(top)), top][None], threshold)
+
+
+def top_pair_changes(positions, probs) -> np.ndarray:
     """Positions (halfway between markers) where the most probable pair changes."""
-    edges = boundaries(positions) if positions else []
-    tops = [top_pair(v) for v in probs]
-    return [edges[i] for i in range(1, len(tops)) if tops[i] != tops[i - 1]]
+    top = top_pairs(probs)
+    return boundaries(positions)[1:-1][top[1:] != top[:-1]]
 
 
-def founder_probs(values: Sequence[float]) -> List[float]:
-    """Each founder's share: P(aa) + half of P(ab) over every other b."""
-    share = [0.0] * FOUNDERS
-    for k, v in enumerate(values):
-        a, b = pair_founders(k)
-        if a == b:
-            share[a] += v
-        else:
-            share[a] += v / 2
-            share[b] += v / 2
-    return share
+def founder_probs(probs) -> np.ndarray:
+    """Each founder's share [markers, 8]: P(aa) + half of P(ab) over every other b."""
+    return np.asarray(probs, dtype=np.float64) @ ALLELE_WEIGHTS

@@ -1,23 +1,27 @@
 """Founder plots from TARVEL's results, as PNG and SVG.
 
+    python3 -m tarvel_panel.plot all --out OUT [--jobs N]
     python3 -m tarvel_panel.plot strain --out OUT [--strain NAME ...] [--dest DIR]
     python3 -m tarvel_panel.plot strain FOUNDERS STRAIN FUNNEL -cm POS [-x [-s M|F]] -o PREFIX
     python3 -m tarvel_panel.plot panel --out OUT [--chr C ... | --genome] [-o PREFIX]
-    python3 -m tarvel_panel.plot paint --out OUT --chr C [-o FILE]
     python3 -m tarvel_panel.plot track --out OUT --strain NAME --chr C -o PREFIX
     python3 -m tarvel_panel.plot track FOUNDERS STRAIN FUNNEL -cm POS -o PREFIX
 
-OUT is the panel workflow's output folder; the second forms take one TARVEL
-run (its results file, by default STRAIN.prob, and its four input files).
+OUT is the panel workflow's output folder (the plots read its npz/chr<c>.npz
+files); the second forms take one TARVEL run (its results file, by default
+STRAIN.prob, and its four input files).
 """
 import argparse
+import multiprocessing
 import os
 import sys
-from dataclasses import replace
-from typing import Dict, List, Sequence
+from dataclasses import dataclass
+from typing import List, Sequence
+
+import numpy as np
 
 from .errors import InputError, run_command
-from .painting import DEFAULT_THRESHOLD, copy_segments, paint, paint_markers
+from .painting import DEFAULT_THRESHOLD, Segments, paint, paint_chromosome
 from . import plot_inputs, plots
 
 
@@ -54,16 +58,21 @@ def _run_inputs(p: argparse.ArgumentParser) -> None:
     p.add_argument("--out", help="the workflow's output folder")
 
 
-def _painting_options(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--threshold", type=float,
+def _threshold(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--threshold", type=float, default=DEFAULT_THRESHOLD,
                    help="a top pair below this is drawn faded and hatched (default 0.5)")
-    p.add_argument("--painting", metavar="DIR",
-                   help="read the paintings chr<chr>.csv made by `paint` from DIR instead of genoprobs")
 
 
 def parser() -> argparse.ArgumentParser:
     top = Parser(prog="python3 -m tarvel_panel.plot", description=__doc__.split("\n")[0])
     sub = top.add_subparsers(dest="plot", required=True, parser_class=Parser)
+
+    a = sub.add_parser("all", help="every strain's mosaic and every chromosome's panel mosaic")
+    a.add_argument("--out", required=True, help="the workflow's output folder")
+    a.add_argument("--dest", help="folder of the plots (default OUT/plots)")
+    a.add_argument("--jobs", type=int, default=1, help="processes drawing at once (default 1)")
+    _threshold(a)
+    _common(a, "by row count")
 
     s = sub.add_parser("strain", help="one strain's chromosomes painted by founder")
     _run_inputs(s)
@@ -71,7 +80,7 @@ def parser() -> argparse.ArgumentParser:
     s.add_argument("--dest", help="folder for <safe name>.png|svg (default OUT/plots/strains)")
     s.add_argument("--chr", dest="chrom", default="", help="chromosome name shown for one run")
     s.add_argument("-o", dest="output", help="output PREFIX (PREFIX.png, PREFIX.svg)")
-    _painting_options(s)
+    _threshold(s)
     _common(s, "by chromosome count")
 
     pn = sub.add_parser("panel", help="every strain's painting for one chromosome or the genome")
@@ -82,15 +91,8 @@ def parser() -> argparse.ArgumentParser:
     pn.add_argument("--sort", choices=("cross", "name"), default="cross",
                     help="strain order: as in the cross (default) or by name")
     pn.add_argument("-o", dest="output", help="output PREFIX (default OUT/plots/panel_chr<chr>)")
-    _painting_options(pn)
+    _threshold(pn)
     _common(pn, "by strain count")
-
-    pt = sub.add_parser("paint", help="the painting of one chromosome for every strain, as CSV")
-    pt.add_argument("--out", required=True, help="the workflow's output folder")
-    pt.add_argument("--chr", dest="chrom", required=True, help="chromosome")
-    pt.add_argument("-o", dest="output", help="CSV file (default OUT/plots/painting/chr<chr>.csv)")
-    pt.add_argument("--threshold", type=float, default=DEFAULT_THRESHOLD,
-                    help="a top pair below this is marked low (default 0.5)")
 
     t = sub.add_parser("track", help="one strain's probabilities along one chromosome")
     _run_inputs(t)
@@ -111,7 +113,18 @@ def display_unit(unit: str):
     return (1e-6, "Mbp") if unit == "bp" else (1.0, unit)
 
 
-def style(args, names: Sequence[str]):
+@dataclass
+class Style:
+    names: List[str]
+    colors: List[str]
+    unit: str
+    threshold: float
+    width: float
+    height: float
+    dpi: float
+
+
+def style(args, names: Sequence[str], unit: str) -> Style:
     if args.founder_names:
         names = [n.strip() for n in args.founder_names.split(",")]
         if len(names) != 8 or not all(names):
@@ -120,8 +133,165 @@ def style(args, names: Sequence[str]):
     for what, value in (("--width", args.width), ("--height", args.height or 1), ("--dpi", args.dpi)):
         if not value > 0 or value * (1 if what == "--dpi" else args.dpi) > 20000:
             raise InputError(what, f"{value:g} is not a sensible size")
-    return list(names), colors
+    threshold = getattr(args, "threshold", DEFAULT_THRESHOLD)
+    if not 0 <= threshold <= 1:
+        raise InputError("--threshold", f"{threshold:g} is not a probability")
+    return Style(list(names), colors, unit, threshold, args.width, args.height, args.dpi)
 
+
+def written(paths):
+    print("wrote " + ", ".join(paths), file=sys.stderr)
+
+
+# --- the workflow's output folder -------------------------------------------------
+
+@dataclass
+class ChromPainting:
+    """One chromosome painted for every strain of the panel (rows in its order)."""
+    name: str
+    safe: str
+    start: float
+    end: float
+    segments: Segments
+
+    def of(self, strain: int) -> plots.Painted:
+        return plots.Painted(self.name, self.start, self.end, self.segments.of_row(strain))
+
+
+def paint_panel(panel, chroms, threshold: float) -> List[ChromPainting]:
+    """Every strain painted on `chroms`, from their npz files; positions in
+    the unit shown."""
+    scale, _ = display_unit(panel.pos_unit)
+    painted = []
+    for c in chroms:
+        data = plot_inputs.read_npz(panel, c, ["top_pair", "top_prob"])
+        pos = data["pos"] * scale
+        painted.append(ChromPainting(c.name, c.safe, pos[0], pos[-1],
+                                     paint_chromosome(pos, data["top_pair"], data["top_prob"], threshold)))
+    return painted
+
+
+class Progress:
+    """Counts the figures written by every drawing process, with a line now and then."""
+
+    def __init__(self, total: int, lines: int = 10):
+        self.total, self.step = total, max(1, total // lines)
+        self.done = multiprocessing.get_context("fork").Value("i", 0)
+
+    def figure(self) -> None:
+        with self.done.get_lock():
+            self.done.value += 1
+            n = self.done.value
+        if n % self.step == 0 or n == self.total:
+            print(f"plots: {n} of {self.total} figures", file=sys.stderr, flush=True)
+
+
+def draw_strains(chosen, paintings: Sequence[ChromPainting], st: Style, done) -> None:
+    """chosen: (row in the panel, name, output prefix) of every strain mosaic to draw."""
+    if not chosen:
+        return
+    mosaic = plots.StrainMosaic([p.of(chosen[0][0]) for p in paintings], st.names, st.colors,
+                                st.unit, st.threshold, st.width, st.height, st.dpi)
+    for row, name, path in chosen:
+        done(plots.save(mosaic.draw(name, [p.of(row) for p in paintings]), path))
+
+
+def draw_panels(strains: Sequence[str], rows: Sequence[int], paintings: Sequence[ChromPainting],
+                st: Style, dest: str, done) -> None:
+    """One panel mosaic per chromosome into dest/panel_chr<safe>; strains[i] is row rows[i]."""
+    if not paintings:
+        return
+    mosaic = plots.PanelMosaic(strains, [1.0], st.names, st.colors, st.unit, st.threshold,
+                               st.width, st.height, st.dpi)
+    for p in paintings:
+        fig = mosaic.draw([p.name], [[p.of(r)] for r in rows])
+        done(plots.save(fig, os.path.join(dest, f"panel_chr{p.safe}")))
+
+
+def in_processes(jobs: int, work) -> None:
+    """work(k, n) for k in 0..n-1, in n forked processes (here when n is 1)."""
+    if jobs <= 1:
+        return work(0, 1)
+    fork = multiprocessing.get_context("fork")
+    workers = [fork.Process(target=work, args=(k, jobs)) for k in range(jobs)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    failed = [w.exitcode for w in workers if w.exitcode]
+    if failed:
+        raise RuntimeError(f"{len(failed)} of {jobs} drawing processes failed (status {failed[0]})")
+
+
+def all_command(args) -> None:
+    panel = plot_inputs.read_out_panel(args.out)
+    st = style(args, panel.founders, display_unit(panel.pos_unit)[1])
+    if args.jobs < 1:
+        raise InputError("--jobs", f"{args.jobs} processes: give 1 or more")
+    paintings = paint_panel(panel, panel.chromosomes, st.threshold)
+    dest = args.dest or os.path.join(args.out, "plots")
+    strains = [(i, s.name, os.path.join(dest, "strains", s.safe)) for i, s in enumerate(panel.strains)]
+    progress = Progress(len(strains) + len(paintings))
+
+    def work(k, n):     # every n-th strain and chromosome, from the k-th on
+        draw_strains(strains[k::n], paintings, st, lambda _: progress.figure())
+        draw_panels([s.name for s in panel.strains], range(len(strains)), paintings[k::n], st, dest,
+                    lambda _: progress.figure())
+    in_processes(min(args.jobs, len(strains) + len(paintings)), work)
+
+
+def strain_command(args) -> None:
+    if not args.out:
+        run = one_run(args)
+        if not args.output:
+            raise InputError("command line", "-o PREFIX is needed for one TARVEL run")
+        scale, unit = display_unit("bp" if args.bp else "cM")
+        st = style(args, plot_inputs.DEFAULT_NAMES, unit)
+        pos = run.positions * scale
+        chrom = plots.Painted(args.chrom, pos[0], pos[-1], paint(pos, run.probs, st.threshold))
+        written(plots.save(plots.strain_mosaic(run_label(args), [chrom], st.names, st.colors, unit,
+                                               st.threshold, st.width, st.height, st.dpi),
+                           prefix(args.output)))
+        return
+    if args.files or args.cm or args.bp:
+        raise InputError("--out", "give either --out or a run's three files, not both")
+    panel = plot_inputs.read_out_panel(args.out)
+    st = style(args, panel.founders, display_unit(panel.pos_unit)[1])
+    chosen = [panel.strain(n) for n in args.strain] if args.strain else panel.strains
+    if args.output and len(chosen) != 1:
+        raise InputError("-o", "one output prefix for several strains: use --dest DIR")
+    dest = args.dest or os.path.join(args.out, "plots", "strains")
+    rows = [(panel.strains.index(s), s.name, prefix(args.output) if args.output else os.path.join(dest, s.safe))
+            for s in chosen]
+    draw_strains(rows, paint_panel(panel, panel.chromosomes, st.threshold), st, written)
+
+
+def panel_command(args) -> None:
+    panel = plot_inputs.read_out_panel(args.out)
+    st = style(args, panel.founders, display_unit(panel.pos_unit)[1])
+    chroms = [panel.chromosome(c) for c in args.chroms] if args.chroms else panel.chromosomes
+    if args.output and len(chroms) != 1 and not args.genome:
+        raise InputError("-o", "one output prefix for several plots: give one --chr or --genome")
+    rows = list(range(len(panel.strains)))
+    if args.sort == "name":
+        rows.sort(key=lambda i: panel.strains[i].name)
+    strains = [panel.strains[i].name for i in rows]
+    paintings = paint_panel(panel, chroms, st.threshold)
+    if args.genome:
+        painted = [[p.of(r) for p in paintings] for r in rows]
+        fig = plots.panel_mosaic(strains, [p.name for p in paintings], painted, st.names, st.colors,
+                                 st.unit, st.threshold, st.width, st.height, st.dpi)
+        written(plots.save(fig, prefix(args.output) if args.output
+                           else os.path.join(args.out, "plots", "panel_genome")))
+    elif args.output:
+        fig = plots.panel_mosaic(strains, [paintings[0].name], [[paintings[0].of(r)] for r in rows],
+                                 st.names, st.colors, st.unit, st.threshold, st.width, st.height, st.dpi)
+        written(plots.save(fig, prefix(args.output)))
+    else:
+        draw_panels(strains, rows, paintings, st, os.path.join(args.out, "plots"), written)
+
+
+# --- one TARVEL run ------------------------------------------------------------------
 
 def one_run(args) -> plot_inputs.ChromProbs:
     if args.out:
@@ -138,117 +308,6 @@ def run_label(args) -> str:
     return args.name or os.path.basename(args.files[1])
 
 
-def painted_chrom(chrom: str, positions, probs, threshold, scale) -> plots.Painted:
-    return scaled(chrom, paint(positions, probs, threshold), scale)
-
-
-def paint_out_chrom(panel, chrom: str, strains: Sequence[str], threshold: float
-                    ) -> Dict[str, list]:
-    """Segments of one chromosome of every strain asked for, read from
-    genoprobs in one pass that keeps only the painting."""
-    path = panel.genoprobs(chrom)
-    print(f"reading {path}", file=sys.stderr)
-    positions: Dict[str, List[float]] = {s: [] for s in strains}
-    marks: Dict[str, list] = {s: [] for s in strains}
-    for _, strain, pos, values in plot_inputs.genoprobs_rows(path, strains):
-        positions[strain].append(pos)
-        marks[strain].append(paint_markers([values], threshold)[0])
-    for s in strains:
-        if not positions[s]:
-            raise InputError(path, f"no rows of strain {s!r}")
-    return {s: copy_segments(positions[s], marks[s], 1) + copy_segments(positions[s], marks[s], 2)
-            for s in strains}
-
-
-def scaled(chrom: str, segments, scale: float) -> plots.Painted:
-    segs = [replace(g, start=g.start * scale, end=g.end * scale) for g in segments]
-    return plots.Painted(chrom, min(g.start for g in segs), max(g.end for g in segs), segs)
-
-
-def out_paintings(args, panel, chrom: str, strains: Sequence[str], scale: float
-                  ) -> Dict[str, plots.Painted]:
-    """One chromosome painted for `strains`: from the workflow's painting
-    (--painting DIR) or from genoprobs. Sets args.threshold to the one used."""
-    if args.painting:
-        path = os.path.join(args.painting, f"chr{chrom}.csv")
-        found, threshold = plot_inputs.read_painting(path, strains)
-        if args.threshold is not None and args.threshold != threshold:
-            raise InputError(path, f"painted with threshold {threshold:g}, not {args.threshold:g}")
-        args.threshold = threshold
-    else:
-        if args.threshold is None:
-            args.threshold = DEFAULT_THRESHOLD
-        found = paint_out_chrom(panel, chrom, strains, args.threshold)
-    return {s: scaled(chrom, found[s], scale) for s in strains}
-
-
-def written(paths):
-    print("wrote " + ", ".join(paths), file=sys.stderr)
-
-
-def strain_command(args) -> None:
-    if not args.out:
-        run = one_run(args)
-        names, colors = style(args, plot_inputs.DEFAULT_NAMES)
-        args.threshold = DEFAULT_THRESHOLD if args.threshold is None else args.threshold
-        if not args.output:
-            raise InputError("command line", "-o PREFIX is needed for one TARVEL run")
-        scale, unit = display_unit("bp" if args.bp else "cM")
-        chrom = [painted_chrom(args.chrom, run.positions, run.probs, args.threshold, scale)]
-        fig = plots.strain_mosaic(run_label(args), chrom, names, colors, unit, args.threshold,
-                                  args.width, args.height, args.dpi)
-        written(plots.save(fig, prefix(args.output)))
-        return
-    if args.files or args.cm or args.bp:
-        raise InputError("--out", "give either --out or a run's three files, not both")
-    panel = plot_inputs.read_out_panel(args.out)
-    names, colors = style(args, panel.founders)
-    chosen = [panel.strain(n) for n in args.strain] if args.strain else panel.strains
-    if args.output and len(chosen) != 1:
-        raise InputError("-o", "one output prefix for several strains: use --dest DIR")
-    scale, unit = display_unit(panel.pos_unit)
-    by_chrom = [out_paintings(args, panel, c, [s.name for s in chosen], scale)
-                for c in panel.chromosomes]
-    dest = args.dest or os.path.join(args.out, "plots", "strains")
-    for s in chosen:
-        fig = plots.strain_mosaic(s.name, [p[s.name] for p in by_chrom], names, colors, unit,
-                                  args.threshold, args.width, args.height, args.dpi)
-        written(plots.save(fig, prefix(args.output) if args.output else os.path.join(dest, s.safe)))
-
-
-def panel_command(args) -> None:
-    panel = plot_inputs.read_out_panel(args.out)
-    names, colors = style(args, panel.founders)
-    chroms = args.chroms or panel.chromosomes
-    for c in chroms:
-        panel.genoprobs(c)  # an unknown name is refused before any work
-    strains = [s.name for s in panel.strains]
-    if args.sort == "name":
-        strains.sort()
-    scale, unit = display_unit(panel.pos_unit)
-    groups = [chroms] if args.genome else [[c] for c in chroms]
-    if args.output and len(groups) != 1:
-        raise InputError("-o", "one output prefix for several plots: give one --chr or --genome")
-    for group in groups:
-        painted = [out_paintings(args, panel, c, strains, scale) for c in group]
-        fig = plots.panel_mosaic(strains, group, [[p[s] for p in painted] for s in strains],
-                                 names, colors, unit, args.threshold, args.width, args.height,
-                                 args.dpi)
-        name = "panel_genome" if args.genome else f"panel_chr{group[0]}"
-        written(plots.save(fig, prefix(args.output) if args.output
-                           else os.path.join(args.out, "plots", name)))
-
-
-def paint_command(args) -> None:
-    panel = plot_inputs.read_out_panel(args.out)
-    strains = [s.name for s in panel.strains]
-    painted = paint_out_chrom(panel, args.chrom, strains, args.threshold)
-    path = args.output or os.path.join(args.out, "plots", "painting", f"chr{args.chrom}.csv")
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    plot_inputs.write_painting(path, args.chrom, painted, args.threshold)
-    written([path])
-
-
 def track_command(args) -> None:
     if args.out:
         if args.files or args.cm or args.bp:
@@ -256,24 +315,27 @@ def track_command(args) -> None:
         if not args.strain or not args.chrom:
             raise InputError("command line", "--out needs --strain NAME and --chr CHR")
         panel = plot_inputs.read_out_panel(args.out)
-        names, colors = style(args, panel.founders)
-        strain = panel.strain(args.strain).name
-        run = plot_inputs.read_genoprobs(panel.genoprobs(args.chrom), args.chrom, [strain])[strain]
         scale, unit = display_unit(panel.pos_unit)
+        st = style(args, panel.founders, unit)
+        strain = panel.strain(args.strain)
+        chrom = panel.chromosome(args.chrom)
+        data = plot_inputs.read_npz(panel, chrom, ["genoprobs"], missing_hint=": the track needs the "
+                                    "36 pair values, which the panel was collected without")
+        probs = data["genoprobs"][panel.strains.index(strain)].T
+        label, chrom_name, pos = strain.name, chrom.name, data["pos"] * scale
     else:
         run = one_run(args)
-        names, colors = style(args, plot_inputs.DEFAULT_NAMES)
-        strain = run_label(args)
         scale, unit = display_unit("bp" if args.bp else "cM")
-    positions = [p * scale for p in run.positions]
-    fig = plots.probability_track(strain, args.chrom, positions, run.probs, names, colors,
-                                  unit, args.width, args.height or 7.0, args.dpi)
+        st = style(args, plot_inputs.DEFAULT_NAMES, unit)
+        label, chrom_name, pos, probs = run_label(args), args.chrom, run.positions * scale, run.probs
+    fig = plots.probability_track(label, chrom_name, pos, np.asarray(probs, dtype=np.float64), st.names,
+                                  st.colors, unit, st.width, st.height or 7.0, st.dpi)
     written(plots.save(fig, prefix(args.output)))
 
 
 def main(argv=None) -> int:
     args = parser().parse_args(argv)
-    commands = {"strain": strain_command, "panel": panel_command, "paint": paint_command,
+    commands = {"all": all_command, "strain": strain_command, "panel": panel_command,
                 "track": track_command}
     return run_command(lambda: commands[args.plot](args))
 

@@ -1,21 +1,24 @@
-"""What the plots read: the panel workflow's output folder, or one TARVEL
-results file (HAPPY layout) together with the four input files it came from.
+"""What the plots read: the panel workflow's output folder (its per-chromosome
+npz files), or one TARVEL results file together with the four input files it
+came from.
 
-Both give per strain and chromosome the marker positions and the 36 pair
-values per marker (HAPPY order). A results file is checked against its inputs
-as far as that can be done soundly, so that a plot never shows another strain's
-or another chromosome's results under this strain's name.
+A results file is checked against its inputs as far as that can be done
+soundly, so that a plot never shows another strain's or another chromosome's
+results under this strain's name.
 """
-import csv
-import gzip
 import json
 import math
 import os
+import zipfile
 from dataclasses import dataclass
-from typing import Dict, Iterable, List, Optional, Sequence
+from typing import List, Optional, Sequence
+
+import numpy as np
 
 from .errors import InputError
-from .painting import PAIRS, pair_founders, pair_index, top_pair
+from .happy import NPAIRS, pair_index
+from .painting import PAIR_FOUNDERS, top_pairs
+from .results import read_results
 
 DEFAULT_NAMES = list("ABCDEFGH")
 # genotype check of a results file against its strain file: the share of
@@ -29,17 +32,26 @@ DEFAULT_NAMES = list("ABCDEFGH")
 CHECK_MIN_PROB = 0.9
 CHECK_MIN_MARKERS = 20
 CHECK_MAX_DISAGREE = 0.1
+# TARVEL counts a heterozygous pair of a female X by one orientation twice, so
+# a pair value there may exceed 1, and a line add up to 2
+FEMALE_X_MAX = 2.0
 
 
 @dataclass
 class ChromProbs:
     name: str
-    positions: List[float]
-    probs: List[List[float]]      # per marker, 36 values in HAPPY order
+    positions: np.ndarray       # [markers]
+    probs: np.ndarray           # [markers, 36] in HAPPY order
 
 
 @dataclass
 class StrainInfo:
+    name: str
+    safe: str
+
+
+@dataclass
+class Chromosome:
     name: str
     safe: str
 
@@ -51,24 +63,28 @@ class OutPanel:
     founders: List[str]
     pos_unit: str
     strains: List[StrainInfo]
-    chromosomes: List[str]
+    chromosomes: List[Chromosome]
+
+    @property
+    def description(self) -> str:
+        return os.path.join(self.out, "prepared", "panel.json")
 
     def strain(self, name: str) -> StrainInfo:
-        for s in self.strains:
-            if s.name == name:
-                return s
-        for s in self.strains:
-            if s.safe == name:
-                return s
-        raise InputError(os.path.join(self.out, "prepared", "panel.json"),
-                         f"no strain {name!r} in this panel")
+        found = [s for s in self.strains if s.name == name] or [s for s in self.strains if s.safe == name]
+        if not found:
+            raise InputError(self.description, f"no strain {name!r} in this panel")
+        return found[0]
 
-    def genoprobs(self, chrom: str) -> str:
-        if chrom not in self.chromosomes:
-            raise InputError(os.path.join(self.out, "prepared", "panel.json"),
-                             f"no chromosome {chrom!r} in this panel "
-                             f"(chromosomes: {', '.join(self.chromosomes)})")
-        return os.path.join(self.out, "genoprobs", f"chr{chrom}.csv.gz")
+    def chromosome(self, name: str) -> Chromosome:
+        found = [c for c in self.chromosomes if c.name == name] or \
+            [c for c in self.chromosomes if c.safe == name]
+        if not found:
+            raise InputError(self.description, f"no chromosome {name!r} in this panel "
+                             f"(chromosomes: {', '.join(c.name for c in self.chromosomes)})")
+        return found[0]
+
+    def npz(self, chrom: Chromosome) -> str:
+        return os.path.join(self.out, "npz", f"chr{chrom.safe}.npz")
 
 
 def read_out_panel(out: str) -> OutPanel:
@@ -77,7 +93,7 @@ def read_out_panel(out: str) -> OutPanel:
         with open(path) as f:
             meta = json.load(f)
         strains = [StrainInfo(s["name"], s["safe"]) for s in meta["strains"]]
-        chromosomes = [str(c["name"]) for c in meta["chromosomes"]]
+        chromosomes = [Chromosome(str(c["name"]), str(c.get("safe", c["name"]))) for c in meta["chromosomes"]]
         founders, unit = [str(n) for n in meta["founders"]], meta["pos_unit"]
     except OSError as e:
         raise InputError(path, f"cannot read the panel description ({e.strerror}): "
@@ -89,50 +105,44 @@ def read_out_panel(out: str) -> OutPanel:
     return OutPanel(out, founders, unit, strains, chromosomes)
 
 
-def _number(text: str, path: str, line: int, what: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise InputError(path, f"{what} {text!r} is not a number", line)
-    if math.isnan(value) or math.isinf(value):
-        raise InputError(path, f"{what} {text!r} is not a finite number", line)
-    return value
+# --- a chromosome's npz file (written by the collection step) -------------------
 
-
-def genoprobs_rows(path: str, strains: Optional[Iterable[str]] = None):
-    """(line, strain, position, 36 values) of every row of a genoprobs file,
-    only of `strains` when given (their rows' values only are parsed)."""
-    wanted = None if strains is None else set(strains)
+def read_npz(panel: OutPanel, chrom: Chromosome, keys: Sequence[str], missing_hint: str = "") -> dict:
+    """`pos`, `strains` and `keys` of one chromosome's npz file, checked
+    against the panel and each other."""
+    path = panel.npz(chrom)
+    wanted = ["pos", "strains", *keys]
     try:
-        with gzip.open(path, "rt", newline="") as f:
-            rows = csv.reader(f)
-            header = next(rows, None)
-            if header is None or header[:4] != ["strain", "marker", "chr", "pos"] \
-                    or len(header) != 4 + PAIRS:
-                raise InputError(path, "not a genoprobs table (strain,marker,chr,pos and 36 pairs)", 1)
-            for line, row in enumerate(rows, start=2):
-                if wanted is not None and row and row[0] not in wanted:
-                    continue
-                if len(row) != 4 + PAIRS:
-                    raise InputError(path, f"{len(row)} columns, {4 + PAIRS} expected", line)
-                pos = _number(row[3], path, line, "position")
-                yield line, row[0], pos, [_number(v, path, line, "value") for v in row[4:]]
+        with np.load(path, allow_pickle=False) as z:
+            missing = [k for k in wanted if k not in z.files]
+            if missing:
+                raise InputError(path, f"holds no {', '.join(missing)}"
+                                 f"{missing_hint or ': not written by this workflow?'}")
+            data = {k: z[k] for k in wanted}
     except OSError as e:
-        raise InputError(path, f"cannot read ({e.strerror or e})")
-    except EOFError:
-        raise InputError(path, "the file ends early (an interrupted write?)")
+        raise InputError(path, f"cannot read ({e.strerror or e}): has the panel been collected?")
+    except (ValueError, zipfile.BadZipFile, EOFError) as e:
+        raise InputError(path, f"not a readable npz file ({e})")
+    _check_npz(path, data, [s.name for s in panel.strains])
+    return data
 
 
-def read_genoprobs(path: str, chrom: str, strains: Sequence[str]) -> Dict[str, ChromProbs]:
-    """The rows of `strains` in one chromosome's genoprobs file."""
-    found = {name: ChromProbs(chrom, [], []) for name in strains}
-    for _, strain, pos, values in genoprobs_rows(path, strains):
-        found[strain].positions.append(pos)
-        found[strain].probs.append(values)
-    for name, probs in found.items():
-        if not probs.positions:
-            raise InputError(path, f"no rows of strain {name!r}")
-    return found
+def _check_npz(path: str, data: dict, strains: List[str]) -> None:
+    pos = data["pos"]
+    if list(data["strains"]) != strains:
+        raise InputError(path, "its strains are not the panel's (a file of another run?)")
+    if pos.ndim != 1 or len(pos) == 0 or not np.all(np.isfinite(pos)) or np.any(np.diff(pos) < 0):
+        raise InputError(path, "pos is not a list of increasing finite positions")
+    shapes = {"top_pair": (len(strains), len(pos)), "top_prob": (len(strains), len(pos)),
+              "genoprobs": (len(strains), NPAIRS, len(pos))}
+    for key, shape in shapes.items():
+        if key in data and data[key].shape != shape:
+            raise InputError(path, f"{key} has shape {data[key].shape}, {shape} expected")
+    if "top_pair" in data and (data["top_pair"].dtype.kind not in "iu" or np.any(data["top_pair"] >= NPAIRS)):
+        raise InputError(path, f"top_pair holds values that are not pair indices 0..{NPAIRS - 1}")
+    for key in ("top_prob", "genoprobs"):
+        if key in data and not np.all((data[key] >= 0) & (data[key] <= FEMALE_X_MAX)):
+            raise InputError(path, f"{key} holds values that are not probabilities")
 
 
 # --- one TARVEL run -------------------------------------------------------------
@@ -147,8 +157,18 @@ def _lines(path: str) -> List[str]:
     return [ln.rstrip("\r") for ln in text.split("\n") if ln.rstrip("\r")]
 
 
-def read_founders(path: str) -> List[List[Optional[int]]]:
-    """Per marker eight founder alleles (None = untyped)."""
+def _number(text: str, path: str, line: int, what: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise InputError(path, f"{what} {text!r} is not a number", line)
+    if math.isnan(value) or math.isinf(value):
+        raise InputError(path, f"{what} {text!r} is not a finite number", line)
+    return value
+
+
+def read_founders(path: str) -> np.ndarray:
+    """Per marker eight founder alleles [markers, 8]: 0, 1, or -1 (untyped)."""
     markers = []
     for n, line in enumerate(_lines(path), start=1):
         alleles, missing = [], False
@@ -156,17 +176,17 @@ def read_founders(path: str) -> List[List[Optional[int]]]:
             if ch == "-":
                 missing = True
             elif ch in "01":
-                alleles.append(None if missing else int(ch))
+                alleles.append(-1 if missing else int(ch))
                 missing = False
         if len(alleles) != 8:
             raise InputError(path, f"{len(alleles)} founder genotypes, 8 expected", n)
         markers.append(alleles)
-    return markers
+    return np.array(markers, dtype=np.int8).reshape(-1, 8)
 
 
-def read_strain_calls(path: str) -> List[Optional[int]]:
-    """Per marker the strain's call 0/1/2 (None = N or anything else)."""
-    return [int(line[0]) if line[0] in "012" else None for line in _lines(path)]
+def read_strain_calls(path: str) -> np.ndarray:
+    """Per marker the strain's call 0/1/2 (-1 = N or anything else)."""
+    return np.array([int(line[0]) if line[0] in "012" else -1 for line in _lines(path)], dtype=np.int8)
 
 
 def read_funnel(path: str) -> List[int]:
@@ -181,41 +201,27 @@ def read_funnel(path: str) -> List[int]:
     return funnel
 
 
-def read_positions(path: str) -> List[float]:
+def read_positions(path: str) -> np.ndarray:
     positions = [_number(t.strip(), path, n, "position") for n, t in enumerate(_lines(path), start=1)]
     for n in range(1, len(positions)):
         if positions[n] < positions[n - 1]:
             raise InputError(path, "positions decrease", n + 1)
-    return positions
+    return np.array(positions, dtype=np.float64)
 
 
-def read_results(path: str, markers: int, sums_to_one: bool = True) -> List[List[float]]:
-    """A results file in the HAPPY layout with one line per marker.
+def read_run_results(path: str, markers: int, sums_to_one: bool = True) -> np.ndarray:
+    """A results file in the HAPPY layout with one line per marker [markers, 36].
 
-    A female X's values need not add up to 1: TARVEL counts a heterozygous
-    pair there by one orientation twice, so a line may add up to 2.
+    A female X's values need not add up to 1 (FEMALE_X_MAX).
     """
-    lines = _lines(path)
-    if len(lines) != markers:
-        raise InputError(path, f"{len(lines)} lines, but its input files have {markers} markers: "
-                         "results of other inputs?")
-    probs = []
-    for n, line in enumerate(lines, start=1):
-        index, bar, rest = line.partition("|")
-        if not bar or index != str(n - 1):
-            raise InputError(path, f"line does not start with its marker index {n - 1} and '|'", n)
-        fields = rest.split(",")
-        if fields[-1] == "":
-            fields.pop()
-        if len(fields) != PAIRS:
-            raise InputError(path, f"{len(fields)} values, {PAIRS} expected "
-                             "(a results file in the HAPPY layout, -of 1)", n)
-        values = [_number(v, path, n, "value") for v in fields]
-        total = sum(values)
-        if min(values) < 0 or (abs(total - 1) > 1e-3 if sums_to_one else total > 2.001):
-            raise InputError(path, f"values adding up to {total:g} are not "
-                             f"{'probabilities adding up to 1' if sums_to_one else 'pair values of a female X'}", n)
-        probs.append(values)
+    probs = read_results(path, markers) if sums_to_one else read_results(path, markers, max_value=FEMALE_X_MAX)
+    totals = probs.sum(axis=1)
+    bad = np.abs(totals - 1) > 1e-3 if sums_to_one else totals > FEMALE_X_MAX + 1e-3
+    if bad.any():
+        n = int(np.argmax(bad))
+        raise InputError(path, f"values adding up to {totals[n]:g} are not "
+                         f"{'probabilities adding up to 1' if sums_to_one else 'pair values of a female X'}",
+                         n + 1)
     return probs
 
 
@@ -228,44 +234,38 @@ def impossible_pairs(funnel: Sequence[int], is_x: bool, male: bool) -> List[int]
     heterozygous.
     """
     if not is_x:
-        return [pair_index(funnel[i], funnel[i + 1]) for i in range(0, 8, 2)]
+        return [pair_index(funnel[i] + 1, funnel[i + 1] + 1) for i in range(0, 8, 2)]
     absent = {funnel[3], funnel[6], funnel[7]}
-    out = []
-    for k in range(PAIRS):
-        a, b = pair_founders(k)
-        if a in absent or b in absent or (male and a != b):
-            out.append(k)
-    return out
+    return [k for k, (a, b) in enumerate(PAIR_FOUNDERS.tolist())
+            if a in absent or b in absent or (male and a != b)]
 
 
-def check_funnel(path: str, probs, funnel, is_x: bool, male: bool) -> None:
+def check_funnel(path: str, probs: np.ndarray, funnel, is_x: bool, male: bool) -> None:
     if is_x and len(probs) < 2:
         return  # a single marker keeps the prior of every state
     never = impossible_pairs(funnel, is_x, male)
-    for n, values in enumerate(probs, start=1):
-        for k in never:
-            if values[k] != 0:
-                a, b = pair_founders(k)
-                raise InputError(path, f"pair ({b + 1},{a + 1}) has probability {values[k]:g}, "
-                                 "which TARVEL never gives it with this funnel"
-                                 f"{' on the X chromosome' if is_x else ''}: "
-                                 "results of another strain's inputs?", n)
+    wrong = probs[:, never] != 0
+    if wrong.any():
+        n, j = divmod(int(np.argmax(wrong)), len(never))
+        a, b = PAIR_FOUNDERS[never[j]]
+        raise InputError(path, f"pair ({b + 1},{a + 1}) has probability {probs[n, never[j]]:g}, "
+                         "which TARVEL never gives it with this funnel"
+                         f"{' on the X chromosome' if is_x else ''}: "
+                         "results of another strain's inputs?", n + 1)
 
 
-def check_calls(path: str, probs, founders, calls) -> None:
-    checked = disagree = 0
-    for values, alleles, call in zip(probs, founders, calls):
-        k = top_pair(values)
-        a, b = pair_founders(k)
-        if values[k] < CHECK_MIN_PROB or call not in (0, 2) or None in (alleles[a], alleles[b]):
-            continue
-        checked += 1
-        disagree += alleles[a] + alleles[b] != call
-    if checked >= CHECK_MIN_MARKERS and disagree > CHECK_MAX_DISAGREE * checked:
+def check_calls(path: str, probs: np.ndarray, founders: np.ndarray, calls: np.ndarray) -> None:
+    top = top_pairs(probs)
+    marker = np.arange(len(top))
+    pair_alleles = founders[marker[:, None], PAIR_FOUNDERS[top]]        # [markers, 2]
+    checked = (probs[marker, top] >= CHECK_MIN_PROB) & ((calls == 0) | (calls == 2)) \
+        & np.all(pair_alleles >= 0, axis=1)
+    disagree = int(np.sum(checked & (pair_alleles.sum(axis=1) != calls)))
+    if checked.sum() >= CHECK_MIN_MARKERS and disagree > CHECK_MAX_DISAGREE * checked.sum():
         raise InputError(path, f"the founders it makes most probable contradict {disagree} of "
-                         f"{checked} homozygous calls of the strain file: results of another "
-                         "strain's inputs, or of a model that does not fit (a wrong #Generation)? "
-                         "--no-call-check draws them all the same")
+                         f"{int(checked.sum())} homozygous calls of the strain file: results of "
+                         "another strain's inputs, or of a model that does not fit (a wrong "
+                         "#Generation)? --no-call-check draws them all the same")
 
 
 def read_run(founders_file: str, strain_file: str, funnel_file: str, positions_file: str,
@@ -288,60 +288,8 @@ def read_run(founders_file: str, strain_file: str, funnel_file: str, positions_f
             raise InputError(path, f"{count} lines, but the founder file {founders_file} has {markers}")
     if markers == 0:
         raise InputError(founders_file, "no markers")
-    probs = read_results(results_file, markers, sums_to_one=male or not is_x)
+    probs = read_run_results(results_file, markers, sums_to_one=male or not is_x)
     check_funnel(results_file, probs, funnel, is_x, male)
     if call_check and (male or not is_x):
         check_calls(results_file, probs, founders, calls)
     return ChromProbs(chrom, positions, probs)
-
-
-# --- paintings (the workflow paints each chromosome once for all its plots) -----
-
-PAINTING_HEADER = ["strain", "chr", "copy", "founder", "low", "start", "end",
-                   "first_marker", "last_marker", "threshold"]
-
-
-def write_painting(path: str, chrom: str, painted: Dict[str, list], threshold: float) -> None:
-    """Segments (painting.Segment) of every strain, under a temporary name first."""
-    temp = f"{path}.{os.getpid()}.tmp"
-    try:
-        with open(temp, "w", newline="") as f:
-            out = csv.writer(f, lineterminator="\n")
-            out.writerow(PAINTING_HEADER)
-            for strain, segments in painted.items():
-                for s in segments:
-                    out.writerow([strain, chrom, s.copy, s.founder + 1, int(s.low), repr(s.start),
-                                  repr(s.end), s.first, s.last, repr(threshold)])
-        os.replace(temp, path)
-    finally:
-        if os.path.exists(temp):
-            os.remove(temp)
-
-
-def read_painting(path: str, strains: Sequence[str]):
-    """strain -> segments of one chromosome's painting, and its threshold."""
-    from .painting import Segment
-    found = {s: [] for s in strains}
-    threshold = None
-    try:
-        with open(path, newline="") as f:
-            rows = csv.reader(f)
-            if next(rows, None) != PAINTING_HEADER:
-                raise InputError(path, "not a painting written by the plots (header)", 1)
-            for line, row in enumerate(rows, start=2):
-                if len(row) != len(PAINTING_HEADER):
-                    raise InputError(path, f"{len(row)} columns, {len(PAINTING_HEADER)} expected", line)
-                if row[0] not in found:
-                    continue
-                try:
-                    found[row[0]].append(Segment(int(row[2]), int(row[3]) - 1, row[4] == "1",
-                                                 float(row[5]), float(row[6]), int(row[7]), int(row[8])))
-                    threshold = float(row[9])
-                except ValueError:
-                    raise InputError(path, "malformed painting row", line)
-    except OSError as e:
-        raise InputError(path, f"cannot read ({e.strerror})")
-    for s, segs in found.items():
-        if not segs:
-            raise InputError(path, f"no painting of strain {s!r}")
-    return found, threshold

@@ -1,43 +1,53 @@
 """The three founder plots, drawn with matplotlib (Agg, no display needed):
 a strain's mosaic, a panel's mosaic, and one strain's probabilities along one
-chromosome. Every function returns a Figure of exactly the size asked for;
-`save` writes it as PNG and SVG.
+chromosome. Every figure has exactly the size asked for; `save` writes it as
+PNG and SVG. The mosaics' bars are a few collections per axes, built from
+arrays, and a mosaic's figure is laid out once to draw strain after strain
+(StrainMosaic) or chromosome after chromosome (PanelMosaic).
 
 Layout margins are fixed in inches, not fitted after drawing, so the drawing
 area of a figure is known in advance and its pixels can be located.
 """
 import math
-import os
 from dataclasses import dataclass
 from typing import List, Optional, Sequence
 
+import numpy as np
 import matplotlib
 matplotlib.use("Agg")
 from matplotlib import colors as mcolors  # noqa: E402
+from matplotlib.collections import PolyCollection  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
-from matplotlib.patches import Patch, Rectangle  # noqa: E402
+from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.ticker import MaxNLocator  # noqa: E402
 
+from .atomic import AtomicFile  # noqa: E402
 from .errors import InputError  # noqa: E402
-from .painting import (FOUNDERS, PAIRS, Segment, boundaries, founder_probs,  # noqa: E402
-                       pair_founders, top_pair_changes)
+from .happy import FOUNDERS, NPAIRS, pair_names  # noqa: E402
+from .painting import Segments, boundaries, founder_probs, top_pair_changes  # noqa: E402
 
 # the founders' usual colours in plots of eight-founder panels, A..H
 DEFAULT_COLORS = ["#F0E442", "#555555", "#F08080", "#0064C9",
                   "#7FDBFF", "#2ECC40", "#FF4136", "#B10DC9"]
 LOW_HATCH = "////"
 LOW_FADE = 0.55          # share of white mixed into a low-confidence colour
+LOW_EDGE = "#666666"     # colour of the hatch
 OUTLINE = "#333333"
 FONT = 9
+# titles sit right above their axes (matplotlib would otherwise look for ticks to avoid at every draw)
+TITLE_Y = 1.0
+BAR_HEIGHT, BAR_GAP = 0.36, 0.03     # of one copy's bar, and between the two, in rows
+# an axes with more segments than this keeps them as one image in the SVG
+RASTER_SEGMENTS = 50_000
 
 
 @dataclass
 class Painted:
-    """One chromosome of one strain, painted."""
+    """One chromosome of one strain, painted: its segments and the stretch it spans."""
     chrom: str
     start: float
     end: float
-    segments: List[Segment]
+    segments: Segments
 
 
 def parse_colors(text: str, names: Sequence[str]) -> List[str]:
@@ -76,38 +86,62 @@ def _label_inches(labels: Sequence[str]) -> float:
     return 0.25 + 0.075 * max((len(s) for s in labels), default=1)
 
 
-def draw_copies(ax, painted: Painted, row: float, colors: Sequence[str]) -> None:
-    """Two thin bars at `row`: copy 1 above copy 2 (the y axis points down)."""
-    height, gap = 0.36, 0.03
-    tops = {1: row - gap / 2 - height, 2: row + gap / 2}
-    for copy in (1, 2):
-        for low in (False, True):
-            segs = [s for s in painted.segments if s.copy == copy and s.low == low]
-            if not segs:
-                continue
-            face = [faded(colors[s.founder]) if low else colors[s.founder] for s in segs]
-            ax.broken_barh([(s.start, s.end - s.start) for s in segs], (tops[copy], height),
-                           facecolors=face, edgecolor="#666666" if low else "none",
-                           linewidth=0, hatch=LOW_HATCH if low else None)
-    ax.add_patch(Rectangle((painted.start, tops[1]), painted.end - painted.start,
-                           2 * height + gap, fill=False, edgecolor=OUTLINE, linewidth=0.5))
+def _boxes(x0, x1, y0, y1) -> np.ndarray:
+    """Corners [n, 4, 2] of rectangles, in the order matplotlib's bars have them."""
+    return np.stack([np.stack(c, axis=-1) for c in ((x0, y0), (x0, y1), (x1, y1), (x1, y0))], axis=1)
+
+
+class MosaicBars:
+    """The painted bars of one axes as three collections: the confident
+    segments, the low-confidence ones (faded, hatched) and the outline of every
+    row's chromosome. Painting new rows replaces their contents, so one axes
+    can show strain after strain."""
+
+    def __init__(self, ax, colors: Sequence[str]):
+        self.colors = mcolors.to_rgba_array(colors)
+        self.faded = mcolors.to_rgba_array([faded(c) for c in colors])
+        empty = np.zeros((0, 4, 2))
+        self.sure = PolyCollection(empty, edgecolors="none", linewidths=0)
+        self.low = PolyCollection(empty, edgecolors=LOW_EDGE, linewidths=0, hatch=LOW_HATCH)
+        self.frames = PolyCollection(empty, facecolors="none", edgecolors=OUTLINE, linewidths=0.5)
+        for collection in (self.sure, self.low, self.frames):
+            ax.add_collection(collection, autolim=False)
+
+    def paint(self, rows: Sequence[Painted]) -> None:
+        """Row i (counted downwards) shows rows[i]: copy 1 above copy 2."""
+        segs = [r.segments for r in rows]
+        row = np.concatenate([np.full(len(s), i) for i, s in enumerate(segs)])
+        copy, founder, low, start, end = (np.concatenate([getattr(s, f) for s in segs])
+                                          for f in ("copy", "founder", "low", "start", "end"))
+        top = row + np.where(copy == 1, -BAR_GAP / 2 - BAR_HEIGHT, BAR_GAP / 2)
+        boxes = _boxes(start, end, top, top + BAR_HEIGHT)
+        for collection, chosen, palette in ((self.sure, ~low, self.colors), (self.low, low, self.faded)):
+            collection.set_verts(boxes[chosen])
+            collection.set_facecolor(palette[founder[chosen]])
+            collection.set_rasterized(len(boxes) > RASTER_SEGMENTS)
+        top = np.arange(len(rows)) - BAR_GAP / 2 - BAR_HEIGHT
+        self.frames.set_verts(_boxes(np.array([r.start for r in rows]), np.array([r.end for r in rows]),
+                                     top, top + 2 * BAR_HEIGHT + BAR_GAP))
 
 
 def legend_handles(names: Sequence[str], colors: Sequence[str], threshold: float):
     handles = [Patch(facecolor=c, edgecolor=OUTLINE, linewidth=0.5, label=n)
                for n, c in zip(names, colors)]
-    handles.append(Patch(facecolor=faded("#999999"), edgecolor="#666666", hatch=LOW_HATCH,
+    handles.append(Patch(facecolor=faded("#999999"), edgecolor=LOW_EDGE, hatch=LOW_HATCH,
                          linewidth=0, label=f"top pair < {threshold:g}"))
     return handles
 
 
-def _mosaic_axes(ax, rows: Sequence[Sequence[Painted]], row_labels, colors, span) -> None:
-    for i, row in enumerate(rows):
-        for painted in row:
-            draw_copies(ax, painted, i, colors)
+def _legend(ax, names, colors, threshold, x: float) -> None:
+    ax.legend(handles=legend_handles(names, colors, threshold), loc="upper left",
+              bbox_to_anchor=(x, 1.0), fontsize=FONT - 1, frameon=False, title="founder",
+              title_fontsize=FONT - 1)
+
+
+def _mosaic_axes(ax, row_labels: Sequence[str], span) -> None:
     ax.set_xlim(*span)
-    ax.set_ylim(len(rows) - 0.5, -0.5)
-    ax.set_yticks(range(len(rows)))
+    ax.set_ylim(len(row_labels) - 0.5, -0.5)
+    ax.set_yticks(range(len(row_labels)))
     ax.set_yticklabels(row_labels, fontsize=FONT)
     ax.tick_params(axis="x", labelsize=FONT)
     for side in ("top", "right", "left"):
@@ -115,88 +149,112 @@ def _mosaic_axes(ax, rows: Sequence[Sequence[Painted]], row_labels, colors, span
     ax.tick_params(axis="y", length=0)
 
 
+class StrainMosaic:
+    """One strain's mosaic: every chromosome a bar to scale, its two copies
+    painted. The figure is laid out once from `chromosomes` (any strain's
+    painting: every strain spans the same markers) and draws strain after strain."""
+
+    def __init__(self, chromosomes: Sequence[Painted], names, colors, unit: str, threshold: float,
+                 width: float, height: Optional[float] = None, dpi: float = 100):
+        labels = [c.chrom for c in chromosomes]
+        height = height or max(2.6, 1.2 + 0.42 * len(labels))
+        self.fig = Figure(figsize=(width, height), dpi=dpi)
+        _margins(self.fig, left=_label_inches(labels) + 0.35, right=1.5, top=0.45, bottom=0.5)
+        ax = self.fig.add_subplot()
+        self.bars = MosaicBars(ax, colors)
+        _mosaic_axes(ax, labels, (min(0.0, min(c.start for c in chromosomes)),
+                                  max(c.end for c in chromosomes) * 1.01))
+        ax.set_ylabel("chromosome", fontsize=FONT)
+        ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right", y=TITLE_Y)
+        ax.set_xlabel(f"position ({unit})", fontsize=FONT)
+        self.title = ax.set_title("", fontsize=FONT + 2, loc="left", y=TITLE_Y)
+        _legend(ax, names, colors, threshold, 1.01)
+
+    def draw(self, strain: str, chromosomes: Sequence[Painted]) -> Figure:
+        self.title.set_text(strain)
+        self.bars.paint(chromosomes)
+        return self.fig
+
+
 def strain_mosaic(strain: str, chromosomes: Sequence[Painted], names, colors, unit: str,
                   threshold: float, width: float, height: Optional[float] = None,
                   dpi: float = 100) -> Figure:
-    """One strain, every chromosome a bar to scale, its two copies painted."""
-    height = height or max(2.6, 1.2 + 0.42 * len(chromosomes))
-    fig = Figure(figsize=(width, height), dpi=dpi)
-    _margins(fig, left=_label_inches([c.chrom for c in chromosomes]) + 0.35, right=1.5,
-             top=0.45, bottom=0.5)
-    ax = fig.add_subplot()
-    longest = max(c.end for c in chromosomes)
-    _mosaic_axes(ax, [[c] for c in chromosomes], [c.chrom for c in chromosomes], colors,
-                 (min(0.0, min(c.start for c in chromosomes)), longest * 1.01))
-    ax.set_ylabel("chromosome", fontsize=FONT)
-    ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right")
-    ax.set_xlabel(f"position ({unit})", fontsize=FONT)
-    ax.set_title(strain, fontsize=FONT + 2, loc="left")
-    ax.legend(handles=legend_handles(names, colors, threshold), loc="upper left",
-              bbox_to_anchor=(1.01, 1.0), fontsize=FONT - 1, frameon=False, title="founder",
-              title_fontsize=FONT - 1)
-    return fig
+    return StrainMosaic(chromosomes, names, colors, unit, threshold, width, height, dpi) \
+        .draw(strain, chromosomes)
+
+
+class PanelMosaic:
+    """Every strain a row; one column per chromosome, `widths` their relative
+    widths. A figure of one column draws chromosome after chromosome."""
+
+    def __init__(self, strains: Sequence[str], widths: Sequence[float], names, colors, unit: str,
+                 threshold: float, width: float, height: Optional[float] = None, dpi: float = 100):
+        height = height or max(2.6, 1.3 + 0.32 * len(strains))
+        self.fig = Figure(figsize=(width, height), dpi=dpi)
+        _margins(self.fig, left=_label_inches(strains), right=1.5, top=0.55, bottom=0.5, wspace=0.04)
+        self.axes = self.fig.subplots(1, len(widths), sharey=True, squeeze=False,
+                                      gridspec_kw={"width_ratios": list(widths)})[0]
+        self.bars = [MosaicBars(ax, colors) for ax in self.axes]
+        for ax in self.axes:
+            _mosaic_axes(ax, strains, (0, 1))
+        self.titles = [ax.set_title("", fontsize=FONT, y=TITLE_Y) for ax in self.axes]
+        self.fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
+        _legend(self.axes[-1], names, colors, threshold, 1.02)
+
+    def draw(self, chromosomes: Sequence[str], painted: Sequence[Sequence[Painted]]) -> Figure:
+        """painted[i][j] is strain i on chromosome j."""
+        ends = [max(p[j].end for p in painted) for j in range(len(chromosomes))]
+        starts = [min(0.0, min(p[j].start for p in painted)) for j in range(len(chromosomes))]
+        for j, ax in enumerate(self.axes):
+            ax.set_xlim(starts[j], ends[j] * 1.01)
+            self.titles[j].set_text(f"chr {chromosomes[j]}")
+            ax.xaxis.set_major_locator(MaxNLocator(nbins=max(2, int(8 * (ends[j] - starts[j]) / sum(ends)))))
+            self.bars[j].paint([p[j] for p in painted])
+        return self.fig
+
+
+def panel_widths(painted: Sequence[Sequence[Painted]]) -> List[float]:
+    """Each chromosome's column width: its length, from 0 or its first marker."""
+    return [max(p[j].end for p in painted) - min(0.0, min(p[j].start for p in painted)) or 1
+            for j in range(len(painted[0]))]
 
 
 def panel_mosaic(strains: Sequence[str], chromosomes: Sequence[str],
                  painted: Sequence[Sequence[Painted]], names, colors, unit: str,
                  threshold: float, width: float, height: Optional[float] = None,
                  dpi: float = 100) -> Figure:
-    """Every strain a row; one column per chromosome, widths to scale.
-
-    painted[i][j] is strain i on chromosome j.
-    """
-    height = height or max(2.6, 1.3 + 0.32 * len(strains))
-    fig = Figure(figsize=(width, height), dpi=dpi)
-    ends = [max(p[j].end for p in painted) for j in range(len(chromosomes))]
-    starts = [min(0.0, min(p[j].start for p in painted)) for j in range(len(chromosomes))]
-    _margins(fig, left=_label_inches(strains), right=1.5, top=0.55, bottom=0.5, wspace=0.04)
-    axes = fig.subplots(1, len(chromosomes), sharey=True, squeeze=False,
-                        gridspec_kw={"width_ratios": [e - s or 1 for s, e in zip(starts, ends)]})[0]
-    for j, ax in enumerate(axes):
-        _mosaic_axes(ax, [[p[j]] for p in painted], strains, colors, (starts[j], ends[j] * 1.01))
-        ax.set_title(f"chr {chromosomes[j]}", fontsize=FONT)
-        ax.xaxis.set_major_locator(MaxNLocator(nbins=max(2, int(8 * (ends[j] - starts[j]) / sum(ends)))))
-    fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
-    axes[-1].legend(handles=legend_handles(names, colors, threshold), loc="upper left",
-                    bbox_to_anchor=(1.02, 1.0), fontsize=FONT - 1, frameon=False,
-                    title="founder", title_fontsize=FONT - 1)
-    return fig
-
-
-def pair_names(names: Sequence[str]) -> List[str]:
-    sep = "" if all(len(n) == 1 for n in names) else "_"
-    return [names[a] + sep + names[b] for a, b in (pair_founders(k) for k in range(PAIRS))]
+    """painted[i][j] is strain i on chromosome j."""
+    return PanelMosaic(strains, panel_widths(painted), names, colors, unit, threshold, width,
+                       height, dpi).draw(chromosomes, painted)
 
 
 def _pair_labels(ax, names, fig) -> None:
     """The 36 pair names, every k-th one where rows are too thin for all."""
-    row_pt = ax.get_position().height * fig.get_size_inches()[1] * 72 / PAIRS
+    row_pt = ax.get_position().height * fig.get_size_inches()[1] * 72 / NPAIRS
     size = max(5.0, min(FONT - 2, row_pt / 1.2))
     step = math.ceil(1.2 * size / row_pt - 1e-9)
-    rows = list(range(0, PAIRS, step))
+    rows = list(range(0, NPAIRS, step))
     ax.set_yticks([k + 0.5 for k in rows])
     ax.set_yticklabels([pair_names(names)[k] for k in rows], fontsize=size)
 
 
-def probability_track(strain: str, chrom: str, positions: Sequence[float],
-                      probs: Sequence[Sequence[float]], names, colors, unit: str,
+def probability_track(strain: str, chrom: str, positions, probs, names, colors, unit: str,
                       width: float, height: float, dpi: float = 100) -> Figure:
     """Founder probabilities stacked along the chromosome, the 36 pair
-    values as a heat map below, a line wherever the most probable pair changes."""
+    values [markers, 36] as a heat map below, a line wherever the most
+    probable pair changes."""
+    positions, probs = np.asarray(positions, dtype=float), np.asarray(probs, dtype=float)
     fig = Figure(figsize=(width, height), dpi=dpi)
     _margins(fig, left=0.75, right=1.5, top=0.45, bottom=0.5, hspace=0.08)
     top, heat = fig.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [1, 2]})
-    shares = list(zip(*(founder_probs(v) for v in probs)))
-    top.stackplot(positions, shares, colors=colors, labels=names, linewidth=0)
+    top.stackplot(positions, founder_probs(probs).T, colors=colors, labels=names, linewidth=0)
     top.set_ylim(0, 1)
     top.set_ylabel("founder", fontsize=FONT)
     top.set_title(f"{strain}, chromosome {chrom}" if chrom else strain, fontsize=FONT + 2, loc="left")
     top.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=FONT - 1, frameon=False)
-    columns = list(zip(*probs))
-    vmax = max(1.0, max(max(c) for c in columns))
-    mesh = heat.pcolormesh(boundaries(positions), range(PAIRS + 1), columns, cmap="viridis",
-                           vmin=0, vmax=vmax, shading="flat", rasterized=True)
-    heat.set_ylim(PAIRS, 0)
+    mesh = heat.pcolormesh(boundaries(positions), range(NPAIRS + 1), probs.T, cmap="viridis",
+                           vmin=0, vmax=max(1.0, probs.max()), shading="flat", rasterized=True)
+    heat.set_ylim(NPAIRS, 0)
     _pair_labels(heat, names, fig)
     heat.set_ylabel("founder pair", fontsize=FONT)
     heat.set_xlabel(f"position ({unit})", fontsize=FONT)
@@ -215,22 +273,9 @@ def probability_track(strain: str, chrom: str, positions: Sequence[float],
 
 
 def save(fig: Figure, prefix: str) -> List[str]:
-    """Write PREFIX.png and PREFIX.svg, each under a temporary name first."""
-    folder = os.path.dirname(prefix) or "."
-    os.makedirs(folder, exist_ok=True)
-    done, temps = [], []
-    try:
-        for ext in ("png", "svg"):
-            final = f"{prefix}.{ext}"
-            temp = os.path.join(folder, f".{os.path.basename(final)}.{os.getpid()}.tmp")
-            temps.append(temp)
-            fig.savefig(temp, format=ext, dpi=fig.dpi,
-                        metadata={"Date": None} if ext == "svg" else None)
-            done.append((temp, final))
-        for temp, final in done:
-            os.replace(temp, final)
-    finally:
-        for temp in temps:
-            if os.path.exists(temp):
-                os.remove(temp)
-    return [final for _, final in done]
+    """Write PREFIX.png and PREFIX.svg; both appear only once both are complete."""
+    paths = [f"{prefix}.png", f"{prefix}.svg"]
+    with AtomicFile(paths[0], binary=True) as png, AtomicFile(paths[1], binary=True) as svg:
+        fig.savefig(png, format="png", dpi=fig.dpi)
+        fig.savefig(svg, format="svg", dpi=fig.dpi, metadata={"Date": None})
+    return paths

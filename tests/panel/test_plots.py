@@ -1,16 +1,20 @@
-"""The founder plots: the workflow's files, their colours where the example
-panel's truth is long and clear, sizes asked for, and refused results files."""
+"""The founder plots: the workflow's figures, their colours where the example
+panel's truth is long and clear, low-confidence stretches, sizes asked for,
+and refused inputs."""
 import csv
 import os
 import subprocess
 import xml.etree.ElementTree as ET
 from collections import defaultdict
 
+import numpy as np
 import pytest
 from matplotlib import colors as mcolors
 from matplotlib import image
 
 from tarvel_panel import plot, plot_inputs, plots
+from tarvel_panel.happy import ALLELE_WEIGHTS
+from tarvel_panel.results import read_results
 
 # the founders' usual colours, A..H, as the plots must use them by default
 USUAL = {"A": "#F0E442", "B": "#555555", "C": "#F08080", "D": "#0064C9",
@@ -21,6 +25,34 @@ def run_plot(repo, *args):
     env = dict(os.environ, PYTHONPATH=str(repo))
     return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.plot", *map(str, args)],
                           capture_output=True, text=True, env=env)
+
+
+def write_npz(out):
+    """npz/chr<c>.npz from a run's raw results, for a workflow whose
+    collection step does not write them yet."""
+    panel = plot_inputs.read_out_panel(out)
+    for c in panel.chromosomes:
+        if os.path.exists(panel.npz(c)):
+            continue
+        with open(out / "prepared" / f"chr{c.safe}" / "markers.tsv") as f:
+            markers = [(r["marker"], float(r["pos"])) for r in csv.DictReader(f, delimiter="\t")]
+        values = np.stack([read_results(out / "runs" / f"chr{c.safe}" / s.safe / "strain.txt.prob", len(markers))
+                           for s in panel.strains])
+        top = values.argmax(axis=2)
+        os.makedirs(out / "npz", exist_ok=True)
+        np.savez_compressed(panel.npz(c), chromosome=c.name, strains=[s.name for s in panel.strains],
+                            founders=panel.founders, markers=[m for m, _ in markers],
+                            pos=[p for _, p in markers], top_pair=top.astype(np.uint8),
+                            top_prob=np.take_along_axis(values, top[..., None], 2)[..., 0].astype(np.float32),
+                            alleleprobs=(values @ ALLELE_WEIGHTS).transpose(0, 2, 1).astype(np.float32),
+                            genoprobs=values.transpose(0, 2, 1).astype(np.float32))
+
+
+@pytest.fixture(scope="session")
+def drawn(example_run, request):
+    """OUT with the workflow's plots drawn from its npz files."""
+    write_npz(example_run)
+    return request.getfixturevalue("example_plots")
 
 
 def long_truth_segments(repo, min_markers=15):
@@ -65,38 +97,103 @@ def check_colours(png_path, fig, samples):
     assert not wrong
 
 
-def test_workflow_draws_every_strain_and_chromosome_in_the_usual_colours(example_plots, repo):
-    out = example_plots
+def test_workflow_draws_every_strain_and_chromosome_in_the_usual_colours(drawn, repo):
+    out = drawn
     panel = plot_inputs.read_out_panel(out)
-    for ext in ("png", "svg"):
-        assert all((out / "plots" / "strains" / f"{s.safe}.{ext}").is_file() for s in panel.strains)
-        assert all((out / "plots" / f"panel_chr{c}.{ext}").is_file() for c in panel.chromosomes)
+    names = {p.relative_to(out / "plots").as_posix() for p in (out / "plots").rglob("*.*")}
+    assert names >= {f"strains/{s.safe}.{e}" for s in panel.strains for e in ("png", "svg")} \
+        | {f"panel_chr{c.safe}.{e}" for c in panel.chromosomes for e in ("png", "svg")}
     segments = long_truth_segments(repo)
     assert any(f[0] != f[1] for *_, f in segments), "the example should have a heterozygous stretch"
     strains = [s.name for s in panel.strains]
-    painted = {c: plot.paint_out_chrom(panel, c, strains, 0.5) for c in panel.chromosomes}
-    positions = {c: marker_positions(out, c) for c in panel.chromosomes}
+    painted = plot.paint_panel(panel, panel.chromosomes, 0.5)
+    chroms = [c.name for c in panel.chromosomes]
+    positions = {c: marker_positions(out, c) for c in chroms}
 
-    for strain in panel.strains:        # the strain mosaics, as the workflow drew them
-        rows = [plot.scaled(c, painted[c][strain.name], 1.0) for c in panel.chromosomes]
-        fig = plots.strain_mosaic(strain.name, rows, panel.founders, plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
-        ax = fig.axes[0]
+    for i, strain in enumerate(panel.strains):        # the strain mosaics, as the workflow drew them
+        fig = plots.strain_mosaic(strain.name, [p.of(i) for p in painted], panel.founders,
+                                  plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
         check_colours(out / "plots" / "strains" / f"{strain.safe}.png", fig,
-                      [(ax, positions[c][m], panel.chromosomes.index(c), f)
+                      [(fig.axes[0], positions[c][m], chroms.index(c), f)
                        for s, c, m, f in segments if s == strain.name])
-    for chrom in ("1", "2"):            # the panel mosaics
-        rows = [[plot.scaled(chrom, painted[chrom][s], 1.0)] for s in strains]
-        fig = plots.panel_mosaic(strains, [chrom], rows, panel.founders, plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
+    for j, chrom in enumerate(chroms[:2]):            # the panel mosaics
+        fig = plots.panel_mosaic(strains, [chrom], [[painted[j].of(i)] for i in range(len(strains))],
+                                 panel.founders, plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
         check_colours(out / "plots" / f"panel_chr{chrom}.png", fig,
-                      [(fig.axes[0], positions[c][m], strains.index(s), f)
-                       for s, c, m, f in segments if c == chrom])
+                      [(fig.axes[0], positions[c][m], strains.index(s), f) for s, c, m, f in segments if c == chrom])
+
+
+def same_image(a, b):
+    """Equal but for a few text pixels: a glyph may land one pixel apart
+    depending on what the process drew before."""
+    a, b = image.imread(a), image.imread(b)
+    return a.shape == b.shape and (np.abs(a - b).max(axis=2) > 0.1).mean() < 1e-3
+
+
+def test_a_figure_drawn_among_many_equals_it_drawn_alone(drawn, repo, tmp_path):
+    """One figure draws strain after strain (chromosome after chromosome), in
+    any number of processes: nothing of the previous one may remain."""
+    done = run_plot(repo, "all", "--out", drawn, "--dest", tmp_path / "all", "--jobs", 3)
+    assert done.returncode == 0, done.stderr
+    assert done.stderr.splitlines()[-1] == "plots: 11 of 11 figures"
+    mine = sorted(p.relative_to(tmp_path / "all") for p in (tmp_path / "all").rglob("*.png"))
+    assert mine == sorted(p.relative_to(drawn / "plots") for p in (drawn / "plots").rglob("*.png"))
+    assert all(same_image(tmp_path / "all" / p, drawn / "plots" / p) for p in mine)
+    for args, name in ((["strain", "--strain", "SIM05/Tv"], "strains/SIM05_Tv"), (["panel", "--chr", "2"], "panel_chr2"),
+                       (["panel", "--chr", "X"], "panel_chrX")):
+        assert run_plot(repo, *args, "--out", drawn, "-o", tmp_path / "alone").returncode == 0
+        assert same_image(tmp_path / "alone.png", drawn / "plots" / f"{name}.png"), name
+    assert not same_image(drawn / "plots" / "strains" / "SIM05_Tv.png", drawn / "plots" / "strains" / "SIM06_Tv.png")
+
+
+def test_low_confidence_stretches_are_faded_and_hatched(drawn, repo, tmp_path):
+    panel = plot_inputs.read_out_panel(drawn)
+    painted = [p.of(0) for p in plot.paint_panel(panel, panel.chromosomes, 0.999)]
+    segs = painted[0].segments       # chromosome 1, the top row
+    wide = np.flatnonzero(segs.low & (segs.copy == 1) & (segs.end - segs.start > 3))
+    assert len(wide), "a threshold of 0.999 should leave long low-confidence stretches"
+    assert run_plot(repo, "strain", "--out", drawn, "--strain", panel.strains[0].name, "--threshold", 0.999,
+                    "-o", tmp_path / "low").returncode == 0
+    fig = plots.strain_mosaic(panel.strains[0].name, painted, panel.founders, plots.DEFAULT_COLORS, "cM", 0.999, 10.0)
+    png = image.imread(tmp_path / "low.png")[..., :3]
+    for k in wide:
+        x0, y = fig.axes[0].transData.transform((segs.start[k], -0.2))
+        x1, _ = fig.axes[0].transData.transform((segs.end[k], -0.2))
+        row = png[int(round(fig.bbox.height - y)), int(x0) + 2:int(x1) - 2]
+        colours, counts = np.unique(np.round(row, 2), axis=0, return_counts=True)
+        light = colours[counts.argmax()]
+        assert np.allclose(light, plots.faded(plots.DEFAULT_COLORS[segs.founder[k]]), atol=0.02)
+        assert (row.sum(axis=1) < light.sum() - 0.3).sum() >= (x1 - x0) / 20, "hatch lines across it"
+
+
+@pytest.fixture(scope="module")
+def tarvel_runs(tarvel, repo, tmp_path_factory):
+    """Three strains bred from the same founders: `own` and `twin` with one
+    funnel, `other` with another; TARVEL run on `own` and `twin`."""
+    where = tmp_path_factory.mktemp("runs")
+    simulate = repo / "build" / "tools" / "simulate" / "tarvel_simulate"
+    for name, funnel, seed in (("own", "1 2 3 4 5 6 7 8", 1), ("other", "3 8 1 6 2 5 4 7", 2),
+                               ("twin", "1 2 3 4 5 6 7 8", 3)):
+        founders = ["--founders", where / "own" / "founders.txt"] if name != "own" else []
+        subprocess.run([simulate, "--out", where / name, "--markers", "400", "--seed", str(seed), "--funnel", funnel,
+                        "--generation", "20", *founders], check=True, capture_output=True)
+    for name in ("own", "twin"):
+        subprocess.run([tarvel, where / "own" / "founders.txt", where / name / "strain.txt",
+                        where / name / "funnel.txt", "20", "-cm", where / "own" / "positions.txt"],
+                       check=True, capture_output=True)
+    return where
+
+
+def run_files(where, funnel="own", calls="own", results="own"):
+    return [where / "own" / "founders.txt", where / calls / "strain.txt", where / funnel / "funnel.txt",
+            "-cm", where / "own" / "positions.txt", "--results", where / results / "strain.txt.prob"]
 
 
 @pytest.mark.parametrize("kind", ["strain", "panel", "track"])
-def test_images_have_the_size_asked_for(example_run, repo, tmp_path, kind):
-    where = {"strain": ["--strain", "SIM02/Tv"], "panel": ["--genome"],
-             "track": ["--strain", "SIM02/Tv", "--chr", "2"]}[kind]
-    done = run_plot(repo, kind, "--out", example_run, *where, "-o", tmp_path / "p",
+def test_images_have_the_size_asked_for(drawn, tarvel_runs, repo, tmp_path, kind):
+    where = {"strain": ["--out", drawn, "--strain", "SIM02/Tv"], "panel": ["--out", drawn, "--genome"],
+             "track": run_files(tarvel_runs)}[kind]
+    done = run_plot(repo, kind, *where, "-o", tmp_path / "p",
                     "--width", 6, "--height", 3.5, "--dpi", 50, "--colors", "A=#000000,H=tab:olive")
     assert done.returncode == 0, done.stderr
     assert image.imread(tmp_path / "p.png").shape[:2] == (175, 300)
@@ -104,45 +201,27 @@ def test_images_have_the_size_asked_for(example_run, repo, tmp_path, kind):
     assert (svg.get("width"), svg.get("height")) == ("432pt", "252pt")
 
 
-def run_files(example_run, chrom, strain, funnel_of=None, calls_of=None):
-    """A TARVEL run of the example panel: its four input files, its results;
-    optionally another strain's funnel or strain file in place of its own."""
-    prepared, runs = example_run / "prepared" / f"chr{chrom}", example_run / "runs" / f"chr{chrom}"
-    return [prepared / "founders.txt", runs / (calls_of or strain) / "strain.txt",
-            prepared / (funnel_of or strain) / "funnel.txt", "-cm", prepared / "positions.txt",
-            "--results", runs / strain / "strain.txt.prob"]
-
-
-def test_a_runs_own_results_are_drawn(example_run, repo, tmp_path):
-    for chrom, x in (("2", []), ("X", ["-x", "-s", "M"])):
-        for strain in ("SIM01_Tv", "SIM06_Tv"):
-            done = run_plot(repo, "strain", *run_files(example_run, chrom, strain), *x,
-                            "-o", tmp_path / f"{chrom}{strain}")
-            assert done.returncode == 0, done.stderr
-            assert (tmp_path / f"{chrom}{strain}.png").is_file()
-
-
 def refusal(repo, tmp_path, args, *words):
     done = run_plot(repo, "track", *args, "-o", tmp_path / "bad")
-    assert done.returncode == 1 and done.stderr.startswith("error: ")
+    assert done.returncode == 1 and done.stderr.startswith("error: ") and done.stderr.count("\n") == 1
     assert all(w in done.stderr for w in words), done.stderr
     assert not list(tmp_path.glob("*bad*"))
 
 
-def test_results_that_do_not_fit_their_inputs_are_refused(example_run, repo, tmp_path):
-    files = run_files(example_run, "1", "SIM03_Tv")
-    lines = open(files[-1]).read().splitlines(keepends=True)
-    short, odd = tmp_path / "short" / "strain.txt.prob", tmp_path / "odd" / "strain.txt.prob"
-    for path, text in ((short, lines[:-1]), (odd, lines[:5] + [lines[5].replace(",", ",0.1,", 1)] + lines[6:])):
-        path.parent.mkdir()
-        path.write_text("".join(text))
-    refusal(repo, tmp_path, files[:-1] + [short], str(short), f"{len(lines) - 1} lines")
-    refusal(repo, tmp_path, files[:-1] + [odd], f"{odd}:6:", "37 values")
+def test_a_runs_own_results_are_drawn_and_others_refused(tarvel_runs, repo, tmp_path):
+    for kind in ("strain", "track"):
+        done = run_plot(repo, kind, *run_files(tarvel_runs), "--chr", "1", "-o", tmp_path / kind)
+        assert done.returncode == 0 and (tmp_path / f"{kind}.svg").is_file(), done.stderr
+    lines = open(tarvel_runs / "own" / "strain.txt.prob").read().splitlines(keepends=True)
+    for name, text in (("short", lines[:-1]), ("odd", lines[:5] + [lines[5].replace(",", ",0.1,", 1)] + lines[6:])):
+        (tmp_path / name).mkdir()
+        (tmp_path / name / "strain.txt.prob").write_text("".join(text))
+    refusal(repo, tmp_path, run_files(tarvel_runs)[:-1] + [tmp_path / "short" / "strain.txt.prob"], "399 lines")
+    refusal(repo, tmp_path, run_files(tarvel_runs)[:-1] + [tmp_path / "odd" / "strain.txt.prob"], "strain.txt.prob:6:")
     # another strain's results: its funnel allows pairs this funnel never has
-    refusal(repo, tmp_path, run_files(example_run, "1", "SIM03_Tv", funnel_of="SIM04_Tv"),
-            "SIM03_Tv/strain.txt.prob:", "never gives")
+    refusal(repo, tmp_path, run_files(tarvel_runs, funnel="other"), "own/strain.txt.prob:", "never gives")
     # the same funnel, another strain's calls: the painted founders contradict them
-    mixed = run_files(example_run, "1", "SIM03_Tv", calls_of="SIM05_Tv")
+    mixed = run_files(tarvel_runs, calls="twin")
     refusal(repo, tmp_path, mixed, "contradict")
     assert run_plot(repo, "track", *mixed, "--no-call-check", "-o", tmp_path / "drawn").returncode == 0
 
@@ -157,16 +236,31 @@ def test_tarvel_runs_of_every_kind_pass_the_checks(repo, tarvel, tmp_path, gener
     subprocess.run([tarvel, *files[:3], str(generation), "-cm", files[3], *(["-x", "-s", sex] if x else [])],
                    check=True, capture_output=True)
     run = plot_inputs.read_run(*map(str, files), is_x=x, male=sex == "M")
-    assert len(run.probs) == 300
+    assert run.probs.shape == (300, 36)
 
 
-def test_wrong_choices_on_the_output_folder_are_refused(example_plots, repo, tmp_path):
-    painting = example_plots / "plots" / "painting"
-    for args, words in ((["strain", "--strain", "SIM99/Tv"], ["panel.json", "SIM99/Tv"]),
-                        (["panel", "--chr", "7"], ["no chromosome '7'"]),
-                        (["panel", "--chr", "1", "--colors", "A=#12345"], ["--colors", "#12345"]),
-                        (["panel", "--chr", "1", "--painting", painting, "--threshold", "0.8"],
-                         ["chr1.csv", "threshold 0.5"])):
-        done = run_plot(repo, *args, "--out", example_plots, "-o", tmp_path / "bad")
+def test_wrong_choices_on_the_output_folder_are_refused(drawn, repo, tmp_path):
+    stale, lean = tmp_path / "stale", tmp_path / "lean"   # npz files of another panel; without pair values
+    for folder in (stale, lean):
+        (folder / "prepared").mkdir(parents=True)
+        (folder / "npz").mkdir()
+    for npz in (drawn / "npz").iterdir():
+        with np.load(npz) as z:
+            np.savez(lean / "npz" / npz.name, **{k: z[k] for k in z.files if k != "genoprobs"})
+            np.savez(stale / "npz" / npz.name, **z)
+    meta = (drawn / "prepared" / "panel.json").read_text()
+    (lean / "prepared" / "panel.json").write_text(meta)
+    (stale / "prepared" / "panel.json").write_text(meta.replace("SIM08/Tv", "SIM09/Tv"))
+    bad = ["-o", tmp_path / "bad"]
+    for out, args, words in ((drawn, ["strain", "--strain", "SIM99/Tv", *bad], ["panel.json", "SIM99/Tv"]),
+                             (drawn, ["panel", "--chr", "7", *bad], ["no chromosome '7'"]),
+                             (drawn, ["panel", "--chr", "1", "--colors", "A=#12345", *bad], ["--colors", "#12345"]),
+                             (drawn, ["panel", "--chr", "1", "--threshold", "1.5", *bad], ["--threshold"]),
+                             (stale, ["panel", "--chr", "2", *bad], ["chr2.npz", "strains"]),
+                             (stale, ["all", "--jobs", "2"], ["chr1.npz", "strains"]),
+                             (lean, ["track", "--strain", "SIM01/Tv", "--chr", "X", *bad], ["chrX.npz", "36 pair"])):
+        done = run_plot(repo, *args, "--out", out)
         assert done.returncode == 1 and all(w in done.stderr for w in words), done.stderr
-    assert not list(tmp_path.iterdir())
+        assert done.stderr.count("\n") == 1
+    assert not list(tmp_path.glob("bad*")) and not (stale / "plots").exists()
+    assert run_plot(repo, "panel", "--out", lean, "--chr", "X", "-o", tmp_path / "drawn").returncode == 0
