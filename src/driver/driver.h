@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-// Deepest sibling inbreeding an autosome run accepts (#Generation 100).
-// The per-generation tables are sized from it: F is read up to index
-// MaxInbreedingGen, L3 and L4 up to MaxInbreedingGen - 1.
-const int MaxInbreedingGen = 98;
+#include "../model/inbreeding_depth.h"
+
+// The per-generation tables: F is read up to index MaxInbreedingGen, L3 and
+// L4 up to MaxInbreedingGen - 1.
 const int FTableSize = MaxInbreedingGen + 1;
 const int LTableSize = MaxInbreedingGen;
 

@@ -6,6 +6,7 @@
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #define KERNEL_NS avx2_kernels
+#define KERNEL_NAME "avx2"
 #define KERNEL_BYTES 32
 #include "kernels_body.h"
 #pragma GCC pop_options
@@ -13,12 +14,7 @@
 const Kernels* avx2Kernels()
 {
 	if (!__builtin_cpu_supports("avx2")) return nullptr;
-	using namespace avx2_kernels;
-	static const Kernels set = {"avx2",       pairBlocks,   leafPairs,     twoStateLevels,
-	                            multiplyBy,   product,      divideBy,      posterior,
-	                            denseForward, denseBackward, emissionRow,
-	                            quaternaryBlocks};
-	return &set;
+	return &avx2_kernels::kernelSet;
 }
 #else
 const Kernels* avx2Kernels() { return nullptr; }

@@ -1,8 +1,10 @@
 // Body of one kernel set, included once per instruction set with
 //   KERNEL_NS    namespace of the set
+//   KERNEL_NAME  its name, as the Kernels table gives it
 //   KERNEL_BYTES width of the vectors of the product loops (16 or 32)
 // It must include nothing: every function here is compiled for the target
-// of the including file and none may be shared with another set.
+// of the including file and none may be shared with another set. The file
+// ends with the set's table, KERNEL_NS::kernelSet.
 namespace KERNEL_NS {
 
 typedef double V __attribute__((vector_size(KERNEL_BYTES)));
@@ -302,7 +304,8 @@ static inline V clampAtZero(V v)
 static void quaternaryBatch(const B& r, double* out[], int G, const double* F, const double* L3,
                             const double* L4)
 {
-	B s[2 * 100 + 4];
+	// The longest list is P1's or P3's, G terms each.
+	B s[MaxInbreedingGen];
 	int n = 0;
 	for (int k = G - 1; k >= 0; --k) s[n++] = LANEWISE(splat<V>(1 - F[k]) * r.v[c]);
 	B P1 = probUnion(s, n);
@@ -361,5 +364,25 @@ static void quaternaryBlocks(const double* r, double* out, int n, int G, const d
 		quaternaryBatch(rv, dest, G, F, L3, L4);
 	}
 }
+
+// The table of this set, each entry by name.
+constexpr Kernels table()
+{
+	Kernels k{};
+	k.name = KERNEL_NAME;
+	k.pairBlocks = pairBlocks;
+	k.leafPairs = leafPairs;
+	k.twoStateLevels = twoStateLevels;
+	k.multiplyBy = multiplyBy;
+	k.product = product;
+	k.divideBy = divideBy;
+	k.posterior = posterior;
+	k.denseForward = denseForward;
+	k.denseBackward = denseBackward;
+	k.emissionRow = emissionRow;
+	k.quaternaryBlocks = quaternaryBlocks;
+	return k;
+}
+constexpr Kernels kernelSet = table();
 
 } // namespace KERNEL_NS
