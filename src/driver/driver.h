@@ -65,6 +65,10 @@ extern double* alphaCheckpoints;   // block c (not the last): the forward row of
 extern int currentStep;
 extern bool AlphaOrBeta;
 
+// Every variable above back to its start-up value, its tables released, and
+// the stages' caches emptied: the process is as new (state.cpp).
+void resetModelState();
+
 int countPiece(const std::string& line);
 int loadDataFiles();
 

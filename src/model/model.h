@@ -22,6 +22,7 @@ void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n);
 double TransitionProb(double r, int from, int to);
 // Every TransitionProb(r, from, to) of the run's states: t[from * N + to].
 void TransitionMatrixX(double r, double* t);
+void forgetTransitionKinds(); // the matrix layout kept between calls, for resetModelState
 
 // Factorised transition product
 double baseMatrix(int from, int to);

@@ -1,6 +1,5 @@
 // Recombination fractions, the inbreeding tables and the transition values
 // built from them.
-#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -90,25 +89,12 @@ void calcQuaternaryTransitionProbability(double r, double* out)
 	out[8] = A * A / (1 - FG);
 }
 
-// 1 - exp(-0.2 G) depends on the run alone; the X passes ask for it
-// 2 x N x N times per interval, so it is worked out once.
-static double inbredFraction(int G)
-{
-	static int cachedG = INT_MIN;
-	static double fraction;
-	if (G != cachedG) {
-		fraction = 1 - exp(G * (-0.2));
-		cachedG = G;
-	}
-	return fraction;
-}
-
 // X chromosome after more than three inbreeding generations. c is capped
 // at 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
 static double changeChance(double r)
 {
-	double c = (inbredFraction(NoOfInbreedingGen) * r) * 3.5;
+	double c = ((1 - exp(NoOfInbreedingGen * (-0.2))) * r) * 3.5;
 	return c > 1 ? 1 : c;
 }
 
@@ -127,23 +113,31 @@ static double transitionFor(double c, int from, int to)
 double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
 
 // Which of 0, 1 - c and c each entry of the run's matrix holds: the rule
-// of transitionFor, read off it once (with a c that keeps the three apart).
+// of transitionFor, read off it once per state count and sex (with a c
+// that keeps the values apart).
+struct TransitionKinds {
+	std::vector<unsigned char> kind;
+	int states = -1;
+	bool male = false;
+};
+static TransitionKinds kinds;
+
+void forgetTransitionKinds() { kinds = TransitionKinds(); }
+
 static const std::vector<unsigned char>& transitionKinds()
 {
-	static std::vector<unsigned char> kind;
-	static int states = -1;
-	static bool male;
 	int N = NoOfStates;
-	if (states == N && male == Sex) return kind;
-	states = N;
-	male = Sex;
-	kind.resize((size_t)N * N);
+	if (kinds.states == N && kinds.male == Sex) return kinds.kind;
+	kinds.states = N;
+	kinds.male = Sex;
+	kinds.kind.resize((size_t)N * N);
 	for (int from = 0; from < N; ++from)
 		for (int to = 0; to < N; ++to) {
 			double v = transitionFor(0.25, from, to);
-			kind[from * N + to] = v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
+			kinds.kind[from * N + to] =
+			    v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
 		}
-	return kind;
+	return kinds.kind;
 }
 
 void TransitionMatrixX(double r, double* t)

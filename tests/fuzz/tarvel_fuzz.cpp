@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "reset_state.h"
 #include "results_check.h"
 
 static std::string dir;

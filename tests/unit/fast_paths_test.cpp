@@ -21,7 +21,6 @@
 #include "inference/steps.h"
 #include "model/kernels.h"
 #include "model/model.h"
-#include "reset_state.h"
 
 namespace {
 

@@ -22,7 +22,6 @@
 #include "inference/inference.h"
 #include "model/model.h"
 #include "output/output.h"
-#include "reset_state.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,6 @@
 
 #include "driver/driver.h"
 #include "model/model.h"
-#include "reset_state.h"
 
 namespace {
 

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "reset_state.h"
 #include "results_check.h"
 
 namespace {
