@@ -10,9 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,7 @@
 #include "inference/steps.h"
 #include "model/kernels.h"
 #include "model/model.h"
+#include "quiet_stdout.h"
 
 namespace {
 
@@ -263,15 +262,13 @@ std::string resultsWith(const Kernels* set, const std::string& dir, std::vector<
 	args.insert(args.end(), extra.begin(), extra.end());
 	std::vector<char*> argv;
 	for (std::string& a : args) argv.push_back(&a[0]);
-	std::ostringstream quiet;
-	std::streambuf* was = std::cout.rdbuf(quiet.rdbuf());
+	QuietStdout quiet;
 	int rc = tarvelMain((int)argv.size(), argv.data());
-	std::cout.rdbuf(was);
 	std::ifstream in(out + ".prob", std::ios::binary);
 	std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 	std::filesystem::remove(out);
 	std::filesystem::remove(out + ".prob");
-	return std::to_string(rc) + "\n" + quiet.str() + bytes;
+	return std::to_string(rc) + "\n" + quiet.text() + bytes;
 }
 
 TEST_F(FastPaths, KernelSetsWriteTheSameResults)

@@ -22,6 +22,7 @@
 #include "inference/inference.h"
 #include "model/model.h"
 #include "output/output.h"
+#include "quiet_stdout.h"
 
 namespace fs = std::filesystem;
 
@@ -74,11 +75,8 @@ int runOn(const fs::path& dir, const std::string& generation, std::vector<std::s
 	args.insert(args.end(), options.begin(), options.end());
 	std::vector<char*> argv;
 	for (std::string& a : args) argv.push_back(&a[0]);
-	std::ostringstream quiet;
-	std::streambuf* was = std::cout.rdbuf(quiet.rdbuf());
-	int rc = tarvelMain((int)argv.size(), argv.data());
-	std::cout.rdbuf(was);
-	return rc;
+	QuietStdout quiet;
+	return tarvelMain((int)argv.size(), argv.data());
 }
 
 std::vector<std::string> readLines(const fs::path& file)
