@@ -43,7 +43,6 @@ extern float* CMDistance;              // L marker positions (cM)
 extern double L3[LTableSize];
 extern double L4[LTableSize];
 extern double* F;
-extern std::vector<double> s;
 
 // Inference tables, each one allocation. Per marker a run keeps only what
 // every pass needs (the emission masks, the interval fractions, the scaling

@@ -33,7 +33,6 @@ float* CMDistance = nullptr;
 double L3[LTableSize] = {0.0, 0.5};
 double L4[LTableSize] = {1.0, 0.25};
 double* F = new double[FTableSize];
-std::vector<double> s(60);
 
 std::uint64_t* p_y_given_q = nullptr;
 double* interval_r = nullptr;
@@ -81,7 +80,6 @@ void resetModelState()
 	L4[0] = 1.0;
 	L4[1] = 0.25;
 	for (int g = 0; g < FTableSize; ++g) F[g] = 0;
-	s.assign(60, 0.0);
 
 	release(p_y_given_q);
 	release(interval_r);

@@ -32,61 +32,11 @@ void calcF()
 	}
 }
 
-// Union of independent events by inclusion-exclusion, cut after the
-// third-order terms.
-double ProbUnion(const std::vector<double>* list)
-{
-	const std::vector<double>& p = *list;
-	int n = (int)p.size();
-	if (n == 0) return 0;
-	double sum = 0;
-	for (int i = 0; i < n - 1; ++i) {
-		for (int j = i + 1; j < n - 1; ++j) {
-			for (int k = j + 1; k < n; ++k) sum += (p[i] * p[j]) * p[k];
-			sum -= p[i] * p[j];
-		}
-		sum -= p[i] * p[n - 1];
-		sum += p[i];
-	}
-	return sum + p[n - 1];
-}
-
-static double clampAtZero(double v) { return v > 0 ? v : 0; }
-
+// The pair-factor block of one interval: the batched computation for a
+// batch of one.
 void calcQuaternaryTransitionProbability(double r, double* out)
 {
-	int G = NoOfInbreedingGen;
-	s.clear();
-	for (int k = G - 1; k >= 0; --k) s.push_back((1 - F[k]) * r);
-	double P1 = ProbUnion(&s);
-
-	s.clear();
-	for (int b = 2; b <= G - 1; ++b) s.push_back(((1 - F[G - 1 - b]) * r) * F[b]);
-	double P2 = ProbUnion(&s);
-
-	s.clear();
-	double R2 = (r + r) - r * r;
-	const double W = 0.4444444444444444;
-	s.push_back(R2 * L4[G - 1] + (R2 * L3[G - 1]) * W);
-	s.push_back((R2 * L4[G - 2]) * 0.5 + ((R2 * L3[G - 2]) * 0.5) * W);
-	for (int b = 2; b <= G - 1; ++b) {
-		int k = G - 1 - b;
-		s.push_back(((2 * (R2 * L4[k])) / 3) * (1 - F[b]) +
-		            ((1 - F[b]) * ((2 * (R2 * L3[k])) / 3)) * W);
-	}
-	double P3 = ProbUnion(&s);
-
-	double A = (2 * P1 - 2 * P2 - P3) * 0.5;
-	double FG = F[G];
-	out[0] = clampAtZero(FG - P2 - A) / FG;
-	out[1] = clampAtZero(1 - FG - A - P3) / (1 - FG);
-	out[2] = A / FG;
-	out[3] = A / (1 - FG);
-	out[4] = P3 / (1 - FG);
-	out[5] = P2 / FG;
-	out[6] = A * A / FG;
-	out[7] = A * A / (1 - FG);
-	out[8] = A * A / (1 - FG);
+	calcQuaternaryTransitionProbabilities(&r, out, 1);
 }
 
 // X chromosome after more than three inbreeding generations. c is capped
@@ -109,8 +59,6 @@ static double transitionFor(double c, int from, int to)
 	double q = x0 == y0 ? 1 - c : c;
 	return x1 == y1 ? (1 - c) * q : c * q;
 }
-
-double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
 
 // Which of 0, 1 - c and c each entry of the run's matrix holds: the rule
 // of transitionFor, read off it once per state count and sex (with a c

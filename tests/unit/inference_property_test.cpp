@@ -195,12 +195,14 @@ std::vector<std::vector<double>> transitionMatrix(int t)
 	int n = NoOfStates;
 	double r = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
 	std::vector<std::vector<double>> T(n, std::vector<double>(n));
+	if (XChromosome && NoOfInbreedingGen > 3) {
+		std::vector<double> full(n * n);
+		TransitionMatrixX(r, full.data());
+		for (int a = 0; a < n; ++a) T[a].assign(full.begin() + a * n, full.begin() + (a + 1) * n);
+		return T;
+	}
 	std::vector<double> unit(n, 0.0);
 	for (int a = 0; a < n; ++a) {
-		if (XChromosome && NoOfInbreedingGen > 3) {
-			for (int b = 0; b < n; ++b) T[a][b] = TransitionProb(r, a, b);
-			continue;
-		}
 		AlphaOrBeta = true;
 		currentStep = t;
 		unit.assign(n, 0.0);
