@@ -276,6 +276,13 @@ static inline B bsplat(double x)
 	})
 
 // ProbUnion over BW lists side by side; p[m] holds entry m of every list.
+// For independent events inclusion-exclusion gives the chance that at
+// least one happens, sum p_i - sum p_i p_j + sum p_i p_j p_k - ... over
+// i < j < k ..., which is 1 - prod (1 - p_i). The sum stops after the
+// triples: with chances about r each, the first term left out is of order
+// r^4, below what the model resolves over short intervals; over long ones
+// the cut sum can pass the true union (four chances of 1/2: 1, not 15/16).
+// The running sum's order is part of the result.
 static B probUnion(const B* p, int n)
 {
 	B sum = bsplat(0.0);
@@ -300,7 +307,38 @@ static inline V clampAtZero(V v)
 	return v > zero ? v : zero;
 }
 
-// calcQuaternaryTransitionProbability for BW fractions at once.
+// calcQuaternaryTransitionProbability for BW fractions at once: the nine
+// values of the pair factor over an interval with fraction r (G = the
+// inbreeding generations, F, L3, L4 the tables of calcF).
+//
+// A pair-factor value holds the pair fields of the two copies. It is
+// "same" when they agree (the copies then descend from one founder) and
+// "split" otherwise; the prior gives same the chance F[G] (see prior()).
+// Each of the nine values is the chance of a move, jointly with the class
+// it starts from, divided by that class's prior: F[G] for moves from same,
+// 1 - F[G] for moves from split, so that it reads as P(to | from). With
+// the lists s taken as independent events and united by probUnion:
+//   P1: some generation k < G places a recombination in the interval (r)
+//       while the copies still differ there (1 - F[k]): a pair field changes.
+//   P2: such a change in generation G - 1 - b, after which b generations
+//       make the copies identical again (F[b]): same to same with both
+//       fields changed (entry 5).
+//   P3: split to split with one field changed (entry 4), from
+//       R2 = r + r - r r = 1 - (1 - r)^2, the chance that at least one of a
+//       generation's two meioses recombines in the interval, weighted by the
+//       sib pair's four-gene and three-gene shares L4 and L3 (W = 4/9, the
+//       double nearest it, on L3), in full for generation G - 1, by 1/2 for
+//       G - 2, and for earlier ones by 2/3 (1 - F[b]): 4 of the 6 one-field
+//       moves from a split value land on a split value, and the copies must
+//       still differ b generations later.
+//   A = P1 - P2 - P3 / 2: a move of one field between same and split. Its
+//       joint chance is the same either way, so entries 2 and 3 differ only
+//       by the divisor. A move of both fields to or from split
+//       counts as two such moves, A^2 (entries 6, 7, 8).
+//   Entries 0 and 1, the stays, are what is left of each class's chance
+//   after its moves: F[G] - P2 - A and 1 - F[G] - A - P3, clamped at 0 (a
+//   value not above 0, or not a number, becomes 0) where the cut unions
+//   overshoot. The rows need not sum to 1: every marker is rescaled.
 static void quaternaryBatch(const B& r, double* out[], int G, const double* F, const double* L3,
                             const double* L4)
 {

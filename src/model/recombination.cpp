@@ -7,6 +7,10 @@
 #include "kernels.h"
 #include "../driver/driver.h"
 
+// Haldane's map function: with crossovers placed as a Poisson process, x
+// of them expected over x Morgans, two points are recombined when an odd
+// number falls between them: sum over odd k of e^-x x^k / k! = e^-x sinh x
+// = (1 - e^-2x) / 2.
 double DistanceToRecombination(double x) { return 0.5 * (1 - exp(x * (-2.0))); }
 
 // Haldane map over the interval between two stored marker positions (cM).
@@ -19,6 +23,26 @@ double IntervalRecombination(float earlier, float later)
 	return DistanceToRecombination((double)d * 0.01);
 }
 
+// F[g]: the inbreeding coefficient after g generations of full-sibling
+// mating, the chance that the strain's two copies at a point descend from
+// one and the same founder copy (F[0] = F[1] = 0). The loop sums
+// F[g] = sum over k = 2 .. g of (1 + F[g - k]) / 2^k; taking half of the same
+// sum for g - 1 away leaves F[g] - F[g - 1] / 2 = (1 + F[g - 2]) / 4, which
+// is Wright's recurrence for sibling mating, F[g] = (1 + 2 F[g - 1] +
+// F[g - 2]) / 4 (0, 0, 1/4, 3/8, 1/2, 19/32, ... towards 1).
+//
+// L4[i] and L3[i]: the chances that the four genes of the sibling pair, i
+// generations into the inbreeding, trace back to four, or to exactly three,
+// different genes of the pair it started from. One generation back each sib
+// took one of its father's two genes and one of its mother's. Four
+// different genes stay four when the sibs took different genes from both
+// parents (1/4) and become three when from one parent only (1/2). Three
+// stay three with chance 1/2: where the shared gene sits within one parent,
+// the sibs must take different genes from the other; where it is one gene
+// of each parent, both unshared genes show in 9/16 of the draws and in 1/16
+// they are all that shows, 9/16 - 1/16 = 1/2. Hence L4[i] = L4[i - 1] / 4 and L3[i] = L3[i - 1] / 2
+// + L4[i - 1] / 2, from L4[0] = 1 and L3[0] = 0: L4[i] = 4^-i and
+// L3[i] = 2^(1 - i) - 2^(1 - 2i).
 void calcF()
 {
 	for (int g = 0; g < FTableSize; ++g) {
@@ -39,8 +63,11 @@ void calcQuaternaryTransitionProbability(double r, double* out)
 	calcQuaternaryTransitionProbabilities(&r, out, 1);
 }
 
-// X chromosome after more than three inbreeding generations. c is capped
-// at 1: over long intervals it would pass 1 and make 1 - c a negative
+// X chromosome after more than three inbreeding generations: c is the
+// chance that a copy's founder changes across the interval. Each
+// generation can add a change where the copies still differ, so c grows
+// with G, from 0 towards the limit 3.5 r the model takes. It is capped at
+// 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
 static double changeChance(double r)
 {
@@ -48,6 +75,17 @@ static double changeChance(double r)
 	return c > 1 ? 1 : c;
 }
 
+// A male's code is the funnel position of his one X. Fathers pass their X
+// to daughters only, so with each cross written mother first, in the funnel
+// ((0 x 1) x (2 x 3)) x ((4 x 5) x (6 x 7)) the son of 2 x 3 carries the X
+// of 2 alone, the son of 6 x 7 that of 6, and the male of the last cross,
+// son of the 4 x 5 daughter, that of 4 or 5: positions 3, 6 and 7 never
+// reach the strain. Between the others the X moves with chance c.
+// A female's code gives each copy's founder in one bit (bit 0 the first
+// copy, bit 1 the second); the two bits change independently, so a move
+// has (1 - c)^2, c (1 - c) or c^2 by the bits it changes. The order (first
+// 0, second 1) is left out so that the mixed pair is counted once, as
+// (1, 0); bits 2 to 5 play no part.
 static double transitionFor(double c, int from, int to)
 {
 	if (Sex) {
