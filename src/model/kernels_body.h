@@ -255,7 +255,7 @@ static void denseBackward(const double* b, const double* t, const double* e, dou
 }
 
 // The interval batches: C vectors of W fractions side by side, so that C
-// independent sums are in flight in every step of ProbUnion's long chain.
+// independent sums are in flight in every step of the union's long chain.
 const int C = 4;
 const int BW = C * W;
 struct B {
@@ -275,7 +275,7 @@ static inline B bsplat(double x)
 		out_;                                                                              \
 	})
 
-// ProbUnion over BW lists side by side; p[m] holds entry m of every list.
+// The cut union of BW lists side by side; p[m] holds entry m of every list.
 // For independent events inclusion-exclusion gives the chance that at
 // least one happens, sum p_i - sum p_i p_j + sum p_i p_j p_k - ... over
 // i < j < k ..., which is 1 - prod (1 - p_i). The sum stops after the
@@ -307,9 +307,9 @@ static inline V clampAtZero(V v)
 	return v > zero ? v : zero;
 }
 
-// calcQuaternaryTransitionProbability for BW fractions at once: the nine
-// values of the pair factor over an interval with fraction r (G = the
-// inbreeding generations, F, L3, L4 the tables of calcF).
+// The nine values of the pair factor over an interval with fraction r, for
+// BW fractions at once (G = the inbreeding generations, F, L3, L4 the tables
+// of calcF).
 //
 // A pair-factor value holds the pair fields of the two copies. It is
 // "same" when they agree (the copies then descend from one founder) and
