@@ -28,6 +28,8 @@ static int closeResults(std::ofstream& out)
 	return 0;
 }
 
+// One writer's sweep: how it sums a marker's cells, and the pipe that
+// formats its lines.
 struct Sweep {
 	LinePipe* lines;
 	CellSummer cells;
