@@ -4,7 +4,8 @@
 #   cmake -DOBJDUMP=objdump -DOBJECTS=kernels_avx2.cpp.o [-DSTAMP=file] -P check_avx2.cmake
 # STAMP, when given, is written once the object passes.
 if(NOT OBJDUMP)
-  message(FATAL_ERROR "No objdump was found to check the AVX2 kernels with.")
+  message(FATAL_ERROR "No objdump was found to check the AVX2 kernels with "
+    "(configure with -DTARVEL_AVX2=OFF to build the portable kernels alone).")
 endif()
 execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${OBJECTS}
   OUTPUT_VARIABLE listing RESULT_VARIABLE status)
