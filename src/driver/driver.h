@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-// Deepest sibling inbreeding an autosome run accepts (#Generation 100).
-// The per-generation tables are sized from it: F is read up to index
-// MaxInbreedingGen, L3 and L4 up to MaxInbreedingGen - 1.
-const int MaxInbreedingGen = 98;
+#include "../model/inbreeding_depth.h"
+
+// The per-generation tables: F is read up to index MaxInbreedingGen, L3 and
+// L4 up to MaxInbreedingGen - 1.
 const int FTableSize = MaxInbreedingGen + 1;
 const int LTableSize = MaxInbreedingGen;
 
@@ -43,7 +43,6 @@ extern float* CMDistance;              // L marker positions (cM)
 extern double L3[LTableSize];
 extern double L4[LTableSize];
 extern double* F;
-extern std::vector<double> s;
 
 // Inference tables, each one allocation. Per marker a run keeps only what
 // every pass needs (the emission masks, the interval fractions, the scaling
@@ -64,6 +63,10 @@ extern double* alphaCheckpoints;   // block c (not the last): the forward row of
 // Steering of the transition product
 extern int currentStep;
 extern bool AlphaOrBeta;
+
+// Every variable above back to its start-up value, its tables released, and
+// the stages' caches emptied: the process is as new (state.cpp).
+void resetModelState();
 
 int countPiece(const std::string& line);
 int loadDataFiles();

@@ -1,5 +1,6 @@
 // Reading the founder, strain, funnel and marker position files.
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -97,9 +98,11 @@ static int readFunnelFile(std::ifstream& in)
 }
 
 // Reads the position at the start of a line; false when none can be read.
+// "%f" also reads "nan", "inf" and "infinity" in any case, and a number too
+// large for a float becomes infinite: none of these is a position.
 static bool readPosition(const std::string& line, float* pos)
 {
-	if (useCM) return std::sscanf(line.c_str(), "%f", pos) == 1;
+	if (useCM) return std::sscanf(line.c_str(), "%f", pos) == 1 && std::isfinite(*pos);
 	long long bp;
 	if (std::sscanf(line.c_str(), "%lli", &bp) != 1) return false;
 	if (bp < INT_MIN || bp > INT_MAX) return false;

@@ -162,6 +162,9 @@ int tarvelMain(int argc, char** argv)
 	if (!XChromosome && NoOfInbreedingGen > 3) calcF();
 	cout << "Computing Alpha\n";
 	if (!computeAlpha()) return 1;
+	// computeBeta only sets the backward pass up: its rows are computed by
+	// the writers' sweep (sweepMarkers), block by block, as the results are
+	// written.
 	cout << "Computing Beta\n";
 	computeBeta();
 	cout << "Writing Results\n";

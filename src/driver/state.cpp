@@ -1,5 +1,12 @@
-// Definitions and start-up values of the process-wide model state.
+// Definitions of the process-wide model state with the values a process
+// starts with, and resetModelState(), which puts every one of them back and
+// empties the caches the stages keep between calls, so that one process can
+// make several runs (the tests and the fuzz target do). Each variable stands
+// in both lists, in the same order: add a new one to both, here.
 #include "driver.h"
+#include "../inference/inference.h"
+#include "../model/kernels.h"
+#include "../model/model.h"
 
 int outputInHAPPYFormat = 1;
 double p_y_given_q_value = 0.999;
@@ -26,7 +33,6 @@ float* CMDistance = nullptr;
 double L3[LTableSize] = {0.0, 0.5};
 double L4[LTableSize] = {1.0, 0.25};
 double* F = new double[FTableSize];
-std::vector<double> s(60);
 
 std::uint64_t* p_y_given_q = nullptr;
 double* interval_r = nullptr;
@@ -38,3 +44,55 @@ double* alphaCheckpoints = nullptr;
 
 int currentStep = 1;
 bool AlphaOrBeta = true;
+
+template <class T> static void release(T*& table)
+{
+	delete[] table;
+	table = nullptr;
+}
+
+void resetModelState()
+{
+	outputInHAPPYFormat = 1;
+	p_y_given_q_value = 0.999;
+	Sex = true;
+	XChromosome = false;
+	useCM = false;
+	NoOfInbreedingGen = -1;
+	InfoLength = -1;
+	NoOfStates = -1;
+	NoOfFounders = -1;
+	L = 0;
+
+	FounderFileName.clear();
+	SeqFileName.clear();
+	SolutionFileName.clear();
+	FounderGroupFileName.clear();
+	CMDistanceFile.clear();
+
+	release(FounderSet);
+	release(GenotypeSequence);
+	FounderGroup1.clear();
+	release(CMDistance);
+
+	for (int i = 0; i < LTableSize; ++i) L3[i] = L4[i] = 0;
+	L3[1] = 0.5;
+	L4[0] = 1.0;
+	L4[1] = 0.25;
+	for (int g = 0; g < FTableSize; ++g) F[g] = 0;
+
+	release(p_y_given_q);
+	release(interval_r);
+	release(p_y0_to_yt);
+	release(QuaTransProb);
+	release(QuaTransBlocks);
+	CheckpointSpacing = 0;
+	release(alphaCheckpoints);
+
+	currentStep = 1;
+	AlphaOrBeta = true;
+
+	forgetEmissionRows();
+	forgetTransitionKinds();
+	selectKernels(nullptr);
+}

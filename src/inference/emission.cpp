@@ -72,6 +72,12 @@ static std::uint64_t agreementMask(char g, const char* f)
 	return mask;
 }
 
+void forgetEmissionRows()
+{
+	cache = RowCache();
+	statePair.clear();
+}
+
 void calcEmissionProb()
 {
 	cache.states = -1; // a new run: rows of an earlier one no longer hold

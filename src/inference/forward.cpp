@@ -1,5 +1,12 @@
 // The scaled forward pass. It keeps each marker's scaling factor (and the
 // interval tables every pass shares), not the forward rows themselves.
+//
+// With T_t the transition matrix of interval t and e_t the emission row of
+// marker t, the forward row a_t(q) = P(calls 0 .. t, state q at t) follows
+// a_t(y) = e_t(y) sum over x of a_{t-1}(x) T_t(x -> y), from a_0 = prior
+// times e_0. Each row is divided by its sum c_t = P(call t | calls 0 .. t-1)
+// (p_y0_to_yt[t]), so the row kept is P(state q at t | calls 0 .. t) and
+// never underflows; the product of the c_t is the likelihood of the calls.
 #include <cmath>
 #include <iostream>
 #include <vector>
@@ -11,6 +18,11 @@
 #include "../model/kernels.h"
 #include "../model/model.h"
 
+// After G generations the two copies descend from one founder with chance
+// F[G] (calcF). In the eight-bit coding they do exactly when the pair
+// fields agree (the member bits are shared): N / 4 codes, which share F[G]
+// equally, while the other 3 N / 4 codes share 1 - F[G]. Up to three
+// generations, and on the X, every code starts equally likely.
 double prior(int q)
 {
 	int N = NoOfStates, G = NoOfInbreedingGen;

@@ -4,6 +4,7 @@
 #define TARVEL_INFERENCE_H
 
 void calcEmissionProb();
+void forgetEmissionRows(); // the rows kept between calls, for resetModelState
 int computeAlpha(); // 0 when some marker is explained by no hidden state
 void computeBeta();  // sets the backward pass up; sweepMarkers runs it
 

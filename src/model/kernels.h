@@ -5,6 +5,10 @@
 #ifndef TARVEL_KERNELS_H
 #define TARVEL_KERNELS_H
 
+#include "inbreeding_depth.h"
+
+// The entries are set by name (kernels_body.h), never by position: two of
+// them share one signature.
 struct Kernels {
 	const char* name;
 	// out[16b + i] = sum over j (in order) of x[16b + j] * w[16j + i], from 0,
@@ -31,7 +35,8 @@ struct Kernels {
 	// disagree elsewhere (single-precision values widened).
 	void (*emissionRow)(unsigned long long mask, const unsigned long long* pair, float agree,
 	                    float disagree, double* row, int n);
-	// The pair-factor blocks of n intervals (9 values each) for fractions r.
+	// The pair-factor blocks of n intervals (9 values each) for fractions r,
+	// G from 4 to MaxInbreedingGen.
 	void (*quaternaryBlocks)(const double* r, double* out, int n, int G, const double* F,
 	                         const double* L3, const double* L4);
 };

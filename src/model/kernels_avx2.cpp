@@ -1,25 +1,18 @@
 // The kernel set for CPUs with AVX2: the same loops on four-double vectors.
-// Only "avx2" is enabled, never "fma", so no product and sum are fused.
+// This file alone is compiled with -mavx2 (never -mfma, so no product and
+// sum are fused), and it includes no header with code of its own: no inline
+// function built for AVX2 here can stand in for another file's copy. The
+// table is a constant, so nothing here runs before kernels.cpp has found
+// AVX2 on the CPU.
+#ifndef __AVX2__
+#error "kernels_avx2.cpp must be compiled with -mavx2"
+#endif
+
 #include "kernels.h"
 
-#if defined(TARVEL_AVX2) && (defined(__x86_64__) || defined(__i386__))
-#pragma GCC push_options
-#pragma GCC target("avx2")
 #define KERNEL_NS avx2_kernels
+#define KERNEL_NAME "avx2"
 #define KERNEL_BYTES 32
 #include "kernels_body.h"
-#pragma GCC pop_options
 
-const Kernels* avx2Kernels()
-{
-	if (!__builtin_cpu_supports("avx2")) return nullptr;
-	using namespace avx2_kernels;
-	static const Kernels set = {"avx2",       pairBlocks,   leafPairs,     twoStateLevels,
-	                            multiplyBy,   product,      divideBy,      posterior,
-	                            denseForward, denseBackward, emissionRow,
-	                            quaternaryBlocks};
-	return &set;
-}
-#else
-const Kernels* avx2Kernels() { return nullptr; }
-#endif
+const Kernels& avx2KernelSet() { return avx2_kernels::kernelSet; }

@@ -1,8 +1,10 @@
 // Body of one kernel set, included once per instruction set with
 //   KERNEL_NS    namespace of the set
+//   KERNEL_NAME  its name, as the Kernels table gives it
 //   KERNEL_BYTES width of the vectors of the product loops (16 or 32)
 // It must include nothing: every function here is compiled for the target
-// of the including file and none may be shared with another set.
+// of the including file and none may be shared with another set. The file
+// ends with the set's table, KERNEL_NS::kernelSet.
 namespace KERNEL_NS {
 
 typedef double V __attribute__((vector_size(KERNEL_BYTES)));
@@ -253,7 +255,7 @@ static void denseBackward(const double* b, const double* t, const double* e, dou
 }
 
 // The interval batches: C vectors of W fractions side by side, so that C
-// independent sums are in flight in every step of ProbUnion's long chain.
+// independent sums are in flight in every step of the union's long chain.
 const int C = 4;
 const int BW = C * W;
 struct B {
@@ -273,7 +275,14 @@ static inline B bsplat(double x)
 		out_;                                                                              \
 	})
 
-// ProbUnion over BW lists side by side; p[m] holds entry m of every list.
+// The cut union of BW lists side by side; p[m] holds entry m of every list.
+// For independent events inclusion-exclusion gives the chance that at
+// least one happens, sum p_i - sum p_i p_j + sum p_i p_j p_k - ... over
+// i < j < k ..., which is 1 - prod (1 - p_i). The sum stops after the
+// triples: with chances about r each, the first term left out is of order
+// r^4, below what the model resolves over short intervals; over long ones
+// the cut sum can pass the true union (four chances of 1/2: 1, not 15/16).
+// The running sum's order is part of the result.
 static B probUnion(const B* p, int n)
 {
 	B sum = bsplat(0.0);
@@ -298,11 +307,43 @@ static inline V clampAtZero(V v)
 	return v > zero ? v : zero;
 }
 
-// calcQuaternaryTransitionProbability for BW fractions at once.
+// The nine values of the pair factor over an interval with fraction r, for
+// BW fractions at once (G = the inbreeding generations, F, L3, L4 the tables
+// of calcF).
+//
+// A pair-factor value holds the pair fields of the two copies. It is
+// "same" when they agree (the copies then descend from one founder) and
+// "split" otherwise; the prior gives same the chance F[G] (see prior()).
+// Each of the nine values is the chance of a move, jointly with the class
+// it starts from, divided by that class's prior: F[G] for moves from same,
+// 1 - F[G] for moves from split, so that it reads as P(to | from). With
+// the lists s taken as independent events and united by probUnion:
+//   P1: some generation k < G places a recombination in the interval (r)
+//       while the copies still differ there (1 - F[k]): a pair field changes.
+//   P2: such a change in generation G - 1 - b, after which b generations
+//       make the copies identical again (F[b]): same to same with both
+//       fields changed (entry 5).
+//   P3: split to split with one field changed (entry 4), from
+//       R2 = r + r - r r = 1 - (1 - r)^2, the chance that at least one of a
+//       generation's two meioses recombines in the interval, weighted by the
+//       sib pair's four-gene and three-gene shares L4 and L3 (W = 4/9, the
+//       double nearest it, on L3), in full for generation G - 1, by 1/2 for
+//       G - 2, and for earlier ones by 2/3 (1 - F[b]): 4 of the 6 one-field
+//       moves from a split value land on a split value, and the copies must
+//       still differ b generations later.
+//   A = P1 - P2 - P3 / 2: a move of one field between same and split. Its
+//       joint chance is the same either way, so entries 2 and 3 differ only
+//       by the divisor. A move of both fields to or from split
+//       counts as two such moves, A^2 (entries 6, 7, 8).
+//   Entries 0 and 1, the stays, are what is left of each class's chance
+//   after its moves: F[G] - P2 - A and 1 - F[G] - A - P3, clamped at 0 (a
+//   value not above 0, or not a number, becomes 0) where the cut unions
+//   overshoot. The rows need not sum to 1: every marker is rescaled.
 static void quaternaryBatch(const B& r, double* out[], int G, const double* F, const double* L3,
                             const double* L4)
 {
-	B s[2 * 100 + 4];
+	// The longest list is P1's or P3's, G terms each.
+	B s[MaxInbreedingGen];
 	int n = 0;
 	for (int k = G - 1; k >= 0; --k) s[n++] = LANEWISE(splat<V>(1 - F[k]) * r.v[c]);
 	B P1 = probUnion(s, n);
@@ -361,5 +402,25 @@ static void quaternaryBlocks(const double* r, double* out, int n, int G, const d
 		quaternaryBatch(rv, dest, G, F, L3, L4);
 	}
 }
+
+// The table of this set, each entry by name.
+constexpr Kernels table()
+{
+	Kernels k{};
+	k.name = KERNEL_NAME;
+	k.pairBlocks = pairBlocks;
+	k.leafPairs = leafPairs;
+	k.twoStateLevels = twoStateLevels;
+	k.multiplyBy = multiplyBy;
+	k.product = product;
+	k.divideBy = divideBy;
+	k.posterior = posterior;
+	k.denseForward = denseForward;
+	k.denseBackward = denseBackward;
+	k.emissionRow = emissionRow;
+	k.quaternaryBlocks = quaternaryBlocks;
+	return k;
+}
+constexpr Kernels kernelSet = table();
 
 } // namespace KERNEL_NS

@@ -4,8 +4,6 @@
 #ifndef TARVEL_MODEL_H
 #define TARVEL_MODEL_H
 
-#include <vector>
-
 // State coding
 int getbit(int code, int position);
 int decodeState(int code, bool first);
@@ -15,13 +13,14 @@ int decodeStateX(int code, bool first);
 double DistanceToRecombination(double x);
 double IntervalRecombination(float earlier, float later);
 void calcF();
-double ProbUnion(const std::vector<double>* p);
-void calcQuaternaryTransitionProbability(double r, double* out);
-// The same for n intervals at once: out + 9 i receives the block of r[i].
+// The pair-factor blocks of n intervals (the kernels' quaternaryBlocks):
+// out + 9 i receives the nine values of the interval with fraction r[i].
 void calcQuaternaryTransitionProbabilities(const double* r, double* out, int n);
-double TransitionProb(double r, int from, int to);
-// Every TransitionProb(r, from, to) of the run's states: t[from * N + to].
+void calcQuaternaryTransitionProbability(double r, double* out); // n = 1
+// X chromosome after more than three inbreeding generations: the move from
+// every state to every state of the run, t[from * N + to].
 void TransitionMatrixX(double r, double* t);
+void forgetTransitionKinds(); // the matrix layout kept between calls, for resetModelState
 
 // Factorised transition product
 double baseMatrix(int from, int to);

@@ -1,10 +1,24 @@
 // The transition matrix of one interval applied to a vector factor by
 // factor, never formed whole.
+//
+// The bits of a code change independently, so the matrix of an interval is
+// the Kronecker product T = T_1 (x) T_2 (x) ... of one factor per part of
+// the code, most significant first: the 2 x 2 factor [[1 - r, r], [r, 1 - r]]
+// of each two-state bit and, after three inbreeding generations, the 16 x 16
+// pair factor of the low four bits. By the mixed-product identity
+// (A (x) B)(C (x) D) = AC (x) BD, T = (T_1 (x) I (x) ...)(I (x) T_2 (x) ...)...,
+// so T applied to a vector is each factor applied in turn along its own
+// bit: 2 N multiplications per two-state bit and 16 N for the pair factor,
+// where the whole matrix would take N^2. The forward pass forms
+// out[y] = sum over x of in[x] T(x -> y), the backward pass out[x] = sum
+// over y of T(x -> y) in[y]; only the pair factor is not symmetric, so only
+// its weights differ between the two (pairFactorWeights).
 #include "model.h"
 #include "kernels.h"
 #include "../driver/driver.h"
 
-// Entry of the nine-value block for each move of the pair factor, [from][to].
+// Entry of the nine-value block for each move of the pair factor, [from][to]:
+// by the classes at both ends and the number of pair fields that change.
 // A value is "same" when both haplotypes sit in the same pair, "split" otherwise.
 static constexpr int pairClass(int from, int to)
 {

@@ -1,6 +1,5 @@
 // Recombination fractions, the inbreeding tables and the transition values
 // built from them.
-#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -8,6 +7,10 @@
 #include "kernels.h"
 #include "../driver/driver.h"
 
+// Haldane's map function: with crossovers placed as a Poisson process, x
+// of them expected over x Morgans, two points are recombined when an odd
+// number falls between them: sum over odd k of e^-x x^k / k! = e^-x sinh x
+// = (1 - e^-2x) / 2.
 double DistanceToRecombination(double x) { return 0.5 * (1 - exp(x * (-2.0))); }
 
 // Haldane map over the interval between two stored marker positions (cM).
@@ -20,6 +23,26 @@ double IntervalRecombination(float earlier, float later)
 	return DistanceToRecombination((double)d * 0.01);
 }
 
+// F[g]: the inbreeding coefficient after g generations of full-sibling
+// mating, the chance that the strain's two copies at a point descend from
+// one and the same founder copy (F[0] = F[1] = 0). The loop sums
+// F[g] = sum over k = 2 .. g of (1 + F[g - k]) / 2^k; taking half of the same
+// sum for g - 1 away leaves F[g] - F[g - 1] / 2 = (1 + F[g - 2]) / 4, which
+// is Wright's recurrence for sibling mating, F[g] = (1 + 2 F[g - 1] +
+// F[g - 2]) / 4 (0, 0, 1/4, 3/8, 1/2, 19/32, ... towards 1).
+//
+// L4[i] and L3[i]: the chances that the four genes of the sibling pair, i
+// generations into the inbreeding, trace back to four, or to exactly three,
+// different genes of the pair it started from. One generation back each sib
+// took one of its father's two genes and one of its mother's. Four
+// different genes stay four when the sibs took different genes from both
+// parents (1/4) and become three when from one parent only (1/2). Three
+// stay three with chance 1/2: where the shared gene sits within one parent,
+// the sibs must take different genes from the other; where it is one gene
+// of each parent, both unshared genes show in 9/16 of the draws and in 1/16
+// they are all that shows, 9/16 - 1/16 = 1/2. Hence L4[i] = L4[i - 1] / 4 and L3[i] = L3[i - 1] / 2
+// + L4[i - 1] / 2, from L4[0] = 1 and L3[0] = 0: L4[i] = 4^-i and
+// L3[i] = 2^(1 - i) - 2^(1 - 2i).
 void calcF()
 {
 	for (int g = 0; g < FTableSize; ++g) {
@@ -33,85 +56,36 @@ void calcF()
 	}
 }
 
-// Union of independent events by inclusion-exclusion, cut after the
-// third-order terms.
-double ProbUnion(const std::vector<double>* list)
-{
-	const std::vector<double>& p = *list;
-	int n = (int)p.size();
-	if (n == 0) return 0;
-	double sum = 0;
-	for (int i = 0; i < n - 1; ++i) {
-		for (int j = i + 1; j < n - 1; ++j) {
-			for (int k = j + 1; k < n; ++k) sum += (p[i] * p[j]) * p[k];
-			sum -= p[i] * p[j];
-		}
-		sum -= p[i] * p[n - 1];
-		sum += p[i];
-	}
-	return sum + p[n - 1];
-}
-
-static double clampAtZero(double v) { return v > 0 ? v : 0; }
-
+// The pair-factor block of one interval: the batched computation for a
+// batch of one.
 void calcQuaternaryTransitionProbability(double r, double* out)
 {
-	int G = NoOfInbreedingGen;
-	s.clear();
-	for (int k = G - 1; k >= 0; --k) s.push_back((1 - F[k]) * r);
-	double P1 = ProbUnion(&s);
-
-	s.clear();
-	for (int b = 2; b <= G - 1; ++b) s.push_back(((1 - F[G - 1 - b]) * r) * F[b]);
-	double P2 = ProbUnion(&s);
-
-	s.clear();
-	double R2 = (r + r) - r * r;
-	const double W = 0.4444444444444444;
-	s.push_back(R2 * L4[G - 1] + (R2 * L3[G - 1]) * W);
-	s.push_back((R2 * L4[G - 2]) * 0.5 + ((R2 * L3[G - 2]) * 0.5) * W);
-	for (int b = 2; b <= G - 1; ++b) {
-		int k = G - 1 - b;
-		s.push_back(((2 * (R2 * L4[k])) / 3) * (1 - F[b]) +
-		            ((1 - F[b]) * ((2 * (R2 * L3[k])) / 3)) * W);
-	}
-	double P3 = ProbUnion(&s);
-
-	double A = (2 * P1 - 2 * P2 - P3) * 0.5;
-	double FG = F[G];
-	out[0] = clampAtZero(FG - P2 - A) / FG;
-	out[1] = clampAtZero(1 - FG - A - P3) / (1 - FG);
-	out[2] = A / FG;
-	out[3] = A / (1 - FG);
-	out[4] = P3 / (1 - FG);
-	out[5] = P2 / FG;
-	out[6] = A * A / FG;
-	out[7] = A * A / (1 - FG);
-	out[8] = A * A / (1 - FG);
+	calcQuaternaryTransitionProbabilities(&r, out, 1);
 }
 
-// 1 - exp(-0.2 G) depends on the run alone; the X passes ask for it
-// 2 x N x N times per interval, so it is worked out once.
-static double inbredFraction(int G)
-{
-	static int cachedG = INT_MIN;
-	static double fraction;
-	if (G != cachedG) {
-		fraction = 1 - exp(G * (-0.2));
-		cachedG = G;
-	}
-	return fraction;
-}
-
-// X chromosome after more than three inbreeding generations. c is capped
-// at 1: over long intervals it would pass 1 and make 1 - c a negative
+// X chromosome after more than three inbreeding generations: c is the
+// chance that a copy's founder changes across the interval. Each
+// generation can add a change where the copies still differ, so c grows
+// with G, from 0 towards the limit 3.5 r the model takes. It is capped at
+// 1: over long intervals it would pass 1 and make 1 - c a negative
 // "probability".
 static double changeChance(double r)
 {
-	double c = (inbredFraction(NoOfInbreedingGen) * r) * 3.5;
+	double c = ((1 - exp(NoOfInbreedingGen * (-0.2))) * r) * 3.5;
 	return c > 1 ? 1 : c;
 }
 
+// A male's code is the funnel position of his one X. Fathers pass their X
+// to daughters only, so with each cross written mother first, in the funnel
+// ((0 x 1) x (2 x 3)) x ((4 x 5) x (6 x 7)) the son of 2 x 3 carries the X
+// of 2 alone, the son of 6 x 7 that of 6, and the male of the last cross,
+// son of the 4 x 5 daughter, that of 4 or 5: positions 3, 6 and 7 never
+// reach the strain. Between the others the X moves with chance c.
+// A female's code gives each copy's founder in one bit (bit 0 the first
+// copy, bit 1 the second); the two bits change independently, so a move
+// has (1 - c)^2, c (1 - c) or c^2 by the bits it changes. The order (first
+// 0, second 1) is left out so that the mixed pair is counted once, as
+// (1, 0); bits 2 to 5 play no part.
 static double transitionFor(double c, int from, int to)
 {
 	if (Sex) {
@@ -124,26 +98,32 @@ static double transitionFor(double c, int from, int to)
 	return x1 == y1 ? (1 - c) * q : c * q;
 }
 
-double TransitionProb(double r, int from, int to) { return transitionFor(changeChance(r), from, to); }
-
 // Which of 0, 1 - c and c each entry of the run's matrix holds: the rule
-// of transitionFor, read off it once (with a c that keeps the three apart).
+// of transitionFor, read off it once per state count and sex (with a c
+// that keeps the values apart).
+struct TransitionKinds {
+	std::vector<unsigned char> kind;
+	int states = -1;
+	bool male = false;
+};
+static TransitionKinds kinds;
+
+void forgetTransitionKinds() { kinds = TransitionKinds(); }
+
 static const std::vector<unsigned char>& transitionKinds()
 {
-	static std::vector<unsigned char> kind;
-	static int states = -1;
-	static bool male;
 	int N = NoOfStates;
-	if (states == N && male == Sex) return kind;
-	states = N;
-	male = Sex;
-	kind.resize((size_t)N * N);
+	if (kinds.states == N && kinds.male == Sex) return kinds.kind;
+	kinds.states = N;
+	kinds.male = Sex;
+	kinds.kind.resize((size_t)N * N);
 	for (int from = 0; from < N; ++from)
 		for (int to = 0; to < N; ++to) {
 			double v = transitionFor(0.25, from, to);
-			kind[from * N + to] = v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
+			kinds.kind[from * N + to] =
+			    v == 0 ? 0 : v == 0.75 ? 1 : v == 0.25 ? 2 : v == 0.5625 ? 3 : v == 0.1875 ? 4 : 5;
 		}
-	return kind;
+	return kinds.kind;
 }
 
 void TransitionMatrixX(double r, double* t)

@@ -9,7 +9,6 @@
 #include "output.h"
 #include "results_text.h"
 #include "../driver/driver.h"
-#include "../inference/inference.h"
 
 // One value of a line: cell a, plus cell b when b >= 0, or twice cell a.
 struct Entry {
@@ -19,7 +18,6 @@ struct Entry {
 };
 
 struct PairWriter {
-	ResultsText text;
 	std::vector<int> cellOf;        // state -> 8 row + column
 	std::vector<int> statesByCell;  // the states of cell 0, then of cell 1, ..., each ascending
 	int cellStart[65];              // cell c's states: statesByCell[cellStart[c] .. cellStart[c + 1])
@@ -29,7 +27,6 @@ struct PairWriter {
 	std::vector<Entry> entries;
 	std::vector<double> weight;
 	char separator;
-	LinePipe* lines;
 };
 
 // Cell (r, c) of the table is cell[8 * r + c]. Up to three inbreeding
@@ -71,8 +68,9 @@ static void happyEntries(PairWriter& w, bool sumOrientations)
 // Cell c of the table: its states' posterior weights summed in ascending
 // order, as a pass over all states adding each to its cell does. The
 // cells' sums advance side by side, one state of each cell at a time.
-static void sumCells(PairWriter& w, int t, const double* alpha, const double* beta, double* cell)
+static void sumCells(int t, const double* alpha, const double* beta, double* cell, void* context)
 {
+	PairWriter& w = *(PairWriter*)context;
 	posteriorWeights(t, alpha, beta, w.weight.data());
 	const double* weight = w.weight.data();
 	const int* state = w.byRank.data();
@@ -83,15 +81,6 @@ static void sumCells(PairWriter& w, int t, const double* alpha, const double* be
 		state += n;
 	}
 	for (int j = 0; j < 64; ++j) cell[w.fullest[j]] = sum[j];
-}
-
-static void writeMarker(int t, const double* alpha, const double* beta, void* context)
-{
-	PairWriter& w = *(PairWriter*)context;
-	LineRecord& line = nextLine(w.lines);
-	line.t = t;
-	sumCells(w, t, alpha, beta, line.cell);
-	handLine(w.lines);
 }
 
 static void formatLine(const LineRecord& line, ResultsText& text, void* context)
@@ -108,8 +97,6 @@ static void formatLine(const LineRecord& line, ResultsText& text, void* context)
 	}
 	endLine(text);
 }
-
-static void endPairBlock(int block, void* context) { endLineBlock(((PairWriter*)context)->lines, block); }
 
 // The states in rank order: first the first state of every cell, fullest
 // cells first, then the second state of every cell that has one, and so on.
@@ -130,8 +117,6 @@ static void rankStates(PairWriter& w)
 
 int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations)
 {
-	std::ofstream out;
-	if (!openResults(out)) return 0;
 	PairWriter w;
 	w.cellOf.resize(NoOfStates > 0 ? NoOfStates : 0);
 	for (int q = 0; q < NoOfStates; ++q) {
@@ -149,10 +134,5 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 	rankStates(w);
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
-	beginText(w.text, out);
-	w.lines = startLines(w.text, formatLine, &w);
-	sweepMarkers(writeMarker, endPairBlock, &w);
-	finishLines(w.lines);
-	flushText(w.text);
-	return closeResults(out);
+	return writeResults(sumCells, formatLine, &w);
 }

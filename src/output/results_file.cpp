@@ -3,11 +3,13 @@
 #include <iostream>
 
 #include "output.h"
+#include "results_text.h"
 #include "../model/kernels.h"
 #include "../driver/driver.h"
+#include "../inference/inference.h"
 
 // Text mode: on Windows every "\n" reaches the file as "\r\n".
-bool openResults(std::ofstream& out)
+static bool openResults(std::ofstream& out)
 {
 	out.open(SolutionFileName, std::ios::out | std::ios::trunc);
 	if (out) return true;
@@ -17,13 +19,45 @@ bool openResults(std::ofstream& out)
 
 // A results file that was not written whole is removed: a short file
 // would pass for a complete one.
-int closeResults(std::ofstream& out)
+static int closeResults(std::ofstream& out)
 {
 	out.close();
 	if (!out.fail()) return 1;
 	std::cout << "Error in writing Solution file:" << SolutionFileName << "\n";
 	std::remove(SolutionFileName.c_str());
 	return 0;
+}
+
+// One writer's sweep: how it sums a marker's cells, and the pipe that
+// formats its lines.
+struct Sweep {
+	LinePipe* lines;
+	CellSummer cells;
+	void* context;
+};
+
+static void visitMarker(int t, const double* alpha, const double* beta, void* sweep)
+{
+	Sweep& s = *(Sweep*)sweep;
+	LineRecord& line = nextLine(s.lines);
+	line.t = t;
+	s.cells(t, alpha, beta, line.cell, s.context);
+	handLine(s.lines);
+}
+
+static void endSweepBlock(int block, void* sweep) { endLineBlock(((Sweep*)sweep)->lines, block); }
+
+int writeResults(CellSummer cells, LineFormatter format, void* context)
+{
+	std::ofstream out;
+	if (!openResults(out)) return 0;
+	ResultsText text;
+	beginText(text, out);
+	Sweep sweep = {startLines(text, format, context), cells, context};
+	sweepMarkers(visitMarker, endSweepBlock, &sweep);
+	finishLines(sweep.lines);
+	flushText(text);
+	return closeResults(out);
 }
 
 void posteriorWeights(int t, const double* alpha, const double* beta, double* w)

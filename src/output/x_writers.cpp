@@ -5,7 +5,6 @@
 #include "line_pipe.h"
 #include "output.h"
 #include "results_text.h"
-#include "../inference/inference.h"
 #include "../driver/driver.h"
 #include "../model/model.h"
 
@@ -21,24 +20,18 @@ int writeOutFemaleInferSolution() { return writePairResults(placeFemale, false);
 
 // A male has one X: one cell per funnel position.
 struct MaleWriter {
-	ResultsText text;
 	std::vector<int> cellOf; // state -> funnel position
 	std::vector<double> weight;
 	int happyCell[36];       // funnel position of a homozygous pair, -1 for the rest
 	std::string labels[8];
-	LinePipe* lines;
 };
 
-static void writeMaleMarker(int t, const double* alpha, const double* beta, void* context)
+static void sumMaleCells(int t, const double* alpha, const double* beta, double* cell, void* context)
 {
 	MaleWriter& w = *(MaleWriter*)context;
-	LineRecord& line = nextLine(w.lines);
-	line.t = t;
-	double* cell = line.cell;
 	for (int p = 0; p < 8; ++p) cell[p] = 0;
 	posteriorWeights(t, alpha, beta, w.weight.data());
 	for (int q = 0; q < NoOfStates; ++q) cell[w.cellOf[q]] += w.weight[q];
-	handLine(w.lines);
 }
 
 static void formatMaleLine(const LineRecord& line, ResultsText& text, void* context)
@@ -62,12 +55,8 @@ static void formatMaleLine(const LineRecord& line, ResultsText& text, void* cont
 	endLine(text);
 }
 
-static void endMaleBlock(int block, void* context) { endLineBlock(((MaleWriter*)context)->lines, block); }
-
 int writeOutMaleInferSolution()
 {
-	std::ofstream out;
-	if (!openResults(out)) return 0;
 	MaleWriter w;
 	for (int q = 0; q < NoOfStates; ++q) w.cellOf.push_back(decodeStateX(q, true));
 	w.weight.resize(w.cellOf.size());
@@ -75,10 +64,5 @@ int writeOutMaleInferSolution()
 	int k = 0;
 	for (int a = 0; a < 8; ++a)
 		for (int b = 0; b <= a; ++b) w.happyCell[k++] = a == b ? founderPosition(a) : -1;
-	beginText(w.text, out);
-	w.lines = startLines(w.text, formatMaleLine, &w);
-	sweepMarkers(writeMaleMarker, endMaleBlock, &w);
-	finishLines(w.lines);
-	flushText(w.text);
-	return closeResults(out);
+	return writeResults(sumMaleCells, formatMaleLine, &w);
 }

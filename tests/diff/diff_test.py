@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Differential test: the candidate TARVEL must print the same standard
-output, exit with the same status and write the same results file bytes (or
-none) as a reference build, on simulated inputs of every configuration.
+output (but for the lines listed in compare.STDOUT_MAY_DIFFER), exit with the
+same status and write the same results file bytes (or none) as a reference
+build, on simulated inputs of every configuration.
 
   /usr/bin/python3 tests/diff/diff_test.py [--short] [--candidate BIN|SRCDIR]
       [--rev REV | --reference BIN] [--case NAME]... [--keep] [--list]

@@ -58,6 +58,21 @@ refuse "${L3}The data in Distance File is not sorted"$'\n' founders.txt strain.t
 printf '10.5\r\n\r\n12\r\n' > crlf.txt
 refuse "${L3}Error: cannot read a position from line 2 of the marker position file."$'\n' \
   founders.txt strain.txt funnel.txt crlf.txt
+# Not a number, an infinity in any spelling "%f" takes, or a value beyond
+# single precision: no position, wherever it stands (where sorting would not
+# catch it: first, last, or beside anything for a not-a-number)
+for v in nan NaN -nan 'nan(7)' inf +Inf INFINITY 1e39 3.4028236e38; do
+  printf '10.5\n\n12\n%s\n' "$v" > notfinite.txt
+  refuse "${L3}Error: cannot read a position from line 4 of the marker position file."$'\n' \
+    founders.txt strain.txt funnel.txt notfinite.txt
+done
+for v in -inf -Infinity -1e39; do
+  printf '%s\n10.5\n12\n' "$v" > notfinite.txt
+  refuse "${L3}Error: cannot read a position from line 1 of the marker position file."$'\n' \
+    founders.txt strain.txt funnel.txt notfinite.txt
+done
+printf '10.5\n12\n3.4e38\n' > largest.txt # the largest float is still a position
+complete "$L3" founders.txt strain.txt funnel.txt largest.txt
 printf '10.5\n12\n' > short.txt
 refuse "${L3}Error: the marker position file holds 2 positions for 3 markers."$'\n' \
   founders.txt strain.txt funnel.txt short.txt

@@ -15,21 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/driver.h"
-#include "reset_state.h"
+#include "quiet_stdout.h"
 #include "results_check.h"
 
 static std::string dir;
-
-struct NullBuffer : std::streambuf {
-	int overflow(int c) override { return traits_type::not_eof(c); }
-	std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 static void writeFile(const std::string& path, const std::string& text)
 {
@@ -51,8 +45,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 		for (const char* n : {"/f", "/s", "/n", "/p", "/s.prob"}) std::remove((dir + n).c_str());
 		rmdir(dir.c_str());
 	});
-	static NullBuffer sink; // standard output is thrown away
-	std::cout.rdbuf(&sink);
 	return 0;
 }
 
@@ -84,7 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 	for (std::string& w : words) argv.push_back(&w[0]);
 	argv.push_back(nullptr);
 
-	int rc = tarvelMain((int)words.size(), argv.data());
+	int rc;
+	{
+		QuietStdout quiet; // standard output is thrown away
+		rc = tarvelMain((int)words.size(), argv.data());
+	}
 	std::ifstream out(results, std::ios::binary);
 	if (rc == 1 && out) fail("results file left after a refusal", parts[4]);
 	if (rc != 0 && rc != 1) fail("exit status other than 0 or 1", parts[4]);

@@ -1,6 +1,7 @@
 // The fast paths of the inference give the same bits as the plain
-// computations they replace: the bottom-up product against the halving
-// recursion, batched pair-factor blocks against one block at a time, the
+// computations they replace (the oracle of tests/support): the bottom-up
+// product against the halving recursion, batched pair-factor blocks against
+// one block at a time, the X matrix against the move-by-move rule, the
 // AVX2 kernels against the portable ones, emission masks against the
 // agreement rule, and the rows recomputed from checkpoints against passes
 // that keep every row.
@@ -10,9 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,8 @@
 #include "inference/steps.h"
 #include "model/kernels.h"
 #include "model/model.h"
-#include "reset_state.h"
+#include "model_oracle.h"
+#include "quiet_stdout.h"
 
 namespace {
 
@@ -33,32 +33,6 @@ std::vector<const Kernels*> kernelSets()
 }
 
 bool sameBits(const double* a, const double* b, int n) { return std::memcmp(a, b, n * sizeof(double)) == 0; }
-
-// The halving recursion as first written: pair block at 16, leaves at 2.
-void recursiveProduct(int n, double r, const double* in, int offset, double* out)
-{
-	if (n == 16 && NoOfInbreedingGen >= 4) {
-		for (int i = 0; i < 16; ++i) {
-			out[i] = 0;
-			for (int j = 0; j < 16; ++j)
-				out[i] = in[offset + j] * (AlphaOrBeta ? baseMatrix(j, i) : baseMatrix(i, j)) + out[i];
-		}
-		return;
-	}
-	if (n == 2) {
-		out[0] = (1 - r) * in[offset] + r * in[offset + 1];
-		out[1] = r * in[offset] + (1 - r) * in[offset + 1];
-		return;
-	}
-	int h = n / 2;
-	recursiveProduct(h, r, in, offset, out);
-	recursiveProduct(h, r, in, offset + h, out + h);
-	for (int i = 0; i < h; ++i) {
-		double a = out[i], b = out[h + i];
-		out[i] = a * (1 - r) + r * b;
-		out[h + i] = b * (1 - r) + a * r;
-	}
-}
 
 class FastPaths : public ::testing::Test {
 protected:
@@ -93,7 +67,7 @@ TEST_F(FastPaths, BottomUpProductMatchesTheRecursionOnEveryCoding)
 				for (double& v : in) v = u(rng) * (u(rng) < 0.1 ? 1e-300 : 1);
 				for (bool forward : {true, false}) {
 					AlphaOrBeta = forward;
-					recursiveProduct(c.states, r, in.data(), 0, want.data());
+					oracle::ElstonIduryCompute(c.states, r, in.data(), 0, want.data());
 					ElstonIduryCompute(c.states, r, in.data(), 0, got.data());
 					EXPECT_TRUE(sameBits(want.data(), got.data(), c.states))
 					    << set->name << ", " << c.states << " states, generation " << c.gen << ", r " << r;
@@ -117,7 +91,7 @@ TEST_F(FastPaths, BatchedPairFactorBlocksMatchOneAtATime)
 			calcQuaternaryTransitionProbabilities(r.data(), batch.data(), (int)r.size());
 			for (size_t i = 0; i < r.size(); ++i) {
 				double one[9];
-				calcQuaternaryTransitionProbability(r[i], one);
+				oracle::calcQuaternaryTransitionProbability(r[i], one);
 				ASSERT_TRUE(sameBits(one, &batch[9 * i], 9)) << set->name << ", generation " << gen << ", r " << r[i];
 			}
 		}
@@ -135,7 +109,7 @@ TEST_F(FastPaths, XTransitionMatrixHoldsTransitionProb)
 			TransitionMatrixX(r, t.data());
 			for (int from = 0; from < NoOfStates; ++from)
 				for (int to = 0; to < NoOfStates; ++to)
-					ASSERT_EQ(TransitionProb(r, from, to), t[from * NoOfStates + to]) << from << "->" << to;
+					ASSERT_EQ(oracle::TransitionProb(r, from, to), t[from * NoOfStates + to]) << from << "->" << to;
 		}
 	}
 }
@@ -264,15 +238,13 @@ std::string resultsWith(const Kernels* set, const std::string& dir, std::vector<
 	args.insert(args.end(), extra.begin(), extra.end());
 	std::vector<char*> argv;
 	for (std::string& a : args) argv.push_back(&a[0]);
-	std::ostringstream quiet;
-	std::streambuf* was = std::cout.rdbuf(quiet.rdbuf());
+	QuietStdout quiet;
 	int rc = tarvelMain((int)argv.size(), argv.data());
-	std::cout.rdbuf(was);
 	std::ifstream in(out + ".prob", std::ios::binary);
 	std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 	std::filesystem::remove(out);
 	std::filesystem::remove(out + ".prob");
-	return std::to_string(rc) + "\n" + quiet.str() + bytes;
+	return std::to_string(rc) + "\n" + quiet.text() + bytes;
 }
 
 TEST_F(FastPaths, KernelSetsWriteTheSameResults)

@@ -22,7 +22,7 @@
 #include "inference/inference.h"
 #include "model/model.h"
 #include "output/output.h"
-#include "reset_state.h"
+#include "quiet_stdout.h"
 
 namespace fs = std::filesystem;
 
@@ -75,11 +75,8 @@ int runOn(const fs::path& dir, const std::string& generation, std::vector<std::s
 	args.insert(args.end(), options.begin(), options.end());
 	std::vector<char*> argv;
 	for (std::string& a : args) argv.push_back(&a[0]);
-	std::ostringstream quiet;
-	std::streambuf* was = std::cout.rdbuf(quiet.rdbuf());
-	int rc = tarvelMain((int)argv.size(), argv.data());
-	std::cout.rdbuf(was);
-	return rc;
+	QuietStdout quiet;
+	return tarvelMain((int)argv.size(), argv.data());
 }
 
 std::vector<std::string> readLines(const fs::path& file)
@@ -198,12 +195,14 @@ std::vector<std::vector<double>> transitionMatrix(int t)
 	int n = NoOfStates;
 	double r = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
 	std::vector<std::vector<double>> T(n, std::vector<double>(n));
+	if (XChromosome && NoOfInbreedingGen > 3) {
+		std::vector<double> full(n * n);
+		TransitionMatrixX(r, full.data());
+		for (int a = 0; a < n; ++a) T[a].assign(full.begin() + a * n, full.begin() + (a + 1) * n);
+		return T;
+	}
 	std::vector<double> unit(n, 0.0);
 	for (int a = 0; a < n; ++a) {
-		if (XChromosome && NoOfInbreedingGen > 3) {
-			for (int b = 0; b < n; ++b) T[a][b] = TransitionProb(r, a, b);
-			continue;
-		}
 		AlphaOrBeta = true;
 		currentStep = t;
 		unit.assign(n, 0.0);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "reset_state.h"
 
 namespace {
 

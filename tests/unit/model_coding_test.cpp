@@ -7,7 +7,6 @@
 
 #include "driver/driver.h"
 #include "model/model.h"
-#include "reset_state.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 
 #include "driver/driver.h"
 #include "model/model.h"
-#include "reset_state.h"
 
 namespace {
 

@@ -15,7 +15,6 @@
 #include "model/model.h"
 #include "output/line_pipe.h"
 #include "output/results_text.h"
-#include "reset_state.h"
 
 namespace {
 

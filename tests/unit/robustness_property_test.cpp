@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "reset_state.h"
+#include "quiet_stdout.h"
 #include "results_check.h"
 
 namespace {
@@ -191,11 +191,13 @@ protected:
 
 		Outcome o;
 		auto start = std::chrono::steady_clock::now();
-		::testing::internal::CaptureStdout();
 		::testing::internal::CaptureStderr();
-		o.rc = tarvelMain((int)words.size(), argv.data());
+		{
+			QuietStdout quiet;
+			o.rc = tarvelMain((int)words.size(), argv.data());
+			o.out = quiet.text();
+		}
 		o.err = ::testing::internal::GetCapturedStderr();
-		o.out = ::testing::internal::GetCapturedStdout();
 		o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 		std::ifstream file(results, std::ios::binary);
 		if (file) o.results.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
