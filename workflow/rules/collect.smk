@@ -1,29 +1,24 @@
 # TARVEL's results joined to strain, marker and founder names.
 
 
-def chromosome_results(wildcards):
-    panel = prepared_panel()
-    return [f"{RUNS}/chr{wildcards.chr}/{s['safe']}/strain.txt.prob" for s in panel["strains"]]
-
-
 # a chromosome's parts sit beside its folder of runs, so no strain's folder can clash with them
 def chromosome_parts(name):
     def parts(wildcards):
-        return [f"{RUNS}/chr{c['name']}.{name}" for c in prepared_panel()["chromosomes"]]
+        return [f"{RUNS}/chr{c['safe']}.{name}" for c in prepared_panel()["chromosomes"]]
     return parts
 
 
 rule collect:
     input:
         prepared=PREPARED,
-        results=chromosome_results,
+        results=lambda wildcards: chromosome_runs(wildcards.chr),
     output:
         genoprobs=f"{OUT}/genoprobs/chr{{chr}}.csv.gz",
         founderprobs=f"{OUT}/founderprobs/chr{{chr}}.csv.gz",
         mosaic=f"{RUNS}/chr{{chr}}.mosaic.csv",
         summary=f"{RUNS}/chr{{chr}}.summary.tsv",
     shell:
-        "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr}"
+        "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr:q}"
         " --genoprobs {output.genoprobs:q} --founderprobs {output.founderprobs:q}"
         " --mosaic {output.mosaic:q} --summary {output.summary:q}"
 
