@@ -2,20 +2,13 @@
 #
 # OUT/config.json holds the config that shapes the panel; the Snakefile
 # rewrites it as soon as the wanted config differs, so its time redoes
-# prepare and all that follows. A dry run writes nothing: it takes a file
-# that is never there instead, to show what a real run would redo.
-CONFIG_INPUT = f"{OUT}/.config.json.pending" if CONFIG_PENDING else CONFIG_JSON
-
-
-rule panel_config:
-    output: f"{OUT}/.config.json.pending"
-    shell: "echo 'only a dry run asks for this file' >&2; exit 1"
+# prepare and all that follows (a dry run writes nothing and says so).
 
 
 # a checkpoint: the strains and chromosomes are known only once the panel is read
 checkpoint prepare:
     input:
-        config=CONFIG_INPUT,
+        config=CONFIG_JSON,
         sources=source_files,
     output: directory(PREPARED)
     resources: mem_mb=2000, runtime=60
