@@ -1,5 +1,5 @@
 # An interrupted Slurm run, sourced by run.sh (uses its check, status,
-# panel_run, PROFILE and WORK): Ctrl-C while TARVEL jobs are queued cancels them
+# panel_run, BATCHES, PROFILE and WORK): Ctrl-C while TARVEL jobs are queued cancels them
 # through the profile's cancel command, and the next run through the profile
 # finishes the panel with the same outputs as the local run.
 
@@ -8,7 +8,7 @@
 # terminal; sets RUN_PID.
 run_in_background() {
   set -m
-  panel_run "$3" out="$1" --profile "$PROFILE" --directory "$2" &
+  panel_run "$3" out="$1" "${BATCHES[@]}" --profile "$PROFILE" --directory "$2" &
   RUN_PID=$!
   set +m
 }
@@ -49,6 +49,6 @@ check_interrupted_run() { # check_interrupted_run LOCAL_OUT
   check "no job it submitted is left queued" none_left_queued $ids
   check "its unfinished jobs were cancelled" any_cancelled $ids
   check "the next run finishes the panel" \
-    panel_run "$WORK/resumed.log" out="$out" --profile "$PROFILE" --directory "$work"
+    panel_run "$WORK/resumed.log" out="$out" "${BATCHES[@]}" --profile "$PROFILE" --directory "$work"
   compare_outputs "$1" "$out"
 }
