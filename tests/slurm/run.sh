@@ -104,13 +104,19 @@ print(len(p["chromosomes"]) * -(-len(p["strains"]) // int(sys.argv[2])))' \
   "$WORK/slurm/prepared/panel.json" "$BATCH_SIZE" 2>/dev/null)
 check "one Slurm job per chromosome and batch of $BATCH_SIZE strains ran TARVEL ($tarvel_jobs of ${expected:-?})" \
   test "$tarvel_jobs" = "${expected:-none}"
-# completed_in_jobcomp NAME CPUS: Slurm's job completion records of jobs
-# named smk.NAME.*, completed with CPUS CPUs, one a line.
+# completed_in_jobcomp CPUS ID...: how many of the jobs have a record in
+# Slurm's job completion log as a TARVEL job completed with CPUS CPUs.
 completed_in_jobcomp() {
-  grep "JobName=smk\.$1\." "$WORK/cluster/log/jobcomp.txt" | grep "JobState=COMPLETED" | grep -c "ProcCnt=$2 "
+  local cpus=$1 id n=0
+  shift
+  for id in "$@"; do
+    grep "^JobId=$id " "$WORK/cluster/log/jobcomp.txt" | grep " Name=smk\.tarvel\." |
+      grep " JobState=COMPLETED " | grep -q " ProcCnt=$cpus " && n=$((n + 1))
+  done
+  echo "$n"
 }
-comp_jobs=$(completed_in_jobcomp tarvel 2)
-check "Slurm's job completion records hold those $tarvel_jobs TARVEL jobs, completed with 2 CPUs each ($comp_jobs)" \
+comp_jobs=$(completed_in_jobcomp 2 $(awk '$1 == "tarvel" { print $2 }' "$WORK/jobs.txt"))
+check "Slurm's job completion log has those $tarvel_jobs TARVEL jobs completed with 2 CPUs each ($comp_jobs)" \
   test "$comp_jobs" = "$tarvel_jobs"
 # in_ctld_log ID...: slurmctld's log has each job started (by the main or
 # the backfill scheduler) and done.
