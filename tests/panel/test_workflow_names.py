@@ -1,16 +1,19 @@
-"""Hostile chromosome names: a VCF contig named like a shell command and one
-holding "/" run end to end; every path uses the safe name, no command in a
-name runs, and the outputs carry the real names."""
+"""Hostile chromosome names: a chromosome named like a shell command and one
+holding "/", as VCF contigs and in an R/qtl2 cross's maps, run end to end;
+every path uses the safe name, no command in a name runs, and the outputs
+carry the real names."""
 import csv
 import gzip
 import json
 import re
+import shutil
 
 import pytest
 
 from conftest import REPO, run_workflow
 
-VCF = REPO / "examples" / "panel" / "vcf"
+EXAMPLE = REPO / "examples" / "panel"
+VCF = EXAMPLE / "vcf"
 RENAMED = {"1": "1/a", "2": "2&touch$IFS@PWNED&"}
 
 
@@ -25,20 +28,37 @@ def renamed_line(line):
     return f"{RENAMED.get(chrom[3:], chrom)}\t{rest}"
 
 
-@pytest.fixture(scope="module")
-def hostile_run(tmp_path_factory, tarvel):
-    work = tmp_path_factory.mktemp("hostile")
+def renamed_map(source, dest, column):
+    """A map CSV with chromosomes 1 and 2 renamed in its `column` (0-based)."""
+    def renamed(line):
+        fields = line.split(",")
+        if len(fields) > column and fields[column] in RENAMED:
+            fields[column] = RENAMED[fields[column]]
+        return ",".join(fields)
+    dest.write_text("".join(renamed(line) + "\n" for line in source.read_text().splitlines()))
+
+
+def hostile_vcf(work):
     with gzip.open(VCF / "founders.vcf.gz", "rt") as f:
         (work / "founders.vcf").write_text("".join(renamed_line(line) for line in f))
     with open(VCF / "strains.vcf") as f:
         (work / "strains.vcf").write_text("".join(renamed_line(line) for line in f))
-    lines = (VCF / "genetic_map.csv").read_text().splitlines()
-    (work / "genetic_map.csv").write_text("\n".join(
-        [lines[0]] + [RENAMED.get(line.split(",", 1)[0], line.split(",", 1)[0]) + "," + line.split(",", 1)[1]
-                      for line in lines[1:]]) + "\n")
-    run_workflow(work, "founders_vcf=founders.vcf", "strains_vcf=strains.vcf", "genetic_map=genetic_map.csv",
-                 "founders=AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", f"strain_table={VCF / 'strain_table.tsv'}",
-                 "out=out", "plots=false")
+    renamed_map(VCF / "genetic_map.csv", work / "genetic_map.csv", 0)
+    return ["founders_vcf=founders.vcf", "strains_vcf=strains.vcf", "genetic_map=genetic_map.csv",
+            "founders=AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", f"strain_table={VCF / 'strain_table.tsv'}"]
+
+
+def hostile_cross(work):
+    shutil.copytree(EXAMPLE, work / "cross", ignore=shutil.ignore_patterns("vcf", "*.png", "*.zip"))
+    for name in ("gmap.csv", "pmap.csv"):
+        renamed_map(EXAMPLE / name, work / "cross" / name, 1)
+    return ["cross=cross/panel.yaml"]
+
+
+@pytest.fixture(scope="module", params=[hostile_vcf, hostile_cross], ids=["vcf", "cross"])
+def hostile_run(request, tmp_path_factory, tarvel):
+    work = tmp_path_factory.mktemp("hostile")
+    run_workflow(work, *request.param(work), "out=out", "plots=false")
     return work
 
 
