@@ -31,8 +31,8 @@ def normalise(config, schema):
         types = types if isinstance(types, list) else [types]
         if value is None and "string" in types:
             config[key] = ""
-        elif isinstance(value, str) and "boolean" in types and value.lower() in _TRUE + _FALSE:
-            config[key] = value.lower() in _TRUE
+        elif "boolean" in types and not isinstance(value, bool) and str(value).lower() in _TRUE + _FALSE:
+            config[key] = str(value).lower() in _TRUE
 
 
 def _resolved(schema, prop):

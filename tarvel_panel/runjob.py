@@ -231,7 +231,8 @@ def main(argv=None):
     parser.add_argument("--threads", type=int, default=1, help="TARVEL processes at once")
     parser.add_argument("--done", required=True, help="file listing the batch's strains once done")
     args = parser.parse_args(argv)
-    signal.signal(signal.SIGTERM, _terminate)
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, _terminate)
     return run_command(lambda: run_batch(args.tarvel, args.out, args.chr, args.batch, args.batch_size,
                                          args.threads, args.done),
                        lambda e: f"running TARVEL ({args.tarvel}): {e}")
