@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import REPO, run_workflow
+from conftest import REPO, SNAKEMAKE, run_workflow
 from tarvel_panel.results import read_results
 
 EXAMPLE = REPO / "examples" / "panel"
@@ -156,3 +156,20 @@ def test_a_failing_strain_fails_its_batch_in_one_line_and_the_others_are_kept(tm
     runs = tmp_path / "out" / "runs" / "chrX"
     assert [p.parent.name for p in sorted(runs.glob("*/strain.txt.prob"))] == ["SIM01_Tv", "SIM03_Tv"]
     assert list((runs / "SIM02_Tv").iterdir()) == []
+
+
+def test_a_female_x_with_pair_values_above_one_counts_as_complete(tmp_path):
+    """Before #Generation 6 a female's X runs as two copies, whose pair
+    values may reach 2: its batch completes, and a rerun keeps its results."""
+    done_file = tmp_path / "out" / "runs" / "batches" / "chrX" / "0.txt"
+    command = [SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "--directory", str(tmp_path),
+               "--cores", "2", "out/runs/batches/chrX/0.txt", "--config", f"cross={EXAMPLE / 'panel.yaml'}", "out=out",
+               "generation=5", "chromosomes=X", "strains=SIM06/Tv,SIM01/Tv", "keep_runs=true"]
+    for _ in range(2):
+        done = subprocess.run(command, capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr[-2000:]
+        female = (tmp_path / "out" / "runs" / "chrX" / "SIM06_Tv" / "strain.txt.prob").read_text()
+        assert max(float(v) for line in female.splitlines() for v in line.split("|")[1].split(",")[:-1]) > 1
+        done_file.unlink()
+    assert "2 of 2 strains already done" in \
+        (tmp_path / "out" / "logs" / "tarvel" / "batches" / "chrX" / "0.log").read_text()

@@ -7,9 +7,7 @@
 
 def batch_strains(wildcards):
     """Number of strains in this batch."""
-    with open(os.path.join(PREPARED, "panel.json")) as f:
-        strains = json.load(f)["strains"]
-    return len(layout.batch_members(strains, int(wildcards.batch), BATCH_SIZE))
+    return len(layout.batch_members(prepared_panel()["strains"], int(wildcards.batch), BATCH_SIZE))
 
 
 def chromosome_runs(chrom_safe):
