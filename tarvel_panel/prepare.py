@@ -6,15 +6,19 @@ writes, all at once (a temporary folder renamed when complete):
   panel.json                    founders, strains, chromosomes, site counts
   chr<c>/markers.tsv            marker names and positions in map order
   chr<c>/founders.txt, positions.txt    TARVEL's founder and position files
-  chr<c>/<safe>/strain.txt, funnel.txt, job.json   one TARVEL run
+  chr<c>/<s>/strain.txt, funnel.txt, job.json   one TARVEL run
+where <c> and <s> are the chromosome's and the strain's safe names (layout.py);
+panel.json keeps the real names beside them.
 """
 import argparse
+import glob
 import json
 import os
 import shutil
 import sys
 from dataclasses import dataclass
 
+from . import layout
 from .errors import InputError, run_command
 from .names import safe_names
 from .panel import MAX_GENERATION, MIN_GENERATION, site_notes
@@ -80,7 +84,9 @@ def masked(calls, founder_rows):
 
 
 def write_prepared(panel, options, dest):
-    tmp = os.path.join(os.path.dirname(os.path.abspath(dest)), f".{os.path.basename(dest)}.tmp-{os.getpid()}")
+    prefix = os.path.join(os.path.dirname(os.path.abspath(dest)), f".{os.path.basename(dest)}.tmp-")
+    _remove_leftovers(prefix)
+    tmp = f"{prefix}{os.getpid()}"
     shutil.rmtree(tmp, ignore_errors=True)
     os.makedirs(tmp)
     try:
@@ -93,13 +99,32 @@ def write_prepared(panel, options, dest):
         raise
 
 
+def _remove_leftovers(prefix):
+    """Temporary folders that a killed prepare left behind."""
+    for path in glob.glob(glob.escape(prefix) + "*"):
+        pid = path[len(prefix):]
+        if not pid.isdigit() or not _alive(int(pid)):
+            shutil.rmtree(path, ignore_errors=True)
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
 def _write_all(panel, options, root):
     safes = safe_names([s.name for s in panel.strains])
+    chrom_safes = safe_names([c.name for c in panel.chromosomes])
     generations = [s.generation or options.generation for s in panel.strains]
     pos_flag = "-bp" if panel.pos_unit == "bp" else "-cm"
     site_stats = {}
-    for chrom in panel.chromosomes:
-        chr_dir = os.path.join(root, f"chr{chrom.name}")
+    for chrom, chrom_safe in zip(panel.chromosomes, chrom_safes):
+        chr_dir = layout.chromosome_dir(root, chrom_safe)
         os.makedirs(chr_dir)
         _write_markers(chrom, chr_dir)
         untyped = sum(1 for row in chrom.founder_geno if None in row)
@@ -111,12 +136,13 @@ def _write_all(panel, options, root):
             job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
                    "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
-            _write_job(os.path.join(chr_dir, safe), strain.funnel, calls, job)
+            _write_job(layout.job_dir(root, chrom_safe, safe), strain.funnel, calls, job)
     _write_json(os.path.join(root, "panel.json"), {
         "founders": panel.founders, "pos_unit": panel.pos_unit,
         "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
                     for s, safe, g in zip(panel.strains, safes, generations)],
-        "chromosomes": [{"name": c.name, "is_x": c.is_x, "markers": len(c.markers)} for c in panel.chromosomes],
+        "chromosomes": [{"name": c.name, "safe": safe, "is_x": c.is_x, "markers": len(c.markers)}
+                        for c, safe in zip(panel.chromosomes, chrom_safes)],
         "site_stats": site_stats,
         "founder_missing": options.founder_missing, "error_rate": options.error_rate})
 

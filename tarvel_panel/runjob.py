@@ -1,24 +1,36 @@
-"""Run TARVEL for one prepared strain and chromosome.
+"""Run TARVEL for one batch of strains of one prepared chromosome.
 
-    python3 -m tarvel_panel.runjob --tarvel BIN --job prepared/chr<c>/<safe> \
-        --out runs/chr<c>/<safe>/strain.txt.prob --log LOG
+    python3 -m tarvel_panel.runjob --tarvel BIN --out OUT --chr C \
+        --batch K --batch-size N --threads T --done OUT/runs/batches/chr<C>/<K>.txt
 
-The strain file is copied beside the results (runs/chr<c>/<safe>/strain.txt,
-so the results file keeps its name: strain file + ".prob"). TARVEL runs on a
-temporary copy and its results are renamed into place only after a complete
-run, so an interrupted job never leaves a results file behind. The wall time
-goes to `seconds.txt` in the same folder.
+C is the chromosome's safe name; the batch is strains K*N .. K*N+N-1 of
+panel.json (N = 0: all of them). Up to T TARVEL processes run at once, each
+started directly. Each strain's results go to runs/chr<C>/<strain>/
+strain.txt.prob (layout.py) with its wall time in seconds.txt and the strain
+file beside it. TARVEL writes to a temporary name; the results are checked in
+full (results.read_results) and renamed into place only then, so a results
+file under its final name is always complete. A strain whose results are
+already there and read back complete is kept; temporary files left by a
+killed run are removed first. The --done file lists the batch's strains once
+every one has its results; a strain that fails is named in one line and the
+job ends with status 1, its other strains kept.
 """
 import argparse
+import glob
 import json
 import os
 import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
+from . import layout
+from .atomic import AtomicFile
 from .errors import InputError, run_command
+from .results import read_results
 
 
 def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
@@ -30,72 +42,188 @@ def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
     return command
 
 
-def run_job(tarvel, job_dir, out, log):
-    job_dir = job_dir.rstrip("/")
-    job = _read_job(job_dir)
-    out_dir = os.path.dirname(os.path.abspath(out))
-    os.makedirs(out_dir, exist_ok=True)
-    strain_file = os.path.join(out_dir, "strain.txt")
-    if os.path.basename(out) != "strain.txt.prob":
-        raise InputError(out, "the results file of a job must be named strain.txt.prob")
-    partial = os.path.join(out_dir, f".strain.txt.part-{os.getpid()}")
-    shutil.copyfile(os.path.join(job_dir, "strain.txt"), partial)
-    command = tarvel_command(tarvel, job, os.path.dirname(job_dir), job_dir, partial)
+class Batch:
+    """The strains of one batch and where their files go."""
+
+    def __init__(self, out, chrom, batch, batch_size):
+        self.out = out
+        self.prepared = os.path.join(out, "prepared")
+        self.runs = os.path.join(out, "runs")
+        panel_file = os.path.join(self.prepared, "panel.json")
+        panel = _read_json(panel_file, "the prepared panel")
+        match = [c for c in panel["chromosomes"] if c.get("safe", c["name"]) == chrom]
+        if not match:
+            raise InputError(panel_file, f"no chromosome with the file name chr{chrom}")
+        self.chrom = chrom
+        self.markers = match[0]["markers"]
+        self.strains = [s["safe"] for s in layout.batch_members(panel["strains"], batch, batch_size)]
+        if not self.strains:
+            raise InputError(panel_file, f"chromosome {match[0]['name']} has no batch {batch} "
+                             f"of {batch_size or 'all'} strains")
+
+    def job_dir(self, strain):
+        return layout.job_dir(self.prepared, self.chrom, strain)
+
+    def run_dir(self, strain):
+        return layout.run_dir(self.runs, self.chrom, strain)
+
+    def complete(self, strain):
+        """Whether the strain's results are in place and read back complete."""
+        results = layout.results_file(self.runs, self.chrom, strain)
+        if not os.path.exists(results) or not os.path.exists(os.path.join(self.run_dir(strain), layout.SECONDS)):
+            return False
+        try:
+            _check_results(results, self.markers, results, _read_json(
+                os.path.join(self.job_dir(strain), "job.json"), "the prepared job"))
+        except InputError:
+            return False
+        return True
+
+
+def remove_leftovers(run_dir):
+    """Temporary files of a killed run: TARVEL's partial input and results and
+    half-written files of the atomic writer."""
+    for pattern in (layout.PARTIAL_PREFIX + "*", ".*.tmp-*"):
+        for path in glob.glob(os.path.join(glob.escape(run_dir), pattern)):
+            os.remove(path)
+
+
+class Runner:
+    """Runs the pending strains of a batch, `threads` TARVEL processes at once."""
+
+    def __init__(self, tarvel, batch, threads):
+        self.tarvel, self.batch, self.threads = tarvel, batch, max(1, threads)
+        self.processes = set()
+        self.lock = threading.Lock()
+        self.stopping = threading.Event()
+
+    def run(self, strains):
+        """The errors of the strains that failed, in batch order."""
+        with ThreadPoolExecutor(self.threads) as pool:
+            futures = [pool.submit(self.run_strain, s) for s in strains]
+            try:
+                return [m for m in (f.result() for f in futures) if m]
+            except BaseException:
+                self.stop()
+                raise
+
+    def stop(self):
+        self.stopping.set()
+        with self.lock:
+            for process in self.processes:
+                process.kill()
+
+    def run_strain(self, strain):
+        """None when the strain's results are in place (or the batch was
+        stopped), else the InputError that says why not."""
+        if self.stopping.is_set():
+            return None
+        batch = self.batch
+        run_dir = batch.run_dir(strain)
+        partial = os.path.join(run_dir, f"{layout.PARTIAL_PREFIX}{os.getpid()}")
+        job_dir = batch.job_dir(strain)
+        try:
+            job = _read_json(os.path.join(job_dir, "job.json"), "the prepared job")
+            shutil.copyfile(os.path.join(job_dir, layout.STRAIN), partial)
+            command = tarvel_command(self.tarvel, job, os.path.dirname(job_dir), job_dir, partial)
+            log = layout.log_file(batch.out, batch.chrom, strain)
+            seconds = self._run(command, log, job)
+            if seconds is None:
+                return None
+            _check_results(partial + ".prob", batch.markers, log, job)
+            with AtomicFile(os.path.join(run_dir, layout.SECONDS)) as f:
+                f.write(f"{seconds:.3f}\n")
+            os.replace(partial, os.path.join(run_dir, layout.STRAIN))
+            os.rename(partial + ".prob", layout.results_file(batch.runs, batch.chrom, strain))
+        except InputError as e:
+            return e
+        finally:
+            for path in (partial, partial + ".prob"):
+                if os.path.exists(path):
+                    os.remove(path)
+        return None
+
+    def _run(self, command, log, job):
+        """TARVEL's wall time, or None when the batch was stopped meanwhile."""
+        os.makedirs(os.path.dirname(log), exist_ok=True)
+        with open(log, "w") as log_file:
+            log_file.write(" ".join(command) + "\n")
+            log_file.flush()
+            start = time.monotonic()
+            with self.lock:
+                if self.stopping.is_set():
+                    return None
+                process = subprocess.Popen(command, stdout=log_file, stderr=subprocess.STDOUT)
+                self.processes.add(process)
+            status = process.wait()
+            seconds = time.monotonic() - start
+            with self.lock:
+                self.processes.discard(process)
+        if self.stopping.is_set():
+            return None
+        if status != 0:
+            raise InputError(log, f"TARVEL failed ({_how(status)}) on strain {job['strain']}, "
+                             f"chromosome {job['chromosome']}: {_last_message(log)}")
+        if not os.path.exists(command[2] + ".prob"):
+            raise InputError(log, f"TARVEL ended without writing its results file on strain {job['strain']}, "
+                             f"chromosome {job['chromosome']}")
+        return seconds
+
+
+# TARVEL counts a heterozygous pair of a female X (two copies) by one
+# orientation twice, so its pair values may reach 2 (and a line sum 2)
+FEMALE_X_MAX = 2.0
+
+
+def _check_results(path, markers, log, job):
+    """TARVEL's results read back in full, or an error naming the run."""
     try:
-        seconds = _run(command, log, job)
-        _check_results(partial + ".prob", job)
-        with open(os.path.join(out_dir, "seconds.txt"), "w") as f:
-            f.write(f"{seconds:.3f}\n")
-        shutil.copyfile(partial, strain_file)
-        os.rename(partial + ".prob", out)
-    finally:
-        for path in (partial, partial + ".prob"):
-            if os.path.exists(path):
-                os.remove(path)
+        if job["x"] and job["sex"] == "F":
+            read_results(path, markers, max_value=FEMALE_X_MAX)
+        else:
+            read_results(path, markers)
+    except InputError as e:
+        where = f"line {e.line}: " if e.line else ""
+        raise InputError(log, f"TARVEL's results on strain {job['strain']}, chromosome {job['chromosome']} "
+                         f"are not complete ({where}{e.message})")
 
 
-def _read_job(job_dir):
-    path = os.path.join(job_dir, "job.json")
+def _how(status):
+    return f"status {status}" if status > 0 else f"killed by signal {-status}"
+
+
+def _last_message(log):
+    """TARVEL's own message: its last line, or the last that says "Error"."""
+    with open(log, errors="replace") as f:
+        said = [line.strip() for line in f.readlines()[1:] if line.strip()]
+    errors = [line for line in said if "rror" in line]
+    return (errors or said or ["(no output)"])[-1]
+
+
+def run_batch(tarvel, out, chrom, batch_number, batch_size, threads, done):
+    batch = Batch(out, chrom, batch_number, batch_size)
+    pending = []
+    for strain in batch.strains:
+        os.makedirs(batch.run_dir(strain), exist_ok=True)
+        remove_leftovers(batch.run_dir(strain))
+        if not batch.complete(strain):
+            pending.append(strain)
+    print(f"chromosome file chr{chrom}, batch {batch_number}: {len(batch.strains) - len(pending)} of "
+          f"{len(batch.strains)} strains already done, running {len(pending)}", flush=True)
+    failed = Runner(tarvel, batch, threads).run(pending)
+    if failed:
+        more = f" (and {len(failed) - 1} more strains failed)" if len(failed) > 1 else ""
+        raise InputError(failed[0].path, failed[0].message + more, failed[0].line)
+    with AtomicFile(done) as f:
+        f.write("".join(f"{s}\n" for s in batch.strains))
+
+
+def _read_json(path, what):
     try:
         with open(path) as f:
             return json.load(f)
     except (OSError, ValueError) as e:
-        raise InputError(path, f"cannot read the prepared job ({e})")
-
-
-def _run(command, log, job):
-    os.makedirs(os.path.dirname(os.path.abspath(log)), exist_ok=True)
-    with open(log, "w") as log_file:
-        log_file.write(" ".join(command) + "\n")
-        log_file.flush()
-        start = time.monotonic()
-        process = subprocess.Popen(command, stdout=log_file, stderr=subprocess.STDOUT)
-        try:
-            status = process.wait()
-        except BaseException:
-            process.kill()
-            process.wait()
-            raise
-        seconds = time.monotonic() - start
-    if status != 0:
-        with open(log) as f:
-            said = [line.strip() for line in f.readlines()[1:] if line.strip()]
-        # TARVEL's own message is its last line, or the last that says "Error"
-        errors = [line for line in said if "rror" in line]
-        last = (errors or said or ["(no output)"])[-1]
-        how = f"status {status}" if status > 0 else f"killed by signal {-status}"
-        raise InputError(log, f"TARVEL failed ({how}) on strain {job['strain']}, "
-                         f"chromosome {job['chromosome']}: {last}")
-    return seconds
-
-
-def _check_results(path, job):
-    if not os.path.exists(path):
-        raise InputError(path, "TARVEL ended without writing its results file")
-    with open(path, "rb") as f:
-        lines = sum(1 for _ in f)
-    if lines != job["markers"]:
-        raise InputError(path, f"TARVEL wrote {lines} lines for {job['markers']} markers")
+        raise InputError(path, f"cannot read {what} ({e})")
 
 
 def _terminate(signum, frame):
@@ -105,12 +233,17 @@ def _terminate(signum, frame):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tarvel", required=True)
-    parser.add_argument("--job", required=True, help="prepared/chr<c>/<safe>")
-    parser.add_argument("--out", required=True, help="runs/chr<c>/<safe>/strain.txt.prob")
-    parser.add_argument("--log", required=True, help="file for TARVEL's output")
+    parser.add_argument("--out", required=True, help="the panel's output folder")
+    parser.add_argument("--chr", required=True, help="the chromosome's safe name")
+    parser.add_argument("--batch", type=int, required=True)
+    parser.add_argument("--batch-size", type=int, default=0, help="strains per batch; 0: all")
+    parser.add_argument("--threads", type=int, default=1, help="TARVEL processes at once")
+    parser.add_argument("--done", required=True, help="file listing the batch's strains once done")
     args = parser.parse_args(argv)
-    signal.signal(signal.SIGTERM, _terminate)
-    return run_command(lambda: run_job(args.tarvel, args.job, args.out, args.log),
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, _terminate)
+    return run_command(lambda: run_batch(args.tarvel, args.out, args.chr, args.batch, args.batch_size,
+                                         args.threads, args.done),
                        lambda e: f"running TARVEL ({args.tarvel}): {e}")
 
 

@@ -1,13 +1,9 @@
 """The workflow's steps on their own: pair naming and the derived tables,
-safe names, subsets, what prepare hands to TARVEL, and a job killed part way."""
+safe names, subsets and what prepare hands to TARVEL."""
 import json
-import signal
-import subprocess
-import time
 
 import pytest
 
-from conftest import REPO
 from tarvel_panel import mosaic
 from tarvel_panel.names import safe_names
 from tarvel_panel.sources import name_list
@@ -81,21 +77,3 @@ def test_founder_missing_mask_sets_calls_to_n_where_a_founder_is_untyped(tmp_pat
     assert (masked / "chrX" / "S2_b" / "strain.txt").read_text().split() == ["1", "N", "0"]
     stats = json.loads((masked / "panel.json").read_text())["site_stats"]
     assert stats["1"]["founder_untyped_markers"] == 1
-
-
-def test_a_job_killed_part_way_leaves_no_results(tmp_path):
-    dest = prepared_jobs(tmp_path)
-    fake = tmp_path / "slow_tarvel.sh"
-    fake.write_text('#!/bin/sh\necho "0|0.5," > "$2.prob"\nexec sleep 30\n')
-    fake.chmod(0o755)
-    out = tmp_path / "out" / "runs" / "chr1" / "S3"
-    job_run = subprocess.Popen(["/usr/bin/python3", "-m", "tarvel_panel.runjob", "--tarvel", str(fake),
-                                "--job", str(dest / "chr1" / "S3"), "--out", str(out / "strain.txt.prob"),
-                                "--log", str(tmp_path / "job.log")], cwd=REPO)
-    deadline = time.monotonic() + 20
-    while not list(out.glob("*.prob")) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    assert list(out.glob("*.prob")), "the fake TARVEL never started"
-    job_run.send_signal(signal.SIGTERM)
-    assert job_run.wait(timeout=20) != 0
-    assert list(out.iterdir()) == []

@@ -2,7 +2,9 @@
 # needs root. cluster_start DIR writes a munge key and a slurm.conf under DIR
 # and starts munged, slurmctld and slurmd with their own sockets, ports,
 # state, spool, pid and log files there, so a system install is not touched.
-# Memory requests are enforced (see JobAcctGatherParams below).
+# Memory requests are enforced (see JobAcctGatherParams below). Every job
+# that ends is recorded in DIR/log/jobcomp.txt (JobCompType=jobcomp/filetxt,
+# one line per job with its name, state and CPUs), no database needed.
 # Clients find it through SLURM_CONF, which cluster_start exports.
 # cluster_stop cancels its jobs and stops the daemons it started.
 
@@ -49,6 +51,8 @@ JobAcctGatherType=jobacct_gather/linux
 JobAcctGatherFrequency=task=1
 JobAcctGatherParams=OverMemoryKill
 AccountingStorageType=accounting_storage/none
+JobCompType=jobcomp/filetxt
+JobCompLoc=$dir/log/jobcomp.txt
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core_Memory
 MpiDefault=none

@@ -1,5 +1,5 @@
 # An interrupted Slurm run, sourced by run.sh (uses its check, status,
-# panel_run, PROFILE and WORK): Ctrl-C while TARVEL jobs are queued cancels them
+# panel_run, BATCHES, BATCH_SIZE, PROFILE and WORK): Ctrl-C while TARVEL jobs are queued cancels them
 # through the profile's cancel command, and the next run through the profile
 # finishes the panel with the same outputs as the local run.
 
@@ -8,7 +8,7 @@
 # terminal; sets RUN_PID.
 run_in_background() {
   set -m
-  panel_run "$3" out="$1" --profile "$PROFILE" --directory "$2" &
+  panel_run "$3" out="$1" "${BATCHES[@]}" --profile "$PROFILE" --directory "$2" &
   RUN_PID=$!
   set +m
 }
@@ -40,7 +40,11 @@ check_interrupted_run() { # check_interrupted_run LOCAL_OUT
   local out=$WORK/interrupted work=$WORK/interrupted-work ids
   mkdir -p "$work"
   run_in_background "$out" "$work" "$WORK/interrupted.log"
-  wait_for "4 jobs submitted" 120 submitted_at_least "$WORK/interrupted.log" 4
+  # every batch of the panel submitted (3 chromosomes, 8 strains in batches
+  # of BATCH_SIZE), so Ctrl-C does not land in an sbatch call; with two CPUs
+  # per job the node runs one at a time and the others are still queued
+  wait_for "all TARVEL batches submitted" 120 submitted_at_least "$WORK/interrupted.log" \
+    $((3 * ((8 + BATCH_SIZE - 1) / BATCH_SIZE)))
   kill -INT -- -"$RUN_PID"
   wait_for "snakemake to stop" 60 gone "$RUN_PID"
   wait "$RUN_PID"
@@ -49,6 +53,6 @@ check_interrupted_run() { # check_interrupted_run LOCAL_OUT
   check "no job it submitted is left queued" none_left_queued $ids
   check "its unfinished jobs were cancelled" any_cancelled $ids
   check "the next run finishes the panel" \
-    panel_run "$WORK/resumed.log" out="$out" --profile "$PROFILE" --directory "$work"
+    panel_run "$WORK/resumed.log" out="$out" "${BATCHES[@]}" --profile "$PROFILE" --directory "$work"
   compare_outputs "$1" "$out"
 }

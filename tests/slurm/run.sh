@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The panel workflow on Slurm for real: starts a private single-node cluster
 # on this machine, runs the workflow on examples/panel through the shipped
-# profile (workflow/profiles/slurm) from another working directory, checks
-# from Slurm's records that its jobs ran as Slurm jobs with the resources
-# they asked for, and compares the outputs with a local run. Needs root,
+# profile (workflow/profiles/slurm) from another working directory in batches
+# of 3 strains with 2 TARVEL processes per job, checks from Slurm's records
+# that its jobs ran as Slurm jobs with the resources they asked for, one per
+# chromosome and batch, and compares the outputs with a local run (one batch
+# per chromosome). Needs root,
 # slurm-wlm and munge (tools/install-deps.sh). Ends with "N passed, M failed".
 set -u
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
@@ -38,6 +40,9 @@ trap 'cluster_stop; if [ "$FAILED" -eq 0 ]; then rm -rf "$WORK"; else echo "kept
 trap 'exit 1' INT TERM
 PANEL=(--snakefile "$REPO/workflow/Snakefile"
   --config cross="$REPO/examples/panel/panel.yaml" plots=false)
+# batches through the profile: strains per job and TARVEL processes per job
+BATCH_SIZE=3
+BATCHES=(batch_size=$BATCH_SIZE batch_threads=2)
 
 # panel_run LOG ARGS...: the workflow on the example panel, started from the
 # repository root (so the profile is given relative); ARGS begin with more
@@ -79,7 +84,7 @@ check "local run (--cores 2) succeeds" panel_run "$WORK/local.log" out="$WORK/lo
 echo "   local run: $((SECONDS - start)) s"
 start=$SECONDS
 check "run through the Slurm profile with --directory succeeds" panel_run "$WORK/slurm.log" \
-  out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work"
+  out="$WORK/slurm" "${BATCHES[@]}" --profile "$PROFILE" --directory "$WORK/slurm-work"
 echo "   Slurm run: $((SECONDS - start)) s"
 
 echo "== Slurm's records of the run"
@@ -95,9 +100,24 @@ check "every submitted job completed with the name, CPUs, memory and time it ask
   slurm_jobs "$WORK/slurm.log" "$WORK/jobs.txt"
 tarvel_jobs=$(grep -c '^tarvel ' "$WORK/jobs.txt")
 expected=$(/usr/bin/python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))
-print(len(p["strains"]) * len(p["chromosomes"]))' "$WORK/slurm/prepared/panel.json" 2>/dev/null)
-check "one Slurm job per strain and chromosome ran TARVEL ($tarvel_jobs of ${expected:-?})" \
+print(len(p["chromosomes"]) * -(-len(p["strains"]) // int(sys.argv[2])))' \
+  "$WORK/slurm/prepared/panel.json" "$BATCH_SIZE" 2>/dev/null)
+check "one Slurm job per chromosome and batch of $BATCH_SIZE strains ran TARVEL ($tarvel_jobs of ${expected:-?})" \
   test "$tarvel_jobs" = "${expected:-none}"
+# completed_in_jobcomp CPUS ID...: how many of the jobs have a record in
+# Slurm's job completion log as a TARVEL job completed with CPUS CPUs.
+completed_in_jobcomp() {
+  local cpus=$1 id n=0
+  shift
+  for id in "$@"; do
+    grep "^JobId=$id " "$WORK/cluster/log/jobcomp.txt" | grep " Name=smk\.tarvel\." |
+      grep " JobState=COMPLETED " | grep -q " ProcCnt=$cpus " && n=$((n + 1))
+  done
+  echo "$n"
+}
+comp_jobs=$(completed_in_jobcomp 2 $(awk '$1 == "tarvel" { print $2 }' "$WORK/jobs.txt"))
+check "Slurm's job completion log has those $tarvel_jobs TARVEL jobs completed with 2 CPUs each ($comp_jobs)" \
+  test "$comp_jobs" = "$tarvel_jobs"
 # in_ctld_log ID...: slurmctld's log has each job started (by the main or
 # the backfill scheduler) and done.
 in_ctld_log() {
@@ -122,7 +142,7 @@ echo "== outputs equal the local run"
 compare_outputs "$WORK/local" "$WORK/slurm"
 
 echo "== a second run through the profile"
-panel_run "$WORK/rerun.log" out="$WORK/slurm" --profile "$PROFILE" --directory "$WORK/slurm-work"
+panel_run "$WORK/rerun.log" out="$WORK/slurm" "${BATCHES[@]}" --profile "$PROFILE" --directory "$WORK/slurm-work"
 check "submits nothing when everything is present" \
   bash -c '! grep -q "Submitted job" "$1" && grep -q "Nothing to be done" "$1"' _ "$WORK/rerun.log"
 
@@ -130,8 +150,8 @@ echo "== an interrupted run through the profile, then the next run"
 check_interrupted_run "$WORK/local"
 
 echo "== the profile from the repository root, without --directory"
-panel_run "$WORK/root.log" out="$WORK/root" strains=SIM01/Tv chromosomes=2 --profile "$PROFILE"
-check "one strain and chromosome ran TARVEL as a Slurm job as asked" \
+panel_run "$WORK/root.log" out="$WORK/root" strains=SIM01/Tv chromosomes=2 "${BATCHES[@]}" --profile "$PROFILE"
+check "one strain and chromosome ran TARVEL as a Slurm job (of one CPU) as asked" \
   slurm_jobs "$WORK/root.log" "$WORK/root-jobs.txt"
 
 if [ "$FAILED" -gt 0 ]; then

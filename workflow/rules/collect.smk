@@ -13,17 +13,11 @@ MAPS_NAMES = ("pmap", "gmap")
 
 
 def config_true(key):
-    return str(config.get(key, False)).lower() in ("true", "1", "yes")
+    return bool(config.get(key, False))
 
 
 def panel_chromosome_safes():
-    return [c.get("safe", c["name"]) for c in prepared_panel()["chromosomes"]]
-
-
-if "chromosome_runs" not in globals():
-    # until the batch runner's rules define it (tarvel.smk): one results file per strain
-    def chromosome_runs(chrom_safe):
-        return [f"{RUNS}/chr{chrom_safe}/{s['safe']}/strain.txt.prob" for s in prepared_panel()["strains"]]
+    return [c["safe"] for c in prepared_panel()["chromosomes"]]
 
 
 # a chromosome's parts sit beside its folder of runs, so no strain's folder can clash with them
@@ -51,7 +45,7 @@ def collect_options(wildcards, output):
 
 
 def chromosome_markers_safe(safe):
-    return next(c["markers"] for c in prepared_panel()["chromosomes"] if c.get("safe", c["name"]) == safe)
+    return next(c["markers"] for c in prepared_panel()["chromosomes"] if c["safe"] == safe)
 
 
 # one strain's values at a time, so the strains do not count: measured peak

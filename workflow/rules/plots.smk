@@ -4,8 +4,12 @@
 # (plots/panel_chr<safe>.png|svg), two processes at once. Off with --config plots=false.
 
 
+def plot_targets():
+    return [f"{OUT}/plots"]
+
+
 def all_npz(wildcards):
-    return [f"{OUT}/npz/chr{c.get('safe', c['name'])}.npz" for c in prepared_panel()["chromosomes"]]
+    return [f"{OUT}/npz/chr{c['safe']}.npz" for c in prepared_panel()["chromosomes"]]
 
 
 def plot_strains(wildcards):

@@ -1,17 +1,15 @@
-# The panel read once and laid out as TARVEL's input files, one folder per run.
-
-# the config that shapes the panel, as prepare reads it; a change of these
-# keys (params) redoes prepare and every run
-rule panel_config:
-    output: f"{OUT}/config.json"
-    params: config=json.dumps(panel_config(), sort_keys=True)
-    shell: "printf '%s\\n' {params.config:q} > {output:q}"
+# The panel read once and laid out as TARVEL's input files (tarvel_panel.prepare).
+#
+# OUT/config.json holds the config that shapes the panel; the Snakefile
+# rewrites it as soon as the wanted config differs, so its time redoes
+# prepare and all that follows (a dry run writes nothing and says so).
 
 
 # a checkpoint: the strains and chromosomes are known only once the panel is read
 checkpoint prepare:
     input:
-        config=f"{OUT}/config.json",
+        config=CONFIG_JSON,
         sources=source_files,
     output: directory(PREPARED)
-    shell: "{PY}.prepare --config {input.config:q} --dest {output:q}"
+    resources: mem_mb=2000, runtime=60
+    shell: "{PY}.prepare --config {CONFIG_JSON:q} --dest {output:q}"

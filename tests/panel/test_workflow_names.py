@@ -1,0 +1,81 @@
+"""Hostile chromosome names: a chromosome named like a shell command and one
+holding "/", as VCF contigs and in an R/qtl2 cross's maps, run end to end;
+every path uses the safe name, no command in a name runs, and the outputs
+carry the real names."""
+import csv
+import gzip
+import json
+import re
+import shutil
+
+import pytest
+
+from conftest import REPO, run_workflow
+
+EXAMPLE = REPO / "examples" / "panel"
+VCF = EXAMPLE / "vcf"
+RENAMED = {"1": "1/a", "2": "2&touch$IFS@PWNED&"}
+
+
+def renamed_line(line):
+    """A VCF line with contigs chr1 and chr2 renamed."""
+    header = re.match(r"##contig=<ID=chr(\w+),", line)
+    if header and header.group(1) in RENAMED:
+        return line.replace(f"ID=chr{header.group(1)},", f"ID={RENAMED[header.group(1)]},")
+    if line.startswith("#"):
+        return line
+    chrom, rest = line.split("\t", 1)
+    return f"{RENAMED.get(chrom[3:], chrom)}\t{rest}"
+
+
+def renamed_map(source, dest, column):
+    """A map CSV with chromosomes 1 and 2 renamed in its `column` (0-based)."""
+    def renamed(line):
+        fields = line.split(",")
+        if len(fields) > column and fields[column] in RENAMED:
+            fields[column] = RENAMED[fields[column]]
+        return ",".join(fields)
+    dest.write_text("".join(renamed(line) + "\n" for line in source.read_text().splitlines()))
+
+
+def hostile_vcf(work):
+    with gzip.open(VCF / "founders.vcf.gz", "rt") as f:
+        (work / "founders.vcf").write_text("".join(renamed_line(line) for line in f))
+    with open(VCF / "strains.vcf") as f:
+        (work / "strains.vcf").write_text("".join(renamed_line(line) for line in f))
+    renamed_map(VCF / "genetic_map.csv", work / "genetic_map.csv", 0)
+    return ["founders_vcf=founders.vcf", "strains_vcf=strains.vcf", "genetic_map=genetic_map.csv",
+            "founders=AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", f"strain_table={VCF / 'strain_table.tsv'}"]
+
+
+def hostile_cross(work):
+    shutil.copytree(EXAMPLE, work / "cross", ignore=shutil.ignore_patterns("vcf", "*.png", "*.zip"))
+    for name in ("gmap.csv", "pmap.csv"):
+        renamed_map(EXAMPLE / name, work / "cross" / name, 1)
+    return ["cross=cross/panel.yaml"]
+
+
+@pytest.fixture(scope="module", params=[hostile_vcf, hostile_cross], ids=["vcf", "cross"])
+def hostile_run(request, tmp_path_factory, tarvel):
+    work = tmp_path_factory.mktemp("hostile")
+    run_workflow(work, *request.param(work), "out=out", "plots=false")
+    return work
+
+
+def test_no_command_in_a_name_runs_and_paths_use_safe_names(hostile_run):
+    assert not [p for root in (hostile_run, REPO) for p in root.rglob("*@PWNED*")]
+    panel = json.loads((hostile_run / "out" / "prepared" / "panel.json").read_text())
+    assert [(c["name"], c["safe"]) for c in panel["chromosomes"]] == \
+        [("1/a", "1_a"), ("2&touch$IFS@PWNED&", "2_touch_IFS_PWNED_"), ("X", "X")]
+    names = {p.name for p in (hostile_run / "out" / "founderprobs").iterdir()}
+    assert names == {"chr1_a.csv.gz", "chr2_touch_IFS_PWNED_.csv.gz", "chrX.csv.gz"}
+
+
+def test_outputs_carry_the_real_names(hostile_run):
+    out = hostile_run / "out"
+    with gzip.open(out / "founderprobs" / "chr2_touch_IFS_PWNED_.csv.gz", "rt", newline="") as f:
+        assert {row["chr"] for row in csv.DictReader(f)} == {"2&touch$IFS@PWNED&"}
+    with open(out / "mosaic.csv", newline="") as f:
+        assert {row["chr"] for row in csv.DictReader(f)} == set(RENAMED.values()) | {"X"}
+    with open(out / "summary.tsv", newline="") as f:
+        assert {row["chr"] for row in csv.DictReader(f, delimiter="\t")} == set(RENAMED.values()) | {"X"}
