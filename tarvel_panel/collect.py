@@ -28,7 +28,7 @@ from .errors import InputError, run_command
 from .happy import FOUNDERS, NPAIRS, pair_names
 from .npz import NpzWriter
 from .prepare import x_sex
-from .results import read_results, value_texts
+from .results import TWO_COPY_X_MAX, read_results, value_texts
 
 MOSAIC_HEADER = ["strain", "chr", "first_marker", "last_marker", "first_pos", "last_pos",
                  "markers", "pair", "mean_prob"]
@@ -96,7 +96,7 @@ def _collect(prepared, runs, safe, outputs, npz_genoprobs):
         for strain in strains:
             job = os.path.join(runs, f"chr{safe}", strain["safe"])
             path = os.path.join(job, "strain.txt.prob")
-            values = read_results(path, len(markers), max_value=None if two_copy_x(chrom, strain) else 1.0)
+            values = read_results(path, len(markers), max_value=TWO_COPY_X_MAX if two_copy_x(chrom, strain) else 1.0)
             tops, top_probs = mosaic.top_pairs(values)
             founder = mosaic.founder_probs(values)
             tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(job))

@@ -18,7 +18,7 @@ import numpy as np
 from .errors import InputError
 from .happy import NPAIRS, pair_index
 from .painting import PAIR_FOUNDERS, top_pairs
-from .results import read_results
+from .results import TWO_COPY_X_MAX, read_results
 
 DEFAULT_NAMES = list("ABCDEFGH")
 # genotype check of a results file against its strain file: the share of
@@ -32,9 +32,6 @@ DEFAULT_NAMES = list("ABCDEFGH")
 CHECK_MIN_PROB = 0.9
 CHECK_MIN_MARKERS = 20
 CHECK_MAX_DISAGREE = 0.1
-# TARVEL counts a heterozygous pair of a female X by one orientation twice, so
-# a pair value there may exceed 1, and a line add up to 2
-FEMALE_X_MAX = 2.0
 
 
 @dataclass
@@ -141,7 +138,7 @@ def _check_npz(path: str, data: dict, strains: List[str]) -> None:
     if "top_pair" in data and (data["top_pair"].dtype.kind not in "iu" or np.any(data["top_pair"] >= NPAIRS)):
         raise InputError(path, f"top_pair holds values that are not pair indices 0..{NPAIRS - 1}")
     for key in ("top_prob", "genoprobs"):
-        if key in data and not np.all((data[key] >= 0) & (data[key] <= FEMALE_X_MAX)):
+        if key in data and not np.all((data[key] >= 0) & (data[key] <= TWO_COPY_X_MAX)):
             raise InputError(path, f"{key} holds values that are not probabilities")
 
 
@@ -212,11 +209,11 @@ def read_positions(path: str) -> np.ndarray:
 def read_run_results(path: str, markers: int, sums_to_one: bool = True) -> np.ndarray:
     """A results file in the HAPPY layout with one line per marker [markers, 36].
 
-    A female X's values need not add up to 1 (FEMALE_X_MAX).
+    A female X's values need not add up to 1 (TWO_COPY_X_MAX).
     """
-    probs = read_results(path, markers) if sums_to_one else read_results(path, markers, max_value=FEMALE_X_MAX)
+    probs = read_results(path, markers) if sums_to_one else read_results(path, markers, max_value=TWO_COPY_X_MAX)
     totals = probs.sum(axis=1)
-    bad = np.abs(totals - 1) > 1e-3 if sums_to_one else totals > FEMALE_X_MAX + 1e-3
+    bad = np.abs(totals - 1) > 1e-3 if sums_to_one else totals > TWO_COPY_X_MAX + 1e-3
     if bad.any():
         n = int(np.argmax(bad))
         raise InputError(path, f"values adding up to {totals[n]:g} are not "

@@ -2,8 +2,9 @@
 marker, "index|v1,v2,...,v36," with the index counting from 0. A file counts
 only when every line has this shape, every value is a probability and the
 line count is the marker count. The two-copy X model's pair values are not
-probabilities (a female X at a low #Generation gives values above 1), so
-callers reading such a run lift the upper bound with max_value=None."""
+probabilities (a female X at a low #Generation gives values above 1, and its
+lines may add up to more than 1): callers reading such a run take
+TWO_COPY_X_MAX as the bound."""
 import warnings
 
 import numpy as np
@@ -11,6 +12,8 @@ import numpy as np
 from .errors import InputError
 from .happy import NPAIRS
 
+# the bound of a two-copy X run's pair values and of their sum on a line
+TWO_COPY_X_MAX = 2.0
 # a value may exceed 1 by the rounding of its six significant digits
 _ROUNDING = 1e-5
 

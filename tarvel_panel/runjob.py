@@ -30,7 +30,7 @@ from concurrent.futures import ThreadPoolExecutor
 from . import layout
 from .atomic import AtomicFile
 from .errors import InputError, run_command
-from .results import read_results
+from .results import TWO_COPY_X_MAX, read_results
 
 
 def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
@@ -170,16 +170,13 @@ class Runner:
         return seconds
 
 
-# TARVEL counts a heterozygous pair of a female X (two copies) by one
-# orientation twice, so its pair values may reach 2 (and a line sum 2)
-FEMALE_X_MAX = 2.0
 
 
 def _check_results(path, markers, log, job):
     """TARVEL's results read back in full, or an error naming the run."""
     try:
         if job["x"] and job["sex"] == "F":
-            read_results(path, markers, max_value=FEMALE_X_MAX)
+            read_results(path, markers, max_value=TWO_COPY_X_MAX)
         else:
             read_results(path, markers)
     except InputError as e:
