@@ -4,16 +4,18 @@ import json
 
 import pytest
 
-from tarvel_panel import mosaic
+import numpy as np
+
+from tarvel_panel import happy, mosaic
 from tarvel_panel.names import safe_names
 from tarvel_panel.sources import name_list
 from test_qtl2 import run_prepare, write_cross
 
 
 def test_pairs_are_named_in_the_happy_order():
-    names = mosaic.pair_names(list("ABCDEFGH"))
+    names = happy.pair_names(list("ABCDEFGH"))
     assert names[:7] == ["AA", "AB", "BB", "AC", "BC", "CC", "AD"] and names[-2:] == ["GH", "HH"]
-    long = mosaic.pair_names(["A_J", "C57", "129", "NOD", "NZO", "CAST", "PWK", "WSB"])
+    long = happy.pair_names(["A_J", "C57", "129", "NOD", "NZO", "CAST", "PWK", "WSB"])
     assert long[1] == "A_J_C57" and len(set(long)) == 36
 
 
@@ -24,13 +26,13 @@ def test_top_pair_runs_and_summary():
             values[int(key[1:])] = v
         return values
     # ties go to the first pair in layout order (k3 before k10)
-    markers = [at(k0=1.0), at(k0=0.6, k1=0.4), at(k3=0.5, k10=0.5), at(k3=0.95), at(k0=0.92)]
-    tops = [mosaic.top_pair(v) for v in markers]
-    assert tops == [0, 0, 3, 3, 0]
-    assert mosaic.runs(tops, markers) == [(0, 1, 0, 0.8), (2, 3, 3, pytest.approx(0.725)), (4, 4, 0, 0.92)]
-    confident, het, switches = mosaic.summary(tops, markers)
+    markers = np.array([at(k0=1.0), at(k0=0.6, k1=0.4), at(k3=0.5, k10=0.5), at(k3=0.95), at(k0=0.92)])
+    tops, top_probs = mosaic.top_pairs(markers)
+    assert tops.tolist() == [0, 0, 3, 3, 0]
+    assert mosaic.runs(tops, top_probs) == [(0, 1, 0, 0.8), (2, 3, 3, pytest.approx(0.725)), (4, 4, 0, 0.92)]
+    confident, het, switches = mosaic.summary(tops, top_probs, markers)
     assert (confident, switches) == (3, 2) and het == pytest.approx((0.4 + 0.5 + 0.5 + 0.95) / 5)
-    assert mosaic.founder_probs(at(k0=0.5, k1=0.5))[:2] == [0.75, 0.25]
+    assert mosaic.founder_probs(np.array([at(k0=0.5, k1=0.5)]))[0, :2].tolist() == [0.75, 0.25]
 
 
 def test_safe_names_are_distinct_and_path_safe():
