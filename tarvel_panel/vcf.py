@@ -76,17 +76,17 @@ def read_strain_table(path, founder_names):
 
 
 def parse_funnel(path, line, text, founder_names):
-    """Eight founder names, letters A..H or numbers 1..8 -> founder numbers in
-    funnel order (a name wins over a letter). Without separators every
-    character is one founder (e.g. BECADHFG)."""
+    """Eight founder names, numbers 1..8 or letters A..H -> founder numbers in
+    funnel order (a name wins over a number or letter). Without separators
+    every character is one founder (e.g. BECADHFG)."""
     parts = text.replace(",", " ").replace(";", " ").split()
     tokens = parts if len(parts) > 1 else list(text.strip())
     numbers = []
     for t in tokens:
-        if t.isdigit():
-            numbers.append(int(t))
-        elif t in founder_names:
+        if t in founder_names:  # before numbers: a founder may be named 129
             numbers.append(founder_names.index(t) + 1)
+        elif t.isdigit():
+            numbers.append(int(t))
         elif t in LETTERS:
             numbers.append(LETTERS.index(t) + 1)
         else:
