@@ -104,3 +104,12 @@ def test_bad_founder_names_stop_prepare_in_one_line(tmp_path, value, fault):
     assert done.returncode == 1 and not (tmp_path / "prepared").exists()
     assert re.fullmatch(r"error: config founder_names: must be eight distinct non-empty names, comma-separated "
                         r"or a list, not \d+ \(.*\): " + re.escape(fault) + "\n", done.stderr), done.stderr
+
+
+def test_a_name_with_dollars_is_drawn_as_written(cc_run, tmp_path):
+    names = CC[:2] + [r"$\foo$"] + CC[3:]
+    done = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.plot", "panel", "--out", str(cc_run), "--chr", "1",
+                           "--founder-names", ",".join(names), "-o", str(tmp_path / "p")],
+                          capture_output=True, text=True, cwd=REPO)
+    assert done.returncode == 0, done.stderr
+    assert r"$\foo$" in svg_texts(tmp_path / "p.svg")
