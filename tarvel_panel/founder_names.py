@@ -3,10 +3,10 @@ figure shows, in founder order, beside the founders' alleles, the short codes
 the R/qtl2 objects keep (R/qtl2 builds genotype names such as AB from them).
 Without founder_names the alleles are the names."""
 from .errors import InputError
+from .happy import FOUNDERS
 
 # the alleles of a panel whose source has none (VCF): founder 1..8 = A..H
 LETTERS = list("ABCDEFGH")
-COUNT = 8
 
 
 def eight_names(value, key):
@@ -19,13 +19,14 @@ def eight_names(value, key):
     fault = _fault(names)
     if fault:
         raise InputError(f"config {key}", f"must be eight distinct non-empty names, comma-separated "
-                         f"or a list, not {len(names)} ({', '.join(map(repr, names))}): {fault}")
+                         f"or a list; {fault}")
     return names
 
 
 def _fault(names):
-    if len(names) != COUNT:
-        return f"{len(names)} names"
+    if len(names) != FOUNDERS:
+        shown = ", ".join(map(repr, names[:10])) + (", ..." if len(names) > 10 else "")
+        return f"{len(names)} given: {shown}"
     if not all(names):
         return f"name {names.index('') + 1} is empty"
     for name in names:

@@ -88,7 +88,7 @@ def test_a_vcf_funnel_reads_by_name_or_by_letter(tmp_path):
 
 
 @pytest.mark.parametrize("value,fault", [
-    ("AJ,B6,129", "3 names"),
+    ("AJ,B6,129", "3 given: 'AJ', 'B6', '129'"),
     ("AJ,B6,129,NOD,NZO,CAST,PWK,AJ", "'AJ' comes twice"),
     ("AJ,B6,,NOD,NZO,CAST,PWK,WSB", "name 3 is empty"),
     (["AJ", "B6", "129", "NOD", "NZO", "CAST", "PWK", "WSB\nX"], "'WSB\\nX' holds a control character"),
@@ -99,8 +99,8 @@ def test_bad_founder_names_stop_prepare_in_one_line(tmp_path, value, fault):
     done = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.prepare", "--config", str(config),
                            "--dest", str(tmp_path / "prepared")], capture_output=True, text=True, cwd=REPO)
     assert done.returncode == 1 and not (tmp_path / "prepared").exists()
-    assert re.fullmatch(r"error: config founder_names: must be eight distinct non-empty names, comma-separated "
-                        r"or a list, not \d+ \(.*\): " + re.escape(fault) + "\n", done.stderr), done.stderr
+    assert done.stderr == "error: config founder_names: must be eight distinct non-empty names, comma-separated " \
+                          f"or a list; {fault}\n"
 
 
 def test_a_name_with_dollars_is_drawn_as_written(cc_run, tmp_path):
