@@ -76,6 +76,11 @@ def collect_chromosome(prepared, runs, safe, outputs, npz_genoprobs=False):
         raise
 
 
+def alleles(panel):
+    """The founders' allele codes (panel.json before they were recorded: the names)."""
+    return panel.get("alleles") or panel["founders"]
+
+
 def two_copy_x(chrom, strain):
     """Whether the strain's run of this chromosome is the two-copy X model,
     whose pair values may exceed 1."""
@@ -155,6 +160,7 @@ def _npz_writer(path, panel, chrom, markers, genoprobs):
         "chromosome": np.str_(chrom["name"]), "is_x": np.bool_(chrom["is_x"]),
         "strains": np.array([s["name"] for s in panel["strains"]], dtype=str),
         "founders": np.array(panel["founders"], dtype=str),
+        "alleles": np.array(alleles(panel), dtype=str),
         "markers": np.array(markers.names, dtype=str),
         "pos": np.array([float(p) for p in markers.pos])})
 
@@ -169,7 +175,7 @@ class Qtl2Parts:
             return
         index = stack.enter_context(AtomicFile(outputs["qtl2_index"], binary=True))
         rds_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel["strains"]],
-                              panel["founders"], markers.names, markers.maps)
+                              alleles(panel), panel["founders"], markers.names, markers.maps)
         self.alleles = stack.enter_context(AtomicFile(outputs["qtl2_alleleprobs"], binary=True))
         if outputs.get("qtl2_genoprobs"):
             self.pairs = stack.enter_context(AtomicFile(outputs["qtl2_genoprobs"], binary=True))

@@ -1,7 +1,8 @@
 """A panel as every reader delivers it and every later step uses it.
 
 Founders are numbered 1..8 in founder order (TARVEL's founder-file columns);
-`Panel.founders` holds their names in that order. Genotypes are already in
+`Panel.founders` holds the names tables and figures show, `Panel.alleles` the
+short codes of the R/qtl2 objects (founder_names.py), both in that order. Genotypes are already in
 TARVEL's coding: founders 0/1 (None = untyped), strains 0/1/2 (None = N).
 """
 from dataclasses import dataclass, field
@@ -35,7 +36,7 @@ class Chromosome:
 
 @dataclass
 class Panel:
-    founders: List[str]           # 8 founder names (letters A..H for a cross)
+    founders: List[str]           # 8 founder names shown (config founder_names, else the alleles)
     strains: List[Strain]         # in the source's order
     chromosomes: List[Chromosome]  # in the source's order
     pos_unit: str = "cM"          # "cM", "Mbp" or "bp"
@@ -45,6 +46,8 @@ class Panel:
     # here too, with "is_x": 1 for the X; UNPLACED counts what no chromosome
     # holds (markers typed but in no map).
     site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
+    # 8 allele codes (a cross's `alleles`, A..H for VCF); None: the founders' names
+    alleles: Optional[List[str]] = None
 
 
 # site_stats key of the counts no chromosome holds (no chromosome is named "")

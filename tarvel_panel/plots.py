@@ -15,6 +15,7 @@ from typing import List, Optional, Sequence
 import numpy as np
 import matplotlib
 matplotlib.use("Agg")
+matplotlib.rcParams["text.parse_math"] = False  # names from the inputs are drawn as written: a $ starts no formula
 from matplotlib import colors as mcolors  # noqa: E402
 from matplotlib.collections import PolyCollection  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402

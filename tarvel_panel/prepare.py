@@ -3,7 +3,8 @@
     python3 -m tarvel_panel.prepare --config CONFIG.json --dest OUT/prepared
 
 writes, all at once (a temporary folder renamed when complete):
-  panel.json                    founders, strains, chromosomes, site counts
+  panel.json                    founders (names shown) and their alleles, strains,
+                                chromosomes, site counts
   chr<c>/markers.tsv            marker names and positions in map order
   chr<c>/founders.txt, positions.txt    TARVEL's founder and position files
   chr<c>/<s>/strain.txt, funnel.txt, job.json   one TARVEL run
@@ -138,7 +139,7 @@ def _write_all(panel, options, root):
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
             _write_job(layout.job_dir(root, chrom_safe, safe), strain.funnel, calls, job)
     _write_json(os.path.join(root, "panel.json"), {
-        "founders": panel.founders, "pos_unit": panel.pos_unit,
+        "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
         "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
                     for s, safe, g in zip(panel.strains, safes, generations)],
         "chromosomes": [{"name": c.name, "safe": safe, "is_x": c.is_x, "markers": len(c.markers)}

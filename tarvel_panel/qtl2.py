@@ -186,7 +186,7 @@ class _Cross:
             raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"
         return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
-                     pos_unit=pos_unit, site_stats=site_stats)
+                     pos_unit=pos_unit, site_stats=site_stats, alleles=list(founders))
 
     def _calls(self, key, coding, kind, positions):
         transposed = bool(self.control.get(f"{key}_transposed", False))

@@ -3,23 +3,24 @@ workflow/scripts/qtl2_rds.R reads with readBin to write the R/qtl2 objects.
 
 Index file (little-endian throughout):
   int32 S, M, K              strains, markers, maps
-  int32 N, then N int32      byte lengths of the N = 3 + K + S + 8 + M strings,
-  then the N UTF-8 strings:  "tarvel-qtl2 1", chromosome name, "TRUE"/"FALSE"
+  int32 N, then N int32      byte lengths of the N = 3 + K + S + 16 + M strings,
+  then the N UTF-8 strings:  "tarvel-qtl2 2", chromosome name, "TRUE"/"FALSE"
                              (the X), the K map names (pmap, gmap), the strains,
-                             the 8 founders, the markers
+                             the 8 founders' alleles, their 8 names, the markers
   float64 [K, M]             each map's positions (pmap Mbp, gmap cM)
 Values files: float64, strain after strain, each strain's [M, F] block in
 marker order (F = 8 founders in the allele file, 36 pairs in the pair file),
 so that R reads one strain as an F x M matrix."""
 import numpy as np
 
-MAGIC = "tarvel-qtl2 1"
+MAGIC = "tarvel-qtl2 2"
 
 
-def write_index(stream, chromosome, is_x, strains, founders, markers, maps):
-    """`maps`: {name: positions} of the maps every marker has."""
+def write_index(stream, chromosome, is_x, strains, alleles, founders, markers, maps):
+    """`alleles` name the objects' genotypes, `founders` are the names shown
+    beside them; `maps`: {name: positions} of the maps every marker has."""
     texts = [MAGIC, chromosome, "TRUE" if is_x else "FALSE"] + list(maps) + list(strains) \
-        + list(founders) + list(markers)
+        + list(alleles) + list(founders) + list(markers)
     data = [t.encode("utf-8") for t in texts]
     stream.write(np.array([len(strains), len(markers), len(maps), len(data)], dtype="<i4").tobytes())
     stream.write(np.array([len(d) for d in data], dtype="<i4").tobytes())

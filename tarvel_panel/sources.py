@@ -3,6 +3,7 @@ files (`founders_vcf`), narrowed to the chromosomes and strains asked for."""
 from dataclasses import replace
 
 from .errors import InputError
+from .founder_names import founder_names
 from .panel import UNPLACED
 
 
@@ -10,6 +11,7 @@ def load_panel(config):
     if config.get("cross") and config.get("founders_vcf"):
         raise InputError("config", "give either cross= or founders_vcf=, not both")
     chromosomes = name_list(config.get("chromosomes"))
+    names = founder_names(config)  # checked before any file is read
     if config.get("cross"):
         from .qtl2 import read_cross
         panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
@@ -22,7 +24,13 @@ def load_panel(config):
         chromosomes = chromosomes and [chrom_name(c) for c in chromosomes]
     else:
         raise InputError("config", "no panel given: set cross=PATH (an R/qtl2 cross) or founders_vcf=PATH")
-    return select(panel, chromosomes, name_list(config.get("strains")))
+    return select(named(panel, names), chromosomes, name_list(config.get("strains")))
+
+
+def named(panel, names):
+    """The panel with the founder names shown, its alleles kept."""
+    alleles = list(panel.alleles or panel.founders)
+    return replace(panel, founders=list(names or panel.founders), alleles=alleles)
 
 
 def name_list(value):

@@ -12,12 +12,13 @@ import os
 import sys
 
 from tarvel_panel.errors import InputError
+from tarvel_panel.founder_names import LETTERS, eight_names
+from tarvel_panel.founder_names import founder_names as configured_names
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
 from tarvel_panel.vcf_open import open_vcf
 from tarvel_panel.panel import (MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel,
                                 Strain)
 
-DEFAULT_FOUNDER_NAMES = list("ABCDEFGH")
 # Site counts per chromosome, in the order they appear in summary.tsv.
 STAT_KEYS = ["sites_read", "sites_kept", "dropped_not_snp", "dropped_filter",
              "dropped_duplicate", "dropped_founders_agree", "dropped_no_strain_site"]
@@ -75,21 +76,24 @@ def read_strain_table(path, founder_names):
 
 
 def parse_funnel(path, line, text, founder_names):
-    """Eight founder names or numbers 1..8 -> founder numbers in funnel order.
-    Without separators every character is one founder (e.g. BECADHFG)."""
+    """Eight founder names, numbers 1..8 or letters A..H -> founder numbers in
+    funnel order (a name wins over a number or letter). Without separators
+    every character is one founder (e.g. BECADHFG)."""
     parts = text.replace(",", " ").replace(";", " ").split()
     tokens = parts if len(parts) > 1 else list(text.strip())
     numbers = []
     for t in tokens:
-        if t.isdigit():
-            numbers.append(int(t))
-        elif t in founder_names:
+        if t in founder_names:  # before numbers: a founder may be named 129
             numbers.append(founder_names.index(t) + 1)
+        elif t.isdigit():
+            numbers.append(int(t))
+        elif t in LETTERS:
+            numbers.append(LETTERS.index(t) + 1)
         else:
             numbers.append(None)
     if len(numbers) != 8 or sorted(n or 0 for n in numbers) != list(range(1, 9)):
         raise InputError(path, f"funnel {text!r} is not the eight founders "
-                         f"({','.join(founder_names)} or 1..8) each once", line=line)
+                         f"({','.join(founder_names)}, A..H or 1..8) each once", line=line)
     return tuple(numbers)
 
 
@@ -334,13 +338,8 @@ def _min_gq(config):
 
 
 def _founders(config):
-    founders = config_list(config.get("founders"))
-    names = config_list(config.get("founder_names")) or DEFAULT_FOUNDER_NAMES
-    for key, values in (("founders", founders), ("founder_names", names)):
-        if len(values) != 8 or len(set(values)) != 8:
-            raise InputError(f"config {key}", f"must be eight different names, "
-                             f"not {len(values)}: {','.join(values)}")
-    return founders, names
+    """The founders' sample names and the names shown (default the letters)."""
+    return eight_names(config.get("founders"), "founders"), configured_names(config) or list(LETTERS)
 
 
 def _selected_strains(config, table):
@@ -384,7 +383,7 @@ def read_vcf_panel(config):
     if not asked:
         site_stats.update(_contigs_without_sites(f_path, by_chrom, x_chr))
     return Panel(founders=names, strains=strains, chromosomes=chromosomes,
-                 pos_unit="cM" if gmap else "bp", site_stats=site_stats)
+                 pos_unit="cM" if gmap else "bp", site_stats=site_stats, alleles=list(LETTERS))
 
 
 def _contigs_without_sites(path, by_chrom, x_chr):

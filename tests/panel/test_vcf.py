@@ -132,7 +132,7 @@ def test_bad_samples_and_tables(files):
                           ("BECADHFG\tboth", "is not female/male")):
         (files / "t3.tsv").write_text(f"strain\tfunnel\tsex\nS1\tBECADHFG\tF\nS2\t{row}\n")
         assert bad(files, "t3.tsv", fragment, strain_table=str(files / "t3.tsv")).line == 3
-    bad(files, "config founders", "eight different names", founders="F1,F2,F3,F4,F5,F6,F7,F1")
+    bad(files, "config founders", "eight distinct non-empty names", founders="F1,F2,F3,F4,F5,F6,F7,F1")
 
 
 def test_bad_regions_and_maps(files):

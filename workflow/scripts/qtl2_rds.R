@@ -5,7 +5,7 @@
 #   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
 # Base R only. The file appears under its name only when complete.
 
-MAGIC <- "tarvel-qtl2 1"
+MAGIC <- "tarvel-qtl2 2"
 
 fail <- function(path, message) stop(paste0(path, ": ", message), call. = FALSE)
 
@@ -22,8 +22,9 @@ read_index <- function(path) {
     s <- counts[1]; m <- counts[2]; k <- counts[3]
     at <- 3 + k
     index <- list(path = path, chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
-                  strains = texts[at + seq_len(s)], founders = texts[at + s + 1:8],
-                  markers = texts[at + s + 8 + seq_len(m)], maps = list())
+                  strains = texts[at + seq_len(s)], alleles = texts[at + s + 1:8],
+                  founder_names = texts[at + s + 8 + 1:8],
+                  markers = texts[at + s + 16 + seq_len(m)], maps = list())
     for (name in index$map_names) {
         positions <- readBin(con, "double", m, size = 8, endian = "little")
         if (length(positions) != m) fail(path, paste("the", name, "positions end early"))
@@ -32,10 +33,10 @@ read_index <- function(path) {
     index
 }
 
-pair_names <- function(founders) {
-    joiner <- if (all(nchar(founders, type = "bytes") == 1)) "" else "_"
+pair_names <- function(alleles) {
+    joiner <- if (all(nchar(alleles, type = "bytes") == 1)) "" else "_"
     names <- character(0)
-    for (a in 1:8) for (b in 1:a) names <- c(names, paste0(founders[b], joiner, founders[a]))
+    for (a in 1:8) for (b in 1:a) names <- c(names, paste0(alleles[b], joiner, alleles[a]))
     names
 }
 
@@ -65,15 +66,17 @@ genoprob_object <- function(kind, files) {
     if (length(files) %% 2) stop("index and values files go in pairs", call. = FALSE)
     indexes <- lapply(files[c(TRUE, FALSE)], read_index)
     values <- files[c(FALSE, TRUE)]
-    founders <- indexes[[1]]$founders
+    alleles <- indexes[[1]]$alleles
     probs <- vector("list", length(indexes))
     for (i in seq_along(indexes)) {
-        genotypes <- if (kind == "alleleprobs") founders else pair_names(founders)
+        genotypes <- if (kind == "alleleprobs") alleles else pair_names(alleles)
         probs[[i]] <- read_probs(values[i], indexes[[i]], genotypes)
     }
     probs <- named_by_chromosome(probs, indexes)
     attr(probs, "crosstype") <- "risib8"
-    attr(probs, "alleles") <- founders
+    attr(probs, "alleles") <- alleles
+    # the names tables and figures show, by allele (A = "AJ", ...)
+    attr(probs, "founder_names") <- setNames(indexes[[1]]$founder_names, alleles)
     attr(probs, "alleleprobs") <- kind == "alleleprobs"
     class(probs) <- c("calc_genoprob", "list")
     probs
