@@ -11,6 +11,8 @@ or when its chromosome has been collected and its raw results dropped
 panel, so a previous panel's files in the same folder do not. Elapsed time
 runs from the start of the run (the time in OUT/.panel.lock); the estimate
 is the time per batch done in this run so far times the batches left.
+Jobs print their own lines; on a cluster, where those go to each job's log,
+Snakemake's own process prints the counts as they change (Watcher).
 """
 import json
 import math
@@ -89,6 +91,12 @@ def runs_line(done, total, elapsed=None, left=None):
 
 def batches_line(out, panel, batch_size, now=None):
     """The runs line of the panel writing to `out` (panel: its panel.json)."""
+    return runs_line(*batches_state(out, panel, batch_size, now))
+
+
+def batches_state(out, panel, batch_size, now=None):
+    """(batches done, batches in all, seconds since the run's start, seconds
+    left); the times are None without a run's lock."""
     now = time.time() if now is None else now
     runs, prepared = os.path.join(out, "runs"), os.path.join(out, "prepared", "panel.json")
     prepared_at = _mtime(prepared) or 0.0
@@ -98,12 +106,12 @@ def batches_line(out, panel, batch_size, now=None):
     total = batches * len(safes)
     start = run_start(out)
     if start is None:
-        return runs_line(len(times), total)
+        return len(times), total, None, None
     # the pace counts from when the runs could begin: the run's start, or
     # the end of prepare when this run prepared the panel
     began = max(start, prepared_at)
     here = sum(1 for t in times if t >= began)
-    return runs_line(len(times), total, now - start, time_left(now - began, here, len(times), total))
+    return len(times), total, now - start, time_left(now - began, here, len(times), total)
 
 
 class Ticker:
@@ -135,9 +143,8 @@ def collected_line(prepared, safe, npz_dir):
     panel_file = os.path.join(prepared, "panel.json")
     with open(panel_file) as f:
         panel = json.load(f)
-    since = _mtime(panel_file) or 0.0
     chromosomes = panel["chromosomes"]
-    done = sum(1 for c in chromosomes if (_mtime(os.path.join(npz_dir, f"chr{c['safe']}.npz")) or -1) >= since)
+    done = collected_count(npz_dir, panel, _mtime(panel_file) or 0.0)
     chrom = next(c for c in chromosomes if c["safe"] == safe)
     return (f"collect: chromosome {shown(chrom['name'], safe)} done ({len(panel['strains']):,} strains, "
             f"{chrom['markers']:,} markers), {done} of {len(chromosomes)} chromosomes")
@@ -147,3 +154,46 @@ def shown(name, safe):
     """A name as shown in a progress line: as read, unless it holds a
     character a terminal would act on."""
     return name if name.isprintable() else safe
+
+
+def collected_count(npz_dir, panel, since):
+    """Chromosomes of `panel` collected since `since` (their npz files)."""
+    return sum(1 for c in panel["chromosomes"]
+               if (_mtime(os.path.join(npz_dir, f"chr{c['safe']}.npz")) or -1) >= since)
+
+
+class Watcher:
+    """For runs whose jobs write to logs of their own (a cluster): Snakemake's
+    process says, every `interval` seconds when a count has changed, how many
+    batches are done and how many chromosomes collected."""
+
+    def __init__(self, out, batch_size, interval=30.0, stream=None):
+        self.out, self.batch_size, self.interval, self.stream = out, batch_size, interval, stream
+        self.batches = self.chromosomes = None
+
+    def poll(self, now=None):
+        """The lines of the counts that changed since the last poll."""
+        panel_file = os.path.join(self.out, "prepared", "panel.json")
+        try:
+            with open(panel_file) as f:
+                panel = json.load(f)
+        except (OSError, ValueError):
+            return []
+        lines = []
+        state = batches_state(self.out, panel, self.batch_size, now)
+        if state[0] != self.batches:
+            self.batches = state[0]
+            lines.append(runs_line(*state))
+        collected = collected_count(os.path.join(self.out, "npz"), panel, _mtime(panel_file) or 0.0)
+        if collected != self.chromosomes and collected:
+            lines.append(f"collect: {collected} of {len(panel['chromosomes'])} chromosomes collected")
+        self.chromosomes = collected
+        return lines
+
+    def start(self):
+        def loop():
+            while True:
+                time.sleep(self.interval)
+                for line in self.poll():
+                    say(line, self.stream)
+        threading.Thread(target=loop, name="progress", daemon=True).start()

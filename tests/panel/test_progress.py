@@ -91,3 +91,16 @@ def test_a_long_step_says_how_far_it_is_a_tenth_at_a_time(total, lines):
     counts = [int(line.split(": ")[-1].split(" of ")[0].replace(",", "")) for line in said]
     assert counts == sorted(counts) and all(c < total for c in counts)
     assert all(line.endswith(f" of {total:,} strains") for line in said)
+
+
+def test_on_a_cluster_snakemakes_log_gets_each_count_once_it_changes(tmp_path):
+    out, _ = fake_out(tmp_path, strains=4, chromosomes=("1", "2"), started=PREPARED_AT)
+    watcher = progress.Watcher(str(out), 0)
+    assert watcher.poll(now=PREPARED_AT + 5) == ["runs: 0 of 2 batches done, 0:05 elapsed"]
+    assert watcher.poll(now=PREPARED_AT + 6) == []
+    done_batch(out, "2", 0, PREPARED_AT + 10)
+    assert watcher.poll(now=PREPARED_AT + 12) == ["runs: 1 of 2 batches done, 0:12 elapsed, about 0:12 left"]
+    touch(out / "npz" / "chr2.npz", PREPARED_AT + 15)
+    assert watcher.poll(now=PREPARED_AT + 16) == ["collect: 1 of 2 chromosomes collected"]
+    # before prepare there is nothing to count
+    assert progress.Watcher(str(tmp_path / "elsewhere"), 0).poll() == []
