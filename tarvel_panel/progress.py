@@ -115,21 +115,23 @@ def batches_state(out, panel, batch_size, now=None):
 
 
 class Ticker:
-    """A line every tenth or so of a long step (`least` items or more), and
-    none for a short one, whose end line is enough. Safe across threads."""
+    """A line every tenth or so of a long step: one of `least` items or more
+    that has been at it for `after` seconds; a short step says nothing, its
+    end line is enough. Safe across threads."""
 
-    def __init__(self, what, total, noun, least=50, lines=10, stream=None):
+    def __init__(self, what, total, noun, least=50, after=10.0, lines=10, stream=None, clock=time.monotonic):
         self.what, self.total, self.noun = what, total, noun
         self.every = math.ceil(total / lines) if total >= least else 0
         self.done = 0
         self.lock = threading.Lock()
-        self.stream = stream
+        self.stream, self.clock = stream, clock
+        self.quiet_until = clock() + after
 
     def step(self):
         with self.lock:
             self.done += 1
             done = self.done
-        if self.every and done % self.every == 0 and done < self.total:
+        if self.every and done % self.every == 0 and done < self.total and self.clock() >= self.quiet_until:
             say(f"{self.what}: {done:,} of {self.total:,} {self.noun}", self.stream)
 
 

@@ -82,15 +82,24 @@ def test_the_pace_counts_from_the_end_of_prepare_and_without_a_lock_only_counts(
 
 @pytest.mark.parametrize("total,lines", [(1000, 9), (57, 9), (49, 0), (8, 0)])
 def test_a_long_step_says_how_far_it_is_a_tenth_at_a_time(total, lines):
-    stream = io.StringIO()
-    ticker = progress.Ticker("collect: chromosome 1", total, "strains", stream=stream)
+    stream, now = io.StringIO(), [0.0]
+    ticker = progress.Ticker("collect: chromosome 1", total, "strains", stream=stream, clock=lambda: now[0])
     for _ in range(total):
+        now[0] += 10.0      # ten seconds a strain: long enough to be told
         ticker.step()
     said = stream.getvalue().splitlines()
     assert len(said) == lines
     counts = [int(line.split(": ")[-1].split(" of ")[0].replace(",", "")) for line in said]
     assert counts == sorted(counts) and all(c < total for c in counts)
     assert all(line.endswith(f" of {total:,} strains") for line in said)
+
+
+def test_a_step_of_many_items_that_is_over_quickly_says_nothing():
+    stream = io.StringIO()
+    ticker = progress.Ticker("collect: chromosome 1", 1000, "strains", stream=stream, clock=lambda: 0.0)
+    for _ in range(1000):
+        ticker.step()
+    assert stream.getvalue() == ""
 
 
 def test_on_a_cluster_snakemakes_log_gets_each_count_once_it_changes(tmp_path):
