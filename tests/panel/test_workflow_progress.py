@@ -1,6 +1,7 @@
 """What a person following a run reads: with --quiet rules, a short line per
 step of the panel whose counts reach n of n, no Snakemake job blocks, no
-line of kilobytes; a changed setting named before anything is replaced."""
+line of kilobytes (the joined outputs' parts come from the prepared panel,
+not the command line); a changed setting named before anything is replaced."""
 import re
 import subprocess
 
@@ -73,3 +74,23 @@ def test_a_changed_setting_is_named_before_anything_is_replaced(first_run):
     # the same settings again, or a changed running key, are no change
     again = quiet_run(work, "out=out", "batch_size=3", "plots=false", "batch_threads=1", *changed)
     assert not [line for line in again if line.startswith("note:")]
+
+
+def test_joined_outputs_take_their_parts_from_the_prepared_panel_in_its_order(tmp_path):
+    (tmp_path / "prepared").mkdir()
+    (tmp_path / "prepared" / "panel.json").write_text(
+        '{"chromosomes": [{"safe": "2"}, {"safe": "1_a"}, {"safe": "X"}]}')
+
+    def parts(kind):
+        return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.parts", "--out", str(tmp_path), kind, "--",
+                               "printf", "%s\\n"], cwd=REPO, capture_output=True, text=True)
+    runs = tmp_path / "runs"
+    assert parts("join").stdout.split() == ["--mosaic-parts"] + [str(runs / f"chr{c}.mosaic.csv") for c in ("2", "1_a", "X")] \
+        + ["--summary-parts"] + [str(runs / f"chr{c}.summary.tsv") for c in ("2", "1_a", "X")]
+    assert parts("alleleprobs").stdout.split()[:4] == [str(runs / "chr2.qtl2-index.bin"), str(runs / "chr2.alleleprobs.f64"),
+                                                         str(runs / "chr1_a.qtl2-index.bin"), str(runs / "chr1_a.alleleprobs.f64")]
+    assert parts("gmap").stdout.split() == [str(runs / f"chr{c}.qtl2-index.bin") for c in ("2", "1_a", "X")]
+    (tmp_path / "prepared" / "panel.json").unlink()
+    failed = parts("join")
+    assert failed.returncode == 1 and failed.stdout == "" and failed.stderr.count("\n") == 1
+    assert failed.stderr.startswith(f"error: {tmp_path / 'prepared' / 'panel.json'}: cannot read the prepared panel")
