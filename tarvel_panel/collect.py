@@ -22,7 +22,7 @@ from types import SimpleNamespace
 
 import numpy as np
 
-from . import mosaic, rds_parts
+from . import mosaic, progress, rds_parts
 from .atomic import AtomicFile
 from .errors import InputError, run_command
 from .happy import FOUNDERS, NPAIRS, pair_names
@@ -98,6 +98,7 @@ def _collect(prepared, runs, safe, outputs, npz_genoprobs):
         tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel)
         npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
         qtl2 = Qtl2Parts(stack, outputs, panel, chrom, markers)
+        ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         for strain in strains:
             job = os.path.join(runs, f"chr{safe}", strain["safe"])
             path = os.path.join(job, "strain.txt.prob")
@@ -110,6 +111,7 @@ def _collect(prepared, runs, safe, outputs, npz_genoprobs):
                 blocks["genoprobs"] = values.T
             npz.add(**blocks)
             qtl2.add(values, founder)
+            ticker.step()
 
 
 class ChromosomeTables:
@@ -258,8 +260,11 @@ def main(argv=None):
         if args.command == "chromosome":
             outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}
             collect_chromosome(args.prepared, args.runs, args.chr, outputs, args.npz_genoprobs)
+            progress.say(progress.collected_line(args.prepared, args.chr, os.path.dirname(args.npz)))
         else:
             join_parts(args.mosaic_parts, args.summary_parts, args.mosaic, args.summary)
+            progress.say(f"collect: {os.path.basename(args.mosaic)} and {os.path.basename(args.summary)} joined "
+                         f"({len(args.mosaic_parts)} chromosomes)")
     return run_command(work, lambda e: f"{e.filename}: {e.strerror}")
 
 

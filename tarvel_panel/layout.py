@@ -8,6 +8,7 @@ input file.
     prepared/chr<c>/<s>/strain.txt, funnel.txt, job.json
     runs/chr<c>/<s>/strain.txt.prob, seconds.txt, strain.txt
     runs/batches/chr<c>/<k>.txt        strains of batch k, once all are done
+    runs/dropped/chr<c>                once the chromosome's raw results are removed
     logs/tarvel/chr<c>/<s>.log         TARVEL's own output
 """
 import os
@@ -39,6 +40,10 @@ def results_file(runs, chrom, strain):
 def batch_file(runs, chrom, batch):
     # beside the chromosomes' folders, which all begin with "chr"
     return os.path.join(runs, "batches", f"chr{chrom}", f"{batch}.txt")
+
+
+def dropped_file(runs, chrom):
+    return os.path.join(runs, "dropped", f"chr{chrom}")
 
 
 def log_file(out, chrom, strain):

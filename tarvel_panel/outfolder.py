@@ -2,10 +2,13 @@
 config that shaped its panel (OUT/config.json, rewritten at once when the
 wanted one differs, so its time tells Snakemake to redo the panel) and holds
 a lock while a run writes to it (OUT/.panel.lock with the run's process id,
-host and start time; a lock whose process is gone is taken over)."""
+host, process start and start time; a lock whose process is gone is taken over).
+A changed config is named, key by key, before anything is replaced."""
 import atexit
+import json
 import os
 import socket
+import time
 
 from .atomic import AtomicFile
 from .errors import InputError
@@ -44,6 +47,40 @@ def record_config(path, text, write=True):
     return True
 
 
+def changed_keys(path, text):
+    """The keys whose values differ between the config recorded at `path` and
+    `text` (both JSON objects) as (key, old, new), None for a key one side
+    lacks; [] when nothing is recorded there yet."""
+    try:
+        with open(path) as f:
+            recorded = f.read()
+    except FileNotFoundError:
+        return []
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    new = json.loads(text)
+    try:
+        old = json.loads(recorded)
+    except ValueError:
+        old = None
+    if not isinstance(old, dict):
+        return [("config.json", "unreadable", "rewritten")]
+    return [(k, _shown(old.get(k)), _shown(new.get(k))) for k in sorted(set(old) | set(new)) if old.get(k) != new.get(k)]
+
+
+def _shown(value, width=40):
+    text = "(none)" if value is None else json.dumps(value, ensure_ascii=False)
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
+def change_note(path, changes, out, dry_run=False):
+    """One line naming the changed keys (old -> new) and what they redo."""
+    keys = ", ".join(f"{k}: {old} -> {new}" for k, old, new in changes)
+    redo = ("a real run prepares the panel again and redoes what follows" if dry_run else
+            "the panel is prepared again and what follows redone")
+    return f"note: the config differs from {path} ({keys}): {redo}, replacing the results in {out}"
+
+
 def _start_time(pid):
     """The process's start time (clock ticks since boot), None if it is gone."""
     try:
@@ -64,7 +101,8 @@ def lock(out):
     """Takes the output folder's lock for this process until it exits, or
     refuses while another live run holds it."""
     path = os.path.abspath(os.path.join(out, LOCK))  # Snakemake may leave --directory before exit
-    me = f"{os.getpid()} {socket.gethostname()} {_start_time(os.getpid())}\n"
+    # the last field, the time the run started, is what progress lines count from
+    me = f"{os.getpid()} {socket.gethostname()} {_start_time(os.getpid())} {time.time():.3f}\n"
     for _ in range(3):
         try:
             fd = os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)

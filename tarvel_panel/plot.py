@@ -232,6 +232,7 @@ def all_command(args) -> None:
     dest = args.dest or os.path.join(args.out, "plots")
     strains = [(i, s.name, os.path.join(dest, "strains", s.safe)) for i, s in enumerate(panel.strains)]
     progress = Progress(len(strains) + len(paintings))
+    print(f"plots: {len(strains)} strain mosaics and {len(paintings)} chromosome panel mosaics, PNG and SVG, into {dest}", file=sys.stderr, flush=True)
 
     def work(k, n):     # every n-th strain and chromosome, from the k-th on
         draw_strains(strains[k::n], paintings, st, lambda _: progress.figure())

@@ -180,17 +180,32 @@ def _write_json(path, data):
         f.write("\n")
 
 
+# up to this many chromosomes the prepare line names each with its markers
+LISTED_CHROMOSOMES = 6
+
+
 def describe(panel):
-    chromosomes = ", ".join(f"{c.name}: {len(c.markers)} markers{', the X chromosome' if c.is_x else ''}"
-                            for c in panel.chromosomes)
     text = (f"prepare: {_count(panel.strains, 'strain')}, {_count(panel.chromosomes, 'chromosome')} "
-            f"({chromosomes}); {_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
+            f"({_chromosomes(panel.chromosomes)}); "
+            f"{_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
     text += "".join(f"\nprepare: {note}" for note in site_notes(panel))
     if not any(c.is_x for c in panel.chromosomes):
         named_x = [c.name for c in panel.chromosomes if c.name.lower() in ("x", "chrx")]
         if named_x:
             text += f"\nprepare: note: chromosome {named_x[0]} runs as an autosome (the input names no X chromosome)"
     return text
+
+
+def _chromosomes(chromosomes):
+    """Each chromosome with its markers, or for many of them the first and
+    last, the markers in all and the X: one short line for a whole genome."""
+    if len(chromosomes) <= LISTED_CHROMOSOMES:
+        return ", ".join(f"{c.name}: {len(c.markers)} markers{', the X chromosome' if c.is_x else ''}"
+                         for c in chromosomes)
+    counts = [len(c.markers) for c in chromosomes]
+    x = [f"; the X chromosome: {c.name}" for c in chromosomes if c.is_x]
+    return (f"{chromosomes[0].name} to {chromosomes[-1].name}: {sum(counts):,} markers, "
+            f"{min(counts):,} to {max(counts):,} per chromosome{''.join(x)}")
 
 
 def _count(items, noun):
@@ -206,7 +221,7 @@ def main(argv=None):
         config = _read_config(args.config)
         options = options_from(config)
         panel = load_panel(config)
-        print(describe(panel), flush=True)
+        print(describe(panel), file=sys.stderr, flush=True)
         write_prepared(panel, options, args.dest)
     return run_command(work, lambda e: f"{e.filename or args.dest}: cannot be written ({e.strerror})")
 

@@ -13,7 +13,10 @@ file under its final name is always complete. A strain whose results are
 already there and read back complete is kept; temporary files left by a
 killed run are removed first. The --done file lists the batch's strains once
 every one has its results; a strain that fails is named in one line and the
-job ends with status 1, its other strains kept.
+job ends with status 1, its other strains kept. On standard error, a batch
+of many strains says now and then how many are done, and each batch ends
+with the panel's count of batches done and an estimate of the time left
+(progress.py).
 """
 import argparse
 import glob
@@ -27,7 +30,7 @@ import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-from . import layout
+from . import layout, progress
 from .atomic import AtomicFile
 from .errors import InputError, run_command
 from .results import TWO_COPY_X_MAX, read_results
@@ -54,7 +57,8 @@ class Batch:
         match = [c for c in panel["chromosomes"] if c.get("safe", c["name"]) == chrom]
         if not match:
             raise InputError(panel_file, f"no chromosome with the file name chr{chrom}")
-        self.chrom = chrom
+        self.chrom, self.panel, self.batch_size = chrom, panel, batch_size
+        self.label = f"chromosome {progress.shown(match[0]['name'], chrom)}, batch {batch}"
         self.markers = match[0]["markers"]
         self.strains = [s["safe"] for s in layout.batch_members(panel["strains"], batch, batch_size)]
         if not self.strains:
@@ -91,8 +95,9 @@ def remove_leftovers(run_dir):
 class Runner:
     """Runs the pending strains of a batch, `threads` TARVEL processes at once."""
 
-    def __init__(self, tarvel, batch, threads):
+    def __init__(self, tarvel, batch, threads, ticker=None):
         self.tarvel, self.batch, self.threads = tarvel, batch, max(1, threads)
+        self.ticker = ticker
         self.processes = set()
         self.lock = threading.Lock()
         self.stopping = threading.Event()
@@ -135,6 +140,8 @@ class Runner:
                 f.write(f"{seconds:.3f}\n")
             os.replace(partial, os.path.join(run_dir, layout.STRAIN))
             os.rename(partial + ".prob", layout.results_file(batch.runs, batch.chrom, strain))
+            if self.ticker:
+                self.ticker.step()
         except InputError as e:
             return e
         finally:
@@ -207,12 +214,14 @@ def run_batch(tarvel, out, chrom, batch_number, batch_size, threads, done):
             pending.append(strain)
     print(f"chromosome file chr{chrom}, batch {batch_number}: {len(batch.strains) - len(pending)} of "
           f"{len(batch.strains)} strains already done, running {len(pending)}", flush=True)
-    failed = Runner(tarvel, batch, threads).run(pending)
+    ticker = progress.Ticker(f"runs: {batch.label}", len(pending), "strains")
+    failed = Runner(tarvel, batch, threads, ticker).run(pending)
     if failed:
         more = f" (and {len(failed) - 1} more strains failed)" if len(failed) > 1 else ""
         raise InputError(failed[0].path, failed[0].message + more, failed[0].line)
     with AtomicFile(done) as f:
         f.write("".join(f"{s}\n" for s in batch.strains))
+    progress.say(progress.batches_line(out, batch.panel, batch_size))
 
 
 def _read_json(path, what):

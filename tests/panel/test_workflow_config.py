@@ -75,7 +75,8 @@ def test_the_output_folder_decides_what_a_changed_setting_redoes(tmp_path):
     dry = subprocess.run([SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "-n", "--directory",
                           str(tmp_path / "third"), "--cores", "1", "--config", *config, "strains=SIM02/Tv"],
                          capture_output=True, text=True)
-    assert f"note: the config differs from {out / 'config.json'}: a real run prepares the panel again" in dry.stderr
+    assert (f"note: the config differs from {out / 'config.json'} (strains: \"SIM01/Tv\" -> \"SIM02/Tv\"): "
+            "a real run prepares the panel again") in dry.stderr
     assert (out / "config.json").read_text() == recorded and not (out / ".panel.lock").exists()
     # ... and the same settings again, or a changed running key, redo nothing
     for extra in ([], ["batch_threads=1"]):

@@ -68,9 +68,9 @@ rule collect:
 
 
 def chromosome_parts(name):
-    def parts(wildcards):
-        return [f"{RUNS}/chr{c}.{name}" for c in panel_chromosome_safes()]
-    return parts
+    def of_panel(wildcards):
+        return parts.chromosome_parts(RUNS, panel_chromosome_safes(), name)
+    return of_panel
 
 
 rule join:
@@ -81,18 +81,12 @@ rule join:
         mosaic=f"{OUT}/mosaic.csv",
         summary=f"{OUT}/summary.tsv",
     shell:
-        "{PY}.collect join --mosaic {output.mosaic:q} --summary {output.summary:q}"
-        " --mosaic-parts {input.mosaic:q} --summary-parts {input.summary:q}"
+        "{PY}.parts --out {OUT:q} join -- /usr/bin/python3 -m tarvel_panel.collect join"
+        " --mosaic {output.mosaic:q} --summary {output.summary:q}"
 
 
 def qtl2_parts(wildcards):
-    """Per chromosome its index, and for the probabilities its values file."""
-    parts = []
-    for c in panel_chromosome_safes():
-        parts.append(f"{RUNS}/chr{c}.qtl2-index.bin")
-        if wildcards.kind in ("alleleprobs", "genoprobs"):
-            parts.append(f"{RUNS}/chr{c}.{wildcards.kind}.f64")
-    return parts
+    return parts.qtl2_parts(RUNS, panel_chromosome_safes(), wildcards.kind)
 
 
 # R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,
@@ -109,7 +103,9 @@ rule qtl2_rds:
     output: f"{OUT}/qtl2/{{kind}}.rds"
     wildcard_constraints: kind="alleleprobs|genoprobs|pmap|gmap"
     resources: mem_mb=qtl2_mem_mb, runtime=60
-    shell: "Rscript --vanilla {QTL2_SCRIPT:q} {wildcards.kind:q} {output:q} {input:q}"
+    shell:
+        "{PY}.parts --out {OUT:q} {wildcards.kind:q} -- Rscript --vanilla {QTL2_SCRIPT:q} {wildcards.kind:q} {output:q}"
+        " && echo 'collect: qtl2/'{wildcards.kind:q}'.rds written' >&2"
 
 
 def panel_maps():

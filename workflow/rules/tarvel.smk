@@ -57,7 +57,7 @@ rule tarvel:
 
 
 def dropped_marker(chrom_safe):
-    return f"{RUNS}/dropped/chr{chrom_safe}"
+    return layout.dropped_file(RUNS, chrom_safe)
 
 
 def collected(wildcards):
@@ -72,11 +72,6 @@ rule drop_runs:
         collected=collected,
         runs=lambda wildcards: chromosome_runs(wildcards.chr),
     output: touch(dropped_marker("{chr}"))
-    run:
-        panel = prepared_panel()
-        for strain in panel["strains"]:
-            shutil.rmtree(layout.run_dir(RUNS, wildcards.chr, strain["safe"]), ignore_errors=True)
-        try:
-            os.rmdir(layout.chromosome_dir(RUNS, wildcards.chr))
-        except OSError:
-            pass
+    # a shell command, not a run block: Snakemake 7 starts a run block as
+    # another Snakemake, a dozen lines in the log for each chromosome
+    shell: "{PY}.drop_runs --out {OUT:q} --chr {wildcards.chr:q}"

@@ -1,0 +1,96 @@
+"""What a person following a run reads: with --quiet rules, a short line per
+step of the panel whose counts reach n of n, no Snakemake job blocks, no
+line of kilobytes (the joined outputs' parts come from the prepared panel,
+not the command line); a changed setting named before anything is replaced."""
+import re
+import subprocess
+
+import pytest
+
+from conftest import REPO, SNAKEMAKE
+
+CROSS = f"cross={REPO / 'examples' / 'panel' / 'panel.yaml'}"
+LONGEST = 500
+
+
+def quiet_run(workdir, *config, flags=()):
+    command = [SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "--directory", str(workdir),
+               "--cores", "2", "--quiet", "rules", *flags, "--config", CROSS, *config]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    assert done.returncode == 0, done.stdout[-3000:]
+    return done.stdout.splitlines()
+
+
+def counts(lines, pattern):
+    """(k, n) of every line matching `pattern` (with groups k and n), in order."""
+    return [(int(m[1]), int(m[2])) for m in map(re.compile(pattern).match, lines) if m]
+
+
+@pytest.fixture(scope="module")
+def first_run(tmp_path_factory, tarvel):
+    work = tmp_path_factory.mktemp("progress")
+    # -p as the Slurm profile has it: every job's shell command is shown
+    return work, quiet_run(work, "out=out", "batch_size=3", flags=["-p"])
+
+
+def test_every_step_of_the_panel_says_how_far_it_is(first_run):
+    _, lines = first_run
+    assert sum(line.startswith("prepare: 8 strains, 3 chromosomes") for line in lines) == 1
+    # 8 strains in batches of 3: 3 batches on each of 3 chromosomes, a line
+    # from each (two ending at once may both count the other's)
+    runs = counts(lines, r"runs: (\d+) of (\d+) batches done, \d+:\d\d elapsed")
+    assert len(runs) == 9 and max(runs) == (9, 9) and min(runs)[0] >= 1
+    collected = counts(lines, r"collect: chromosome \S+ done \(8 strains, \d+ markers\), (\d) of (\d) chromosomes")
+    assert len(collected) == 3 and max(collected) == (3, 3)
+    assert "collect: mosaic.csv and summary.tsv joined (3 chromosomes)" in lines
+    assert {"collect: qtl2/alleleprobs.rds written", "collect: qtl2/gmap.rds written"} <= set(lines)
+    assert max(counts(lines, r"plots: (\d+) of (\d+) figures")) == (11, 11)
+    assert [line for line in lines[-2:] if re.fullmatch(r"panel: done in \d+:\d\d; the results are in out", line)]
+
+
+def test_the_log_is_short_and_has_no_job_blocks(first_run):
+    _, lines = first_run
+    assert max(len(line) for line in lines) <= LONGEST
+    assert not [line for line in lines if re.match(r"\s*(input|output|rule \w+|localrule \w+):", line)]
+    assert sum(len(line) + 1 for line in lines) < 10000
+
+
+def test_a_changed_setting_is_named_before_anything_is_replaced(first_run):
+    work, _ = first_run
+    out = work / "out"
+    before = (out / "summary.tsv").read_bytes()
+    note = (f"note: the config differs from out/config.json (generation: 20 -> 12, strains: \"\" -> \"SIM01/Tv\"): "
+            "{}, replacing the results in out")
+    changed = ["generation=12", "strains=SIM01/Tv"]
+    # a dry run says what a real run would replace and replaces nothing
+    dry = quiet_run(work, "out=out", "batch_size=3", *changed, flags=["-n"])
+    assert note.format("a real run prepares the panel again and redoes what follows") in dry
+    assert (out / "summary.tsv").read_bytes() == before
+    # the real run says it first, before its first step
+    lines = quiet_run(work, "out=out", "batch_size=3", "plots=false", *changed)
+    said = note.format("the panel is prepared again and what follows redone")
+    assert said in lines and lines.index(said) < min(i for i, line in enumerate(lines) if line.startswith("prepare:"))
+    assert (out / "summary.tsv").read_bytes() != before
+    # the same settings again, or a changed running key, are no change
+    again = quiet_run(work, "out=out", "batch_size=3", "plots=false", "batch_threads=1", *changed)
+    assert not [line for line in again if line.startswith("note:")]
+
+
+def test_joined_outputs_take_their_parts_from_the_prepared_panel_in_its_order(tmp_path):
+    (tmp_path / "prepared").mkdir()
+    (tmp_path / "prepared" / "panel.json").write_text(
+        '{"chromosomes": [{"safe": "2"}, {"safe": "1_a"}, {"safe": "X"}]}')
+
+    def parts(kind):
+        return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.parts", "--out", str(tmp_path), kind, "--",
+                               "printf", "%s\\n"], cwd=REPO, capture_output=True, text=True)
+    runs = tmp_path / "runs"
+    assert parts("join").stdout.split() == ["--mosaic-parts"] + [str(runs / f"chr{c}.mosaic.csv") for c in ("2", "1_a", "X")] \
+        + ["--summary-parts"] + [str(runs / f"chr{c}.summary.tsv") for c in ("2", "1_a", "X")]
+    assert parts("alleleprobs").stdout.split()[:4] == [str(runs / "chr2.qtl2-index.bin"), str(runs / "chr2.alleleprobs.f64"),
+                                                         str(runs / "chr1_a.qtl2-index.bin"), str(runs / "chr1_a.alleleprobs.f64")]
+    assert parts("gmap").stdout.split() == [str(runs / f"chr{c}.qtl2-index.bin") for c in ("2", "1_a", "X")]
+    (tmp_path / "prepared" / "panel.json").unlink()
+    failed = parts("join")
+    assert failed.returncode == 1 and failed.stdout == "" and failed.stderr.count("\n") == 1
+    assert failed.stderr.startswith(f"error: {tmp_path / 'prepared' / 'panel.json'}: cannot read the prepared panel")
