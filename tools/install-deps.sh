@@ -31,6 +31,15 @@ need=($(missing "${core[@]}"))
 need=($(missing "${panel[@]}"))
 [ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
 
+# Snakemake's report: its test looks at the page in Debian's Chromium, and
+# the scripts the page embeds are fetched once through npm into
+# .report-assets (tools/report-assets.sh), so the report needs no internet.
+report=(chromium)
+command -v npm >/dev/null || report+=(nodejs npm)
+need=($(missing "${report[@]}"))
+[ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
+bash "$(dirname "$0")/report-assets.sh"
+
 # The Windows build and its comparison under Wine. In CI they are required;
 # elsewhere a machine that cannot install them skips that comparison.
 win=($(missing g++-mingw-w64-x86-64 wine wine64))
