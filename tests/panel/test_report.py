@@ -11,7 +11,7 @@ import matplotlib.image
 import numpy as np
 import pytest
 
-from conftest import REPO, SNAKEMAKE
+from conftest import REPO, SNAKEMAKE, run_workflow
 from tarvel_panel import plots, report_assets, report_tables
 from tarvel_panel.errors import InputError
 
@@ -31,9 +31,9 @@ SHOW_GENOME = """<script>window.addEventListener("load", function () {
 });</script>"""
 
 
-def build_report(out, dest, plots_on=True):
+def build_report(out, dest, plots_on=True, cross=REPO / "examples" / "panel" / "panel.yaml"):
     command = [SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "--directory", str(out.parent),
-               "--cores", "1", "--config", f"cross={REPO / 'examples' / 'panel' / 'panel.yaml'}", f"out={out}",
+               "--cores", "1", "--config", f"cross={cross}", f"out={out}",
                f"plots={str(plots_on).lower()}", "--report", str(dest)]
     done = subprocess.run(command, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr[-3000:]
@@ -106,6 +106,21 @@ def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
 def test_without_plots_the_report_holds_the_tables(example_plots, tmp_path):
     results = embedded_results(build_report(example_plots, tmp_path / "r.html", plots_on=False))
     assert {r["filename"] for r in results.values()} == {"summary.html", "settings.html"}
+
+
+def test_a_chromosome_name_cannot_write_into_the_page(tmp_path):
+    """Snakemake writes figure labels unescaped into a script of the page."""
+    cross = tmp_path / "cross"
+    shutil.copytree(REPO / "examples" / "panel", cross, ignore=shutil.ignore_patterns("vcf", "*.png", "*.zip"))
+    for name in ("gmap.csv", "pmap.csv"):
+        text = (cross / name).read_text()
+        (cross / name).write_text(re.sub(r"^([^,\n]*),2,", r"\1,2</script><b id=injected>,", text, flags=re.M))
+    run_workflow(tmp_path, f"cross={cross / 'panel.yaml'}", f"out={tmp_path / 'out'}")
+    page = build_report(tmp_path / "out", tmp_path / "r.html", cross=cross / "panel.yaml")
+    labels = {r["labels"]["figure"] for r in embedded_results(page).values() if r["labels"]}
+    assert labels == {"genome", "chromosome 1", "chromosome X", "chromosome 2__script__b_id_injected_"}
+    dom = chromium(page, tmp_path, "--dump-dom")
+    assert "Panel mosaics" in dom and '<b id="injected"' not in dom
 
 
 def test_table_pages_escape_names_and_refuse_a_ragged_table(tmp_path, capsys):
