@@ -23,11 +23,15 @@ localrules: summary_page, settings_page
 
 rule summary_page:
     input: f"{OUT}/summary.tsv"
-    output: report(f"{REPORT_PAGES}/summary.html", caption="../report/summary.rst", category="Tables")
+    output:
+        report(f"{REPORT_PAGES}/summary.html", caption="../report/summary.rst", category="Tables",
+               labels={"table": "summary of every strain and chromosome"})
     shell: "{PY}.report_tables summary {input:q} {output:q}"
 
 
 rule settings_page:
     input: CONFIG_JSON
-    output: report(f"{REPORT_PAGES}/settings.html", caption="../report/settings.rst", category="Tables")
+    output:
+        report(f"{REPORT_PAGES}/settings.html", caption="../report/settings.rst", category="Tables",
+               labels={"table": "settings of the panel"})
     shell: "{PY}.report_tables settings {input:q} {output:q}"
