@@ -15,7 +15,8 @@ py() { PYTHONPATH="$repo" /usr/bin/python3 "$@"; }
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+target=
+trap 'rm -rf "$work"; [ -z "$target" ] || rm -f "$target.tmp"' EXIT
 
 # the file FILE of npm package SPEC (name@version), from its tarball
 npm_file() {
