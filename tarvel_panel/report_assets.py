@@ -1,27 +1,82 @@
-"""Snakemake's report page embeds React, Vega and Tailwind and the licence
-texts of the packages it shows, which Snakemake downloads (from CDNs and
-GitHub) while it writes the page. Cluster nodes and CI machines often have no
-internet, so each address is read from a local copy where there is one:
-tools/report-assets.sh fills the folder (from the npm registry and Debian's
-files). A copy is named by its address (local_name), so a Snakemake that
-asks for other versions finds none and downloads them.
-
-    python3 -m tarvel_panel.report_assets urls     # what Snakemake's report asks for
-    python3 -m tarvel_panel.report_assets name URL # the local copy's file name
-"""
+"""Snakemake's report page embeds React, Vega and Tailwind's browser script
+and shows the licence texts of the packages it uses, which Snakemake
+downloads (from CDNs and GitHub) while it writes the page. Cluster nodes and
+CI machines often have no internet, and the panel takes libraries from
+Debian's packages only, so every address Snakemake 7.21 asks for is served
+from a local file instead:
+- React and ReactDOM 18.2: Debian's node-react and node-react-dom;
+- Vega, Vega-Lite and Vega-Embed: Debian packages no build the page can use,
+  so workflow/report/assets/vega-standin.js stands in, and the page's rule
+  graph and runtime statistics stay empty;
+- Tailwind's in-browser compiler: the small stylesheet
+  workflow/report/assets/report.css, added to the page by a line of script;
+- licences: Debian's copyright files, else a line naming the licence.
+An address not listed here (another Snakemake) is left to Snakemake."""
+import json
 import os
-import re
-import sys
 
-DEFAULT_FOLDER = ".report-assets"   # in the repository; TARVEL_REPORT_ASSETS names another
+from .errors import InputError
 
-
-def local_name(url: str) -> str:
-    return re.sub(r"[^A-Za-z0-9._-]", "_", url.split("://", 1)[-1])
+ASSETS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "workflow", "report", "assets")
 
 
-def assets_folder(repo: str) -> str:
-    return os.environ.get("TARVEL_REPORT_ASSETS") or os.path.join(repo, DEFAULT_FOLDER)
+def debian(path, package):
+    def read():
+        if not os.path.isfile(path):
+            raise InputError(path, f"missing: the report embeds it; install Debian's {package} "
+                             "(tools/install-deps.sh does)")
+        return _read(path)
+    return read
+
+
+def ours(name):
+    return lambda: _read(os.path.join(ASSETS, name))
+
+
+def stylesheet(name):
+    """A script that adds the stylesheet to the page (Snakemake puts the
+    Tailwind address's text in a <script> of the page's head)."""
+    def read():
+        css = json.dumps(_read(os.path.join(ASSETS, name))).replace("</", "<\\/")
+        return f"(function () {{ var s = document.createElement('style'); s.textContent = {css}; " \
+               "document.head.appendChild(s); })();"
+    return read
+
+
+def note(text):
+    return lambda: text
+
+
+def _read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+CDN = "https://cdnjs.cloudflare.com/ajax/libs"
+GITHUB = "https://raw.githubusercontent.com"
+NOT_EMBEDDED = "This report does not embed it: workflow/report/assets/vega-standin.js stands in."
+SOURCES = {
+    f"{CDN}/react/18.2.0/umd/react.production.min.js":
+        debian("/usr/share/nodejs/react/umd/react.production.min.js", "node-react"),
+    f"{CDN}/react-dom/18.2.0/umd/react-dom.production.min.js":
+        debian("/usr/share/nodejs/react-dom/umd/react-dom.production.min.js", "node-react-dom"),
+    f"{CDN}/vega/5.21.0/vega.js": ours("vega-standin.js"),
+    f"{CDN}/vega-lite/5.2.0/vega-lite.js": note(""),
+    f"{CDN}/vega-embed/6.20.8/vega-embed.js": note(""),
+    "https://cdn.tailwindcss.com/3.0.23?plugins=forms@0.4.0,typography@0.5.2": stylesheet("report.css"),
+    f"{GITHUB}/snakemake/snakemake/main/LICENSE.md": debian("/usr/share/doc/snakemake/copyright", "snakemake"),
+    f"{GITHUB}/pygments/pygments/master/LICENSE":
+        debian("/usr/share/doc/python3-pygments/copyright", "python3-pygments"),
+    f"{GITHUB}/facebook/react/main/LICENSE": debian("/usr/share/doc/node-react/copyright", "node-react"),
+    f"{GITHUB}/tailwindlabs/tailwindcss/master/LICENSE":
+        note("Tailwind CSS: MIT licence. This report does not embed it: "
+             "workflow/report/assets/report.css styles the page."),
+    f"{GITHUB}/vega/vega/main/LICENSE": note("Vega: BSD 3-Clause licence. " + NOT_EMBEDDED),
+    f"{GITHUB}/vega/vega-lite/next/LICENSE": note("Vega-Lite: BSD 3-Clause licence. " + NOT_EMBEDDED),
+    f"{GITHUB}/vega/vega-embed/next/LICENSE": note("Vega-Embed: BSD 3-Clause licence. " + NOT_EMBEDDED),
+    f"{GITHUB}/tailwindlabs/heroicons/master/LICENSE":
+        note("Heroicons: MIT licence; Snakemake's page draws a few of its icons."),
+}
 
 
 def wanted_urls():
@@ -40,38 +95,18 @@ def wanted_urls():
     return [u for u in asked if u and "://" in u]
 
 
-def gather(folder: str, urls, download):
-    """Each address's text from its local copy, or downloaded; an address
-    neither gives raises an InputError naming its local copy."""
-    from .errors import InputError
-    texts = {}
-    for url in urls:
-        local = os.path.join(folder, local_name(url))
-        if os.path.isfile(local):
-            with open(local, encoding="utf-8") as f:
-                texts[url] = f.read()
-            continue
-        try:
-            texts[url] = download(url)
-        except Exception:
-            raise InputError(local, f"missing, and {url} cannot be downloaded: the report needs it; "
-                             "run tools/report-assets.sh once (no internet needed besides the npm registry)")
-    return texts
+def gather(urls, sources=SOURCES):
+    """The text of each address that has a local source; a Debian file that
+    is missing raises an InputError naming it and its package."""
+    return {url: sources[url]() for url in urls if url in sources}
 
 
-def download(url: str) -> str:
-    import requests
-    answer = requests.get(url, timeout=30)
-    answer.raise_for_status()
-    return answer.text
-
-
-def serve_local(repo: str) -> None:
-    """Snakemake's report takes every address from the texts gathered now,
-    before it starts; a missing one stops the run here, in one line."""
+def serve_local():
+    """Snakemake's report takes every listed address from the texts gathered
+    now, before it starts; a missing file stops the run here, in one line."""
     import snakemake.report as report
     from snakemake.report.data import packages
-    texts = gather(assets_folder(repo), wanted_urls(), download)
+    texts = gather(wanted_urls())
     for module in (report, packages):
         fetch = module.get_resource_as_string
         module.get_resource_as_string = lambda path, fetch=fetch: texts[path] if path in texts else fetch(path)
@@ -79,19 +114,3 @@ def serve_local(repo: str) -> None:
 
 def wants_report(argv) -> bool:
     return any(a == "--report" or a.startswith("--report=") for a in argv)
-
-
-def main(argv=None) -> int:
-    args = sys.argv[1:] if argv is None else argv
-    if args == ["urls"]:
-        print("\n".join(wanted_urls()))
-    elif len(args) == 2 and args[0] == "name":
-        print(local_name(args[1]))
-    else:
-        print("usage: python3 -m tarvel_panel.report_assets urls | name URL", file=sys.stderr)
-        return 1
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

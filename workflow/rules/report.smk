@@ -1,15 +1,15 @@
 # What Snakemake's report shows (snakemake ... --report report.html): the panel
 # mosaics (marked in plots.smk), the summary and the settings of the panel as
 # HTML tables (report/summary.html, report/settings.html), with captions from
-# workflow/report/*.rst. The report page embeds scripts Snakemake downloads;
-# local copies are used where tools/report-assets.sh made them.
+# workflow/report/*.rst. The scripts and licences the page embeds come from
+# Debian's packages and workflow/report/assets (tarvel_panel/report_assets.py).
 from tarvel_panel import report_assets
 
 REPORT_PAGES = f"{OUT}/report"
 
 if report_assets.wants_report(sys.argv[1:]):
     try:
-        report_assets.serve_local(REPO)
+        report_assets.serve_local()
     except InputError as e:
         refuse(e)
 
