@@ -31,14 +31,12 @@ need=($(missing "${core[@]}"))
 need=($(missing "${panel[@]}"))
 [ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
 
-# Snakemake's report: its test looks at the page in Debian's Chromium, and
-# the scripts the page embeds are fetched once through npm into
-# .report-assets (tools/report-assets.sh), so the report needs no internet.
-report=(chromium)
-command -v npm >/dev/null || report+=(nodejs npm)
-need=($(missing "${report[@]}"))
+# Snakemake's report: the page embeds Debian's React and ReactDOM (the rest
+# it needs is in workflow/report/assets); its test looks at the page in
+# Debian's Chromium. Nothing comes from npm: the panel's libraries are
+# Debian's packages only.
+need=($(missing node-react node-react-dom chromium))
 [ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
-bash "$(dirname "$0")/report-assets.sh"
 
 # The Windows build and its comparison under Wine. In CI they are required;
 # elsewhere a machine that cannot install them skips that comparison.
