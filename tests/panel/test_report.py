@@ -5,6 +5,7 @@ import json
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 
 import matplotlib.image
@@ -114,9 +115,21 @@ def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
     assert min(founder_pixels(genome)) > 500
 
 
-def test_without_plots_the_report_holds_the_tables(example_plots, tmp_path):
-    results = embedded_results(build_report(example_plots, tmp_path / "r.html", plots_on=False))
+def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
+    """--report takes no lock (a run may be writing the panel) and keeps the
+    recorded config, here while another process holds the lock; with
+    plots=false it holds the tables only."""
+    recorded = (example_plots / "config.json").read_bytes()
+    holder = subprocess.Popen([sys.executable, "-c", "import sys; from tarvel_panel import outfolder; "
+                               f"outfolder.lock({str(example_plots)!r}); print('held', flush=True); sys.stdin.read()"],
+                              cwd=REPO, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        assert holder.stdout.readline() == "held\n"
+        results = embedded_results(build_report(example_plots, tmp_path / "r.html", plots_on=False))
+    finally:
+        holder.communicate("")
     assert {r["filename"] for r in results.values()} == {"summary.html", "settings.html"}
+    assert (example_plots / "config.json").read_bytes() == recorded
 
 
 def test_a_chromosome_name_cannot_write_into_the_page(tmp_path):
