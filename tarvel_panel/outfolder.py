@@ -155,8 +155,9 @@ def check_tarvel(path, given):
 
 
 # Snakemake options under which it only looks: no lock taken, nothing written
+# (--report reads the output folder and writes its page elsewhere)
 _LOOK_ONLY = ("dryrun", "unlock", "list", "list_target_rules", "summary", "detailed_summary",
-              "lint", "dag", "rulegraph", "filegraph", "d3dag")
+              "lint", "dag", "rulegraph", "filegraph", "d3dag", "report")
 
 
 def looks_only(argv):

@@ -67,7 +67,7 @@ def parser() -> argparse.ArgumentParser:
     top = Parser(prog="python3 -m tarvel_panel.plot", description=__doc__.split("\n")[0])
     sub = top.add_subparsers(dest="plot", required=True, parser_class=Parser)
 
-    a = sub.add_parser("all", help="every strain's mosaic and every chromosome's panel mosaic")
+    a = sub.add_parser("all", help="every strain's mosaic, every chromosome's panel mosaic and the genome's")
     a.add_argument("--out", required=True, help="the workflow's output folder")
     a.add_argument("--dest", help="folder of the plots (default OUT/plots)")
     a.add_argument("--jobs", type=int, default=1, help="processes drawing at once (default 1)")
@@ -208,6 +208,15 @@ def draw_panels(strains: Sequence[str], rows: Sequence[int], paintings: Sequence
         done(plots.save(fig, os.path.join(dest, f"panel_chr{p.safe}")))
 
 
+def draw_genome(strains: Sequence[str], rows: Sequence[int], paintings: Sequence[ChromPainting],
+                st: Style, path: str) -> List[str]:
+    """Every chromosome side by side, one row per strain, into path.png|svg."""
+    painted = [[p.of(r) for p in paintings] for r in rows]
+    fig = plots.panel_mosaic(strains, [p.name for p in paintings], painted, st.names, st.colors,
+                             st.unit, st.threshold, st.width, st.height, st.dpi)
+    return plots.save(fig, path)
+
+
 def in_processes(jobs: int, work) -> None:
     """work(k, n) for k in 0..n-1, in n forked processes (here when n is 1)."""
     if jobs <= 1:
@@ -231,13 +240,17 @@ def all_command(args) -> None:
     paintings = paint_panel(panel, panel.chromosomes, st.threshold)
     dest = args.dest or os.path.join(args.out, "plots")
     strains = [(i, s.name, os.path.join(dest, "strains", s.safe)) for i, s in enumerate(panel.strains)]
-    progress = Progress(len(strains) + len(paintings))
-    print(f"plots: {len(strains)} strain mosaics and {len(paintings)} chromosome panel mosaics, PNG and SVG, into {dest}", file=sys.stderr, flush=True)
+    names = [s.name for s in panel.strains]
+    progress = Progress(len(strains) + len(paintings) + 1)
+    print(f"plots: {len(strains)} strain mosaics, {len(paintings)} chromosome panel mosaics and the genome's,"
+          f" PNG and SVG, into {dest}", file=sys.stderr, flush=True)
 
-    def work(k, n):     # every n-th strain and chromosome, from the k-th on
+    def work(k, n):     # every n-th strain and chromosome, from the k-th on; the last also the genome
         draw_strains(strains[k::n], paintings, st, lambda _: progress.figure())
-        draw_panels([s.name for s in panel.strains], range(len(strains)), paintings[k::n], st, dest,
-                    lambda _: progress.figure())
+        draw_panels(names, range(len(strains)), paintings[k::n], st, dest, lambda _: progress.figure())
+        if k == n - 1:
+            draw_genome(names, range(len(strains)), paintings, st, os.path.join(dest, "panel_genome"))
+            progress.figure()
     in_processes(min(args.jobs, len(strains) + len(paintings)), work)
 
 
@@ -279,11 +292,8 @@ def panel_command(args) -> None:
     strains = [panel.strains[i].name for i in rows]
     paintings = paint_panel(panel, chroms, st.threshold)
     if args.genome:
-        painted = [[p.of(r) for p in paintings] for r in rows]
-        fig = plots.panel_mosaic(strains, [p.name for p in paintings], painted, st.names, st.colors,
-                                 st.unit, st.threshold, st.width, st.height, st.dpi)
-        written(plots.save(fig, prefix(args.output) if args.output
-                           else os.path.join(args.out, "plots", "panel_genome")))
+        written(draw_genome(strains, rows, paintings, st, prefix(args.output) if args.output
+                            else os.path.join(args.out, "plots", "panel_genome")))
     elif args.output:
         fig = plots.panel_mosaic(strains, [paintings[0].name], [[paintings[0].of(r)] for r in rows],
                                  st.names, st.colors, st.unit, st.threshold, st.width, st.height, st.dpi)

@@ -31,6 +31,13 @@ need=($(missing "${core[@]}"))
 need=($(missing "${panel[@]}"))
 [ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
 
+# Snakemake's report: the page embeds Debian's React and ReactDOM (the rest
+# it needs is in workflow/report/assets); its test looks at the page in
+# Debian's Chromium. Nothing comes from npm: the panel's libraries are
+# Debian's packages only.
+need=($(missing node-react node-react-dom chromium))
+[ ${#need[@]} -eq 0 ] || install --no-install-recommends "${need[@]}"
+
 # The Windows build and its comparison under Wine. In CI they are required;
 # elsewhere a machine that cannot install them skips that comparison.
 win=($(missing g++-mingw-w64-x86-64 wine wine64))

@@ -135,7 +135,7 @@ def test_a_figure_drawn_among_many_equals_it_drawn_alone(drawn, repo, tmp_path):
     any number of processes: nothing of the previous one may remain."""
     done = run_plot(repo, "all", "--out", drawn, "--dest", tmp_path / "all", "--jobs", 3)
     assert done.returncode == 0, done.stderr
-    assert done.stderr.splitlines()[-1] == "plots: 11 of 11 figures"
+    assert done.stderr.splitlines()[-1] == "plots: 12 of 12 figures"
     mine = sorted(p.relative_to(tmp_path / "all") for p in (tmp_path / "all").rglob("*.png"))
     assert mine == sorted(p.relative_to(drawn / "plots") for p in (drawn / "plots").rglob("*.png"))
     assert all(same_image(tmp_path / "all" / p, drawn / "plots" / p) for p in mine)

@@ -127,4 +127,4 @@ def collect_targets():
     targets += [f"{OUT}/mosaic.csv", f"{OUT}/summary.tsv", f"{OUT}/qtl2/alleleprobs.rds"]
     if config_true("qtl2_genoprobs"):
         targets.append(f"{OUT}/qtl2/genoprobs.rds")
-    return targets + [f"{OUT}/qtl2/{m}.rds" for m in panel_maps()]
+    return targets + [f"{OUT}/qtl2/{m}.rds" for m in panel_maps()] + report_tables()
