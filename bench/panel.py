@@ -27,7 +27,8 @@ panel, plots off and then on (--no-plots: off only), from a fresh folder each
 time, --cores 2. Prints per run the wall time, the peak memory of the largest
 job (the resident memory of a job's process tree, sampled every 0.1 s; the
 Snakemake process itself apart), the number of jobs and the bytes left in the
-output folder, with the ratio working tree / reference."""
+output folder, with the ratio working tree / reference; then the largest job
+of each kind (prepare, runs, collect, R, plots)."""
 
 
 def parse_args(argv):
@@ -53,13 +54,20 @@ def make_panel(simulate, dest, quick):
     return os.path.join(dest, "panel.zip")
 
 
+# what a job does, told by the command lines of its processes
+JOB_KINDS = [("R", "Rscript"), ("plots", "tarvel_panel.plot"), ("collect", "tarvel_panel.collect"),
+             ("runs", "TARVEL"), ("prepare", "tarvel_panel.prepare")]
+
+
 class JobMemory:
     """Peak resident memory of the largest process tree under one parent
-    (a Snakemake job: the shell and everything it started), sampled."""
+    (a Snakemake job: the shell and everything it started), sampled; also
+    the peak per kind of job."""
 
     def __init__(self, parent, interval=0.1):
         self.parent, self.interval = parent, interval
         self.peak_kib = 0
+        self.by_kind = {}
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._watch, daemon=True)
 
@@ -73,12 +81,15 @@ class JobMemory:
 
     def _watch(self):
         while not self._stop.is_set():
-            self.peak_kib = max(self.peak_kib, max(job_trees(self.parent).values(), default=0))
+            for kib, commands in job_trees(self.parent).values():
+                self.peak_kib = max(self.peak_kib, kib)
+                kind = next((k for k, word in JOB_KINDS if word in commands), "other")
+                self.by_kind[kind] = max(self.by_kind.get(kind, 0), kib)
             self._stop.wait(self.interval)
 
 
 def processes():
-    """{pid: (parent pid, resident KiB)} of every process readable now."""
+    """{pid: (parent pid, resident KiB, command line)} of every process readable now."""
     table = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -88,22 +99,26 @@ def processes():
                 stat = f.read()
             with open(f"/proc/{entry}/statm") as f:
                 resident_pages = int(f.read().split()[1])
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode(errors="replace")
         except (OSError, IndexError, ValueError):
             continue
         ppid = int(stat[stat.rindex(")") + 2:].split()[1])
-        table[int(entry)] = (ppid, resident_pages * os.sysconf("SC_PAGESIZE") // 1024)
+        table[int(entry)] = (ppid, resident_pages * os.sysconf("SC_PAGESIZE") // 1024, command)
     return table
 
 
 def job_trees(root):
-    """{child of root: resident KiB of the child's whole process tree}."""
+    """{child of root: (resident KiB, command lines) of the child's whole process tree}."""
     table = processes()
     children = {}
-    for pid, (ppid, _) in table.items():
+    for pid, (ppid, _, _) in table.items():
         children.setdefault(ppid, []).append(pid)
 
     def tree(pid):
-        return table[pid][1] + sum(tree(c) for c in children.get(pid, []))
+        below = [tree(c) for c in children.get(pid, [])]
+        return (table[pid][1] + sum(kib for kib, _ in below),
+                " ".join([table[pid][2]] + [command for _, command in below]))
     return {child: tree(child) for child in children.get(root, [])}
 
 
@@ -135,7 +150,7 @@ def run_workflow(snakefile, tarvel, cross, workdir, plots):
     with open(log) as f:
         steps = re.findall(r"(\d+) of (\d+) steps \(100%\) done", f.read())
     jobs = int(steps[-1][1]) if steps else 0
-    return {"wall": wall, "peak_kib": memory.peak_kib, "jobs": jobs,
+    return {"wall": wall, "peak_kib": memory.peak_kib, "by_kind": memory.by_kind, "jobs": jobs,
             "bytes": disk_bytes(os.path.join(workdir, "out"))}
 
 
@@ -154,6 +169,11 @@ def table(rows):
         lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | "
                      f"{ratio(cand['peak_kib'], ref['peak_kib'])} | {ratio(cand['jobs'], ref['jobs'])} | "
                      f"{ratio(cand['bytes'], ref['bytes'])} |")
+    lines += ["", "Largest job of each kind, MB (reference / working tree):"]
+    for label, ref, cand in rows:
+        kinds = [k for k, _ in JOB_KINDS + [("other", "")] if k in ref["by_kind"] or k in cand["by_kind"]]
+        lines.append(f"- {label}: " + ", ".join(
+            f"{k} {ref['by_kind'].get(k, 0) / 1024:.0f} / {cand['by_kind'].get(k, 0) / 1024:.0f}" for k in kinds))
     return "\n".join(lines)
 
 
