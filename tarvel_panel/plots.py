@@ -6,7 +6,13 @@ arrays, and a mosaic's figure is laid out once to draw strain after strain
 (StrainMosaic) or chromosome after chromosome (PanelMosaic).
 
 Layout margins are fixed in inches, not fitted after drawing, so the drawing
-area of a figure is known in advance and its pixels can be located.
+area of a figure is known in advance and its pixels can be located. Labels
+are measured with a renderer before they are placed: a panel mosaic's rows
+get the largest font they hold (every k-th label where even the smallest
+would touch), and a genome-wide mosaic's chromosome names and position ticks
+are shortened, thinned or left out where they would run into their
+neighbours'. A panel mosaic grows with its strains, each row at least
+ROW_FLOOR inches high.
 """
 import math
 from dataclasses import dataclass
@@ -16,8 +22,10 @@ import numpy as np
 import matplotlib
 matplotlib.use("Agg")
 from matplotlib import colors as mcolors  # noqa: E402
+from matplotlib.backends.backend_agg import RendererAgg  # noqa: E402
 from matplotlib.collections import PolyCollection  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
+from matplotlib.font_manager import FontProperties  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.ticker import MaxNLocator  # noqa: E402
 
@@ -39,6 +47,14 @@ TITLE_Y = 1.0
 BAR_HEIGHT, BAR_GAP = 0.36, 0.03     # of one copy's bar, and between the two, in rows
 # an axes with more segments than this keeps them as one image in the SVG
 RASTER_SEGMENTS = 50_000
+# a panel mosaic's rows: ROW inches each up to ROWS / ROW strains, thinner for
+# more strains so that the figure grows more slowly, but never below ROW_FLOOR
+# (10 pt: a strain's name in 8 pt and two bars of 5 pixels at 100 dpi)
+ROW, ROWS, ROW_FLOOR = 0.32, 32.0, 0.14
+MIN_FONT = 6.0
+LABEL_GAP = 0.45          # least space between two labels side by side, in their font's size
+COLUMN_GAP = 0.06         # inches between the chromosomes of a genome-wide mosaic
+MAX_TICKS = 8
 
 
 @dataclass
@@ -82,8 +98,130 @@ def _margins(fig: Figure, left: float, right: float, top: float, bottom: float, 
                         top=max(1 - top / h, 0.55), bottom=min(bottom / h, 0.45), **kw)
 
 
-def _label_inches(labels: Sequence[str]) -> float:
-    return 0.25 + 0.075 * max((len(s) for s in labels), default=1)
+class Measure:
+    """Sizes of text in pixels at a figure's dpi, as the figure will draw it."""
+
+    def __init__(self, dpi: float):
+        self.renderer = RendererAgg(1, 1, dpi)
+        self.dpi = dpi
+
+    def size(self, text: str, points: float):
+        """(width, height) of one line of text."""
+        w, h, _ = self.renderer.get_text_width_height_descent(text, FontProperties(size=points), ismath=False)
+        return w, h
+
+    def width(self, text: str, points: float) -> float:
+        return self.size(text, points)[0]
+
+    def gap(self, points: float) -> float:
+        return LABEL_GAP * points * self.dpi / 72
+
+
+def _label_inches(labels: Sequence[str], measure: Measure) -> float:
+    """Room left of the axes for row labels of FONT points."""
+    return 0.3 + max((measure.width(s, FONT) for s in labels), default=0) / measure.dpi
+
+
+def row_inches(rows: int) -> float:
+    """Height of one row of a panel mosaic of `rows` strains."""
+    return min(ROW, max(ROW_FLOOR, ROWS / max(rows, 1)))
+
+
+def fit_row_labels(ax, labels: Sequence[str], measure: Measure) -> None:
+    """Row labels in the largest font (FONT down to MIN_FONT) whose lines
+    keep apart; every k-th label where even the smallest would touch."""
+    row_px = ax.get_position().height * ax.figure.bbox.height / max(len(labels), 1)
+    glyphs = "".join(sorted(set("".join(labels)))) or "A"
+    size = FONT
+    while size > MIN_FONT and measure.size(glyphs, size)[1] + measure.gap(size) / 3 > row_px:
+        size -= 0.5
+    step = max(1, math.ceil((measure.size(glyphs, size)[1] + measure.gap(size) / 3) / max(row_px, 1e-9)))
+    rows = range(0, len(labels), step)
+    ax.set_yticks(list(rows))
+    ax.set_yticklabels([labels[i] for i in rows], fontsize=size)
+
+
+def column_rooms(axes, gap: float) -> List[tuple]:
+    """(left, right) pixels each column's labels may take: its own width and
+    half the space to its neighbours, less half of `gap` on either side."""
+    width = axes[0].figure.bbox.width
+    spans = [(ax.get_position().x0 * width, ax.get_position().x1 * width) for ax in axes]
+    rooms = []
+    for j, (x0, x1) in enumerate(spans):
+        before = (spans[j - 1][1] + x0) / 2 if j else x0 - COLUMN_GAP * axes[0].figure.dpi / 2
+        after = (x1 + spans[j + 1][0]) / 2 if j + 1 < len(spans) else x1 + COLUMN_GAP * axes[0].figure.dpi / 2
+        rooms.append((before + gap / 2, after - gap / 2))
+    return rooms
+
+
+def _tick_extents(ax, ticks, labels, measure: Measure, size: float):
+    """(left, right) pixels of each tick label; the first is set off from a
+    tick at the column's start so that it begins there."""
+    start = ax.get_xlim()[0]
+    extents = []
+    for k, (t, label) in enumerate(zip(ticks, labels)):
+        x, w = ax.transData.transform((t, 0))[0], measure.width(label, size)
+        extents.append((x, x + w) if k == 0 and t == start else (x - w / 2, x + w / 2))
+    return extents
+
+
+def _spaced(extents, gap: float) -> bool:
+    return all(extents[k + 1][0] - extents[k][1] >= gap for k in range(len(extents) - 1))
+
+
+def tick_steps(lo: float, hi: float) -> List[float]:
+    """Round steps (1, 2, 2.5, 5 times a power of ten) from the one giving
+    about MAX_TICKS ticks between lo and hi up to the whole span."""
+    span = hi - lo
+    if not span > 0:
+        return []
+    least = span / MAX_TICKS
+    first = math.floor(math.log10(least))
+    return [m * 10.0 ** e for e in range(first, first + 3 + int(math.log10(MAX_TICKS)))
+            for m in (1, 2, 2.5, 5) if least <= m * 10.0 ** e <= span]
+
+
+def fit_ticks(ax, room, measure: Measure, size: float = FONT) -> None:
+    """The closest round position ticks (about MAX_TICKS at most) whose
+    labels lie in the column's room and keep apart; the start alone where no
+    two do, none where not even that fits."""
+    lo, hi = ax.get_xlim()
+    gap = measure.gap(size)
+    chosen = []
+    for step in tick_steps(lo, hi):
+        ticks = [k * step for k in range(math.ceil(lo / step - 1e-9), math.floor(hi / step + 1e-9) + 1)]
+        labels = [f"{t:g}" for t in ticks]
+        extents = _tick_extents(ax, ticks, labels, measure, size)
+        inside = [k for k, (a, b) in enumerate(extents) if room[0] <= a and b <= room[1]]
+        if len(inside) > 1 and _spaced([extents[k] for k in inside], gap):
+            chosen = [(ticks[k], labels[k]) for k in inside]
+            break
+    if not chosen:
+        (a, b), = _tick_extents(ax, [lo], [f"{lo:g}"], measure, size)
+        chosen = [(lo, f"{lo:g}")] if room[0] <= a and b <= room[1] else []
+    ax.set_xticks([t for t, _ in chosen], [label for _, label in chosen], fontsize=size)
+    for k, tick in enumerate(ax.xaxis.get_major_ticks(len(chosen))):
+        tick.label1.set_horizontalalignment("left" if k == 0 and chosen[0][0] == lo else "center")
+
+
+def column_labels(names: Sequence[str], rooms, measure: Measure, size: float = FONT) -> List[str]:
+    """Each column's title: `chr NAME` where every one fits its room, else the
+    bare names, thinned from the left where they would overlap ("" for a
+    column left without)."""
+    for shown in ([f"chr {n}" for n in names], [str(n) for n in names]):
+        widths = [measure.width(s, size) for s in shown]
+        if all(w <= b - a for w, (a, b) in zip(widths, rooms)):
+            return shown
+    titles, last = [], -math.inf
+    gap = measure.gap(size)
+    for name, w, (a, b) in zip(shown, widths, rooms):
+        centre = (a + b) / 2
+        if centre - w / 2 >= last + gap:
+            titles.append(name)
+            last = centre + w / 2
+        else:
+            titles.append("")
+    return titles
 
 
 def _boxes(x0, x1, y0, y1) -> np.ndarray:
@@ -159,11 +297,14 @@ class StrainMosaic:
         labels = [c.chrom for c in chromosomes]
         height = height or max(2.6, 1.2 + 0.42 * len(labels))
         self.fig = Figure(figsize=(width, height), dpi=dpi)
-        _margins(self.fig, left=_label_inches(labels) + 0.35, right=1.5, top=0.45, bottom=0.5)
+        measure = Measure(dpi)
+        _margins(self.fig, left=_label_inches(labels, measure) + 0.35, right=1.5, top=0.45, bottom=0.5)
         ax = self.fig.add_subplot()
         self.bars = MosaicBars(ax, colors)
         _mosaic_axes(ax, labels, (min(0.0, min(c.start for c in chromosomes)),
                                   max(c.end for c in chromosomes) * 1.01))
+        fit_row_labels(ax, labels, measure)
+        fit_ticks(ax, column_rooms([ax], measure.gap(FONT))[0], measure)
         ax.set_ylabel("chromosome", fontsize=FONT)
         ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right", y=TITLE_Y)
         ax.set_xlabel(f"position ({unit})", fontsize=FONT)
@@ -183,20 +324,31 @@ def strain_mosaic(strain: str, chromosomes: Sequence[Painted], names, colors, un
         .draw(strain, chromosomes)
 
 
+def panel_height(strains: int) -> float:
+    """A panel mosaic's default height in inches."""
+    return max(2.6, 1.3 + strains * row_inches(strains))
+
+
 class PanelMosaic:
     """Every strain a row; one column per chromosome, `widths` their relative
     widths. A figure of one column draws chromosome after chromosome."""
 
     def __init__(self, strains: Sequence[str], widths: Sequence[float], names, colors, unit: str,
                  threshold: float, width: float, height: Optional[float] = None, dpi: float = 100):
-        height = height or max(2.6, 1.3 + 0.32 * len(strains))
+        height = height or panel_height(len(strains))
         self.fig = Figure(figsize=(width, height), dpi=dpi)
-        _margins(self.fig, left=_label_inches(strains), right=1.5, top=0.55, bottom=0.5, wspace=0.04)
+        self.measure = Measure(dpi)
+        left, right = _label_inches(strains, self.measure), 1.5
+        area = max(width * 0.1, width - left - right)
+        column = max(area - COLUMN_GAP * (len(widths) - 1), area / 2) / len(widths)
+        _margins(self.fig, left=left, right=right, top=0.55, bottom=0.5, wspace=COLUMN_GAP / column)
         self.axes = self.fig.subplots(1, len(widths), sharey=True, squeeze=False,
                                       gridspec_kw={"width_ratios": list(widths)})[0]
         self.bars = [MosaicBars(ax, colors) for ax in self.axes]
         for ax in self.axes:
             _mosaic_axes(ax, strains, (0, 1))
+        fit_row_labels(self.axes[0], strains, self.measure)
+        self.rooms = column_rooms(self.axes, self.measure.gap(FONT))
         self.titles = [ax.set_title("", fontsize=FONT, y=TITLE_Y) for ax in self.axes]
         self.fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
         _legend(self.axes[-1], names, colors, threshold, 1.02)
@@ -205,10 +357,11 @@ class PanelMosaic:
         """painted[i][j] is strain i on chromosome j."""
         ends = [max(p[j].end for p in painted) for j in range(len(chromosomes))]
         starts = [min(0.0, min(p[j].start for p in painted)) for j in range(len(chromosomes))]
+        titles = column_labels(chromosomes, self.rooms, self.measure)
         for j, ax in enumerate(self.axes):
-            ax.set_xlim(starts[j], ends[j] * 1.01)
-            self.titles[j].set_text(f"chr {chromosomes[j]}")
-            ax.xaxis.set_major_locator(MaxNLocator(nbins=max(2, int(8 * (ends[j] - starts[j]) / sum(ends)))))
+            ax.set_xlim(starts[j], ends[j] * 1.01 if ends[j] > starts[j] else starts[j] + 1)
+            self.titles[j].set_text(titles[j])
+            fit_ticks(ax, self.rooms[j], self.measure)
             self.bars[j].paint([p[j] for p in painted])
         return self.fig
 
