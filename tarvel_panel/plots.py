@@ -27,6 +27,7 @@ from matplotlib.collections import PolyCollection  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.font_manager import FontProperties  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
+from matplotlib.path import Path  # noqa: E402
 from matplotlib.ticker import MaxNLocator  # noqa: E402
 
 from .atomic import AtomicFile  # noqa: E402
@@ -45,7 +46,7 @@ FONT = 9
 # titles sit right above their axes (matplotlib would otherwise look for ticks to avoid at every draw)
 TITLE_Y = 1.0
 BAR_HEIGHT, BAR_GAP = 0.36, 0.03     # of one copy's bar, and between the two, in rows
-# an axes with more segments than this keeps them as one image in the SVG
+# a figure with more segments than this keeps them as images in the SVG
 RASTER_SEGMENTS = 50_000
 # a panel mosaic's rows: ROW inches each up to ROWS / ROW strains, thinner for
 # more strains so that the figure grows more slowly, but never below ROW_FLOOR
@@ -230,23 +231,27 @@ def _boxes(x0, x1, y0, y1) -> np.ndarray:
 
 
 class MosaicBars:
-    """The painted bars of one axes as three collections: the confident
-    segments, the low-confidence ones (faded, hatched) and the outline of every
-    row's chromosome. Painting new rows replaces their contents, so one axes
-    can show strain after strain."""
+    """The painted bars of one axes as four collections: the confident
+    segments, the low-confidence ones (faded), one hatch over all of those
+    (hatching them one by one takes Agg half a millisecond each) and the
+    outline of every row's chromosome. Painting new rows replaces their
+    contents, so one axes can show strain after strain."""
 
     def __init__(self, ax, colors: Sequence[str]):
         self.colors = mcolors.to_rgba_array(colors)
         self.faded = mcolors.to_rgba_array([faded(c) for c in colors])
         empty = np.zeros((0, 4, 2))
         self.sure = PolyCollection(empty, edgecolors="none", linewidths=0)
-        self.low = PolyCollection(empty, edgecolors=LOW_EDGE, linewidths=0, hatch=LOW_HATCH)
+        self.low = PolyCollection(empty, edgecolors="none", linewidths=0)
+        self.hatch = PolyCollection(empty, facecolors="none", edgecolors=LOW_EDGE, linewidths=0, hatch=LOW_HATCH)
         self.frames = PolyCollection(empty, facecolors="none", edgecolors=OUTLINE, linewidths=0.5)
-        for collection in (self.sure, self.low, self.frames):
+        for collection in (self.sure, self.low, self.hatch, self.frames):
             ax.add_collection(collection, autolim=False)
 
-    def paint(self, rows: Sequence[Painted]) -> None:
-        """Row i (counted downwards) shows rows[i]: copy 1 above copy 2."""
+    def paint(self, rows: Sequence[Painted], rasterized: Optional[bool] = None) -> int:
+        """Row i (counted downwards) shows rows[i]: copy 1 above copy 2.
+        Kept as an image in the SVG where `rasterized` (default: more than
+        RASTER_SEGMENTS segments). Returns the number of segments."""
         segs = [r.segments for r in rows]
         row = np.concatenate([np.full(len(s), i) for i, s in enumerate(segs)])
         copy, founder, low, start, end = (np.concatenate([getattr(s, f) for s in segs])
@@ -256,10 +261,16 @@ class MosaicBars:
         for collection, chosen, palette in ((self.sure, ~low, self.colors), (self.low, low, self.faded)):
             collection.set_verts(boxes[chosen])
             collection.set_facecolor(palette[founder[chosen]])
-            collection.set_rasterized(len(boxes) > RASTER_SEGMENTS)
+        hatched = boxes[low]
+        self.hatch.set_verts_and_codes(
+            [np.concatenate([hatched, hatched[:, :1]], axis=1).reshape(-1, 2)] if len(hatched) else [],
+            [np.tile([Path.MOVETO] + [Path.LINETO] * 3 + [Path.CLOSEPOLY], len(hatched))] if len(hatched) else [])
+        for collection in (self.sure, self.low, self.hatch):
+            collection.set_rasterized(len(boxes) > RASTER_SEGMENTS if rasterized is None else rasterized)
         top = np.arange(len(rows)) - BAR_GAP / 2 - BAR_HEIGHT
         self.frames.set_verts(_boxes(np.array([r.start for r in rows]), np.array([r.end for r in rows]),
                                      top, top + 2 * BAR_HEIGHT + BAR_GAP))
+        return len(boxes)
 
 
 def legend_handles(names: Sequence[str], colors: Sequence[str], threshold: float):
@@ -276,12 +287,11 @@ def _legend(ax, names, colors, threshold, x: float) -> None:
               title_fontsize=FONT - 1)
 
 
-def _mosaic_axes(ax, row_labels: Sequence[str], span) -> None:
+def _mosaic_axes(ax, rows: int, span) -> None:
+    """An axes of `rows` bars, the first at the top, without row labels."""
     ax.set_xlim(*span)
-    ax.set_ylim(len(row_labels) - 0.5, -0.5)
-    ax.set_yticks(range(len(row_labels)))
-    ax.set_yticklabels(row_labels, fontsize=FONT)
-    ax.tick_params(axis="x", labelsize=FONT)
+    ax.set_ylim(rows - 0.5, -0.5)
+    ax.set_yticks([])
     for side in ("top", "right", "left"):
         ax.spines[side].set_visible(False)
     ax.tick_params(axis="y", length=0)
@@ -301,7 +311,7 @@ class StrainMosaic:
         _margins(self.fig, left=_label_inches(labels, measure) + 0.35, right=1.5, top=0.45, bottom=0.5)
         ax = self.fig.add_subplot()
         self.bars = MosaicBars(ax, colors)
-        _mosaic_axes(ax, labels, (min(0.0, min(c.start for c in chromosomes)),
+        _mosaic_axes(ax, len(labels), (min(0.0, min(c.start for c in chromosomes)),
                                   max(c.end for c in chromosomes) * 1.01))
         fit_row_labels(ax, labels, measure)
         fit_ticks(ax, column_rooms([ax], measure.gap(FONT))[0], measure)
@@ -342,11 +352,12 @@ class PanelMosaic:
         area = max(width * 0.1, width - left - right)
         column = max(area - COLUMN_GAP * (len(widths) - 1), area / 2) / len(widths)
         _margins(self.fig, left=left, right=right, top=0.55, bottom=0.5, wspace=COLUMN_GAP / column)
-        self.axes = self.fig.subplots(1, len(widths), sharey=True, squeeze=False,
+        # the row labels are the first column's ticks only: ticks are costly
+        self.axes = self.fig.subplots(1, len(widths), squeeze=False,
                                       gridspec_kw={"width_ratios": list(widths)})[0]
         self.bars = [MosaicBars(ax, colors) for ax in self.axes]
         for ax in self.axes:
-            _mosaic_axes(ax, strains, (0, 1))
+            _mosaic_axes(ax, len(strains), (0, 1))
         fit_row_labels(self.axes[0], strains, self.measure)
         self.rooms = column_rooms(self.axes, self.measure.gap(FONT))
         self.titles = [ax.set_title("", fontsize=FONT, y=TITLE_Y) for ax in self.axes]
@@ -358,11 +369,12 @@ class PanelMosaic:
         ends = [max(p[j].end for p in painted) for j in range(len(chromosomes))]
         starts = [min(0.0, min(p[j].start for p in painted)) for j in range(len(chromosomes))]
         titles = column_labels(chromosomes, self.rooms, self.measure)
+        rasterized = sum(len(p[j].segments) for p in painted for j in range(len(chromosomes))) > RASTER_SEGMENTS
         for j, ax in enumerate(self.axes):
             ax.set_xlim(starts[j], ends[j] * 1.01 if ends[j] > starts[j] else starts[j] + 1)
             self.titles[j].set_text(titles[j])
             fit_ticks(ax, self.rooms[j], self.measure)
-            self.bars[j].paint([p[j] for p in painted])
+            self.bars[j].paint([p[j] for p in painted], rasterized)
         return self.fig
 
 
