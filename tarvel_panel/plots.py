@@ -316,13 +316,20 @@ class StrainMosaic:
         fit_row_labels(ax, labels, measure)
         fit_ticks(ax, column_rooms([ax], measure.gap(FONT))[0], measure)
         ax.set_ylabel("chromosome", fontsize=FONT)
-        ax.set_title("copy 1 above copy 2", fontsize=FONT - 1, loc="right", y=TITLE_Y)
-        ax.set_xlabel(f"position ({unit})", fontsize=FONT)
+        self.measure, self.unit, self.ax = measure, unit, ax
+        self.note = ax.set_title("", fontsize=FONT - 1, loc="right", y=TITLE_Y)
         self.title = ax.set_title("", fontsize=FONT + 2, loc="left", y=TITLE_Y)
         _legend(ax, names, colors, threshold, 1.01)
 
     def draw(self, strain: str, chromosomes: Sequence[Painted]) -> Figure:
+        """The note on the copies goes above the bars, or below them where
+        the strain's name leaves no room for it."""
         self.title.set_text(strain)
+        note = "copy 1 above copy 2"
+        room = self.ax.get_position().width * self.fig.bbox.width - self.measure.gap(FONT)
+        above = self.measure.width(strain, FONT + 2) + self.measure.width(note, FONT - 1) <= room
+        self.note.set_text(note if above else "")
+        self.ax.set_xlabel(f"position ({self.unit})" + ("" if above else f"; {note}"), fontsize=FONT)
         self.bars.paint(chromosomes)
         return self.fig
 
