@@ -56,6 +56,7 @@ MIN_FONT = 6.0
 LABEL_GAP = 0.45          # least space between two labels side by side, in their font's size
 COLUMN_GAP = 0.06         # inches between the chromosomes of a genome-wide mosaic
 MAX_TICKS = 8
+MAX_PIXELS = 2 ** 16      # Agg draws images narrower and lower than this
 
 
 @dataclass
@@ -353,6 +354,9 @@ class PanelMosaic:
     def __init__(self, strains: Sequence[str], widths: Sequence[float], names, colors, unit: str,
                  threshold: float, width: float, height: Optional[float] = None, dpi: float = 100):
         height = height or panel_height(len(strains))
+        if height * dpi >= MAX_PIXELS:
+            raise InputError("--height", f"{len(strains)} strains make a figure {height * dpi:.0f} pixels "
+                             f"high, more than an image can hold ({MAX_PIXELS - 1}): give --height or a lower --dpi")
         self.fig = Figure(figsize=(width, height), dpi=dpi)
         self.measure = Measure(dpi)
         left, right = _label_inches(strains, self.measure), 1.5
