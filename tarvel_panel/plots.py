@@ -50,7 +50,7 @@ BAR_HEIGHT, BAR_GAP = 0.36, 0.03     # of one copy's bar, and between the two, i
 RASTER_SEGMENTS = 50_000
 # a panel mosaic's rows: ROW inches each up to ROWS / ROW strains, thinner for
 # more strains so that the figure grows more slowly, but never below ROW_FLOOR
-# (10 pt: a strain's name in 8 pt and two bars of 5 pixels at 100 dpi)
+# (10 pt: a strain's name in 9 pt and two bars of 5 pixels at 100 dpi)
 ROW, ROWS, ROW_FLOOR = 0.32, 32.0, 0.14
 MIN_FONT = 6.0
 LABEL_GAP = 0.45          # least space between two labels side by side, in their font's size
