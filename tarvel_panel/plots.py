@@ -124,6 +124,12 @@ def _label_inches(labels: Sequence[str], measure: Measure) -> float:
     return 0.3 + max((measure.width(s, FONT) for s in labels), default=0) / measure.dpi
 
 
+def _legend_inches(names: Sequence[str], measure: Measure, threshold: float = 0.5) -> float:
+    """Room right of the axes for the founders' legend (at least 1.5 inches)."""
+    texts = [*names, f"top pair < {threshold:g}"]
+    return max(1.5, 0.65 + max(measure.width(t, FONT - 1) for t in texts) / measure.dpi)
+
+
 def row_inches(rows: int) -> float:
     """Height of one row of a panel mosaic of `rows` strains."""
     return min(ROW, max(ROW_FLOOR, ROWS / max(rows, 1)))
@@ -309,7 +315,8 @@ class StrainMosaic:
         height = height or max(2.6, 1.2 + 0.42 * len(labels))
         self.fig = Figure(figsize=(width, height), dpi=dpi)
         measure = Measure(dpi)
-        _margins(self.fig, left=_label_inches(labels, measure) + 0.35, right=1.5, top=0.45, bottom=0.5)
+        _margins(self.fig, left=_label_inches(labels, measure) + 0.35,
+                 right=_legend_inches(names, measure, threshold), top=0.45, bottom=0.5)
         ax = self.fig.add_subplot()
         self.bars = MosaicBars(ax, colors)
         _mosaic_axes(ax, len(labels), (min(0.0, min(c.start for c in chromosomes)),
@@ -359,7 +366,7 @@ class PanelMosaic:
                              f"high, more than an image can hold ({MAX_PIXELS - 1}): give --height or a lower --dpi")
         self.fig = Figure(figsize=(width, height), dpi=dpi)
         self.measure = Measure(dpi)
-        left, right = _label_inches(strains, self.measure), 1.5
+        left, right = _label_inches(strains, self.measure), _legend_inches(names, self.measure, threshold)
         area = max(width * 0.1, width - left - right)
         column = max(area - COLUMN_GAP * (len(widths) - 1), area / 2) / len(widths)
         _margins(self.fig, left=left, right=right, top=0.55, bottom=0.5, wspace=COLUMN_GAP / column)
@@ -421,7 +428,7 @@ def probability_track(strain: str, chrom: str, positions, probs, names, colors, 
     probable pair changes."""
     positions, probs = np.asarray(positions, dtype=float), np.asarray(probs, dtype=float)
     fig = Figure(figsize=(width, height), dpi=dpi)
-    _margins(fig, left=0.75, right=1.5, top=0.45, bottom=0.5, hspace=0.08)
+    _margins(fig, left=0.75, right=_legend_inches(names, Measure(dpi)), top=0.45, bottom=0.5, hspace=0.08)
     top, heat = fig.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [1, 2]})
     top.stackplot(positions, founder_probs(probs).T, colors=colors, labels=names, linewidth=0)
     top.set_ylim(0, 1)
