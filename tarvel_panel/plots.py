@@ -212,10 +212,11 @@ def fit_ticks(ax, room, measure: Measure, size: float = FONT) -> None:
         tick.label1.set_horizontalalignment("left" if k == 0 and chosen[0][0] == lo else "center")
 
 
-def column_labels(names: Sequence[str], rooms, measure: Measure, size: float = FONT) -> List[str]:
+def column_labels(names: Sequence[str], rooms, measure: Measure, width: float,
+                  size: float = FONT) -> List[str]:
     """Each column's title: `chr NAME` where every one fits its room, else the
-    bare names, thinned from the left where they would overlap ("" for a
-    column left without)."""
+    bare names, thinned from the left where they would overlap or leave the
+    figure, `width` pixels wide ("" for a column left without)."""
     for shown in ([f"chr {n}" for n in names], [str(n) for n in names]):
         widths = [measure.width(s, size) for s in shown]
         if all(w <= b - a for w, (a, b) in zip(widths, rooms)):
@@ -224,7 +225,7 @@ def column_labels(names: Sequence[str], rooms, measure: Measure, size: float = F
     gap = measure.gap(size)
     for name, w, (a, b) in zip(shown, widths, rooms):
         centre = (a + b) / 2
-        if centre - w / 2 >= last + gap:
+        if centre - w / 2 >= max(last + gap, 0) and centre + w / 2 <= width:
             titles.append(name)
             last = centre + w / 2
         else:
@@ -386,7 +387,7 @@ class PanelMosaic:
         """painted[i][j] is strain i on chromosome j."""
         ends = [max(p[j].end for p in painted) for j in range(len(chromosomes))]
         starts = [min(0.0, min(p[j].start for p in painted)) for j in range(len(chromosomes))]
-        titles = column_labels(chromosomes, self.rooms, self.measure)
+        titles = column_labels(chromosomes, self.rooms, self.measure, self.fig.bbox.width)
         rasterized = sum(len(p[j].segments) for p in painted for j in range(len(chromosomes))) > RASTER_SEGMENTS
         for j, ax in enumerate(self.axes):
             ax.set_xlim(starts[j], ends[j] * 1.01 if ends[j] > starts[j] else starts[j] + 1)
