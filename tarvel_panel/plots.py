@@ -28,7 +28,6 @@ from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.font_manager import FontProperties  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.path import Path  # noqa: E402
-from matplotlib.ticker import MaxNLocator  # noqa: E402
 
 from .atomic import AtomicFile  # noqa: E402
 from .errors import InputError  # noqa: E402
