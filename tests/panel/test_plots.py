@@ -15,6 +15,7 @@ from matplotlib.backends.backend_agg import FigureCanvasAgg
 from matplotlib.text import Text
 
 from tarvel_panel import painting, plot, plot_inputs, plots
+from tarvel_panel.errors import InputError
 from tarvel_panel.happy import ALLELE_WEIGHTS
 from tarvel_panel.results import read_results
 
@@ -356,3 +357,5 @@ def test_every_strain_of_a_large_panel_keeps_a_row_of_its_own(strains, tmp_path)
     pitch = np.diff(starts)     # rows fall on whole pixels: a pixel more or less here and there
     assert pitch.mean() >= 14 - 0.05 and pitch.min() >= 13 and (strains > 100 or pitch.mean() >= 32 - 0.05)
     assert height < 100 * (1.5 + 0.15 * strains) if strains > 100 else height >= 100 * 0.32 * strains
+    with pytest.raises(InputError, match="5000 strains make a figure 70130 pixels high"):   # more than Agg draws
+        plots.PanelMosaic([f"S{i}" for i in range(5000)], [1.0], list("ABCDEFGH"), plots.DEFAULT_COLORS, "cM", 0.5, 10)
