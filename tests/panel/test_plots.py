@@ -11,8 +11,11 @@ import numpy as np
 import pytest
 from matplotlib import colors as mcolors
 from matplotlib import image
+from matplotlib.backends.backend_agg import FigureCanvasAgg
+from matplotlib.text import Text
 
-from tarvel_panel import plot, plot_inputs, plots
+from tarvel_panel import painting, plot, plot_inputs, plots
+from tarvel_panel.errors import InputError
 from tarvel_panel.happy import ALLELE_WEIGHTS
 from tarvel_panel.results import read_results
 
@@ -264,3 +267,95 @@ def test_wrong_choices_on_the_output_folder_are_refused(drawn, repo, tmp_path):
         assert done.stderr.count("\n") == 1
     assert not list(tmp_path.glob("bad*")) and not (stale / "plots").exists()
     assert run_plot(repo, "panel", "--out", lean, "--chr", "X", "-o", tmp_path / "drawn").returncode == 0
+
+
+# --- labels that keep apart, rows that stay readable -------------------------------
+
+CC_CM = [98, 103, 82, 85, 92, 75, 74, 73, 75, 70, 83, 61, 67, 66, 54, 57, 59, 55, 54, 72]
+
+
+def simulated_painting(strains, names, markers=60, seed=1):
+    """painted[i][j]: strain i on chromosome j (mouse-like lengths in cM),
+    founder stretches of random length, a few of them low."""
+    rng = np.random.default_rng(seed)
+    painted = [[] for _ in range(strains)]
+    for name, cm in zip(names, CC_CM):
+        pos = np.linspace(0.5, cm, markers)
+        pairs = np.repeat(rng.integers(0, 36, (strains, 6)), markers // 6 + 1, axis=1)[:, :markers]
+        prob = np.where(rng.random((strains, markers)) < 0.9, 0.95, 0.3)
+        segs = painting.paint_chromosome(pos, pairs, prob)
+        for i in range(strains):
+            painted[i].append(plots.Painted(name, pos[0], pos[-1], segs.of_row(i)))
+    return painted
+
+
+def text_boxes(fig):
+    """Window extents of every text drawn: tick labels, titles, axis labels, legend."""
+    renderer = FigureCanvasAgg(fig).get_renderer()
+    fig.draw_without_rendering()
+    axes = [a for ax in fig.axes for a in (ax.xaxis, ax.yaxis)]
+    ticks = {id(t.label1) for a in axes for t in a.majorTicks + a.minorTicks}
+    texts = [t for t in fig.findobj(Text) if id(t) not in ticks] + \
+        [t for a in axes for t in a.get_ticklabels()]
+    return [t.get_window_extent(renderer) for t in texts if t.get_visible() and t.get_text()]
+
+
+def overlapping(boxes):
+    return [(a, b) for k, a in enumerate(boxes) for b in boxes[k + 1:] if a.overlaps(b)]
+
+
+@pytest.mark.parametrize("strains,names,width,height", [
+    (70, [str(c) for c in range(1, 20)] + ["X"], 10, None),
+    (1000, [str(c) for c in range(1, 20)] + ["X"], 10, None),
+    (300, [f"{c}&touch$IFS@PWNED&" for c in range(1, 21)], 5, 6)])
+def test_no_label_of_a_genome_wide_mosaic_runs_into_another(strains, names, width, height):
+    painted = simulated_painting(strains, names)
+    labels = [f"SIM{i:04d}/Tv" for i in range(strains)]
+    founders = list("ABCDEFGH") if width == 10 else [*"ABCDEFG", "WSB/EiJ, wild-derived Eastern US"]
+    fig = plots.panel_mosaic(labels, names, painted, founders, plots.DEFAULT_COLORS, "cM", 0.5, width, height)
+    boxes = text_boxes(fig)
+    assert not overlapping(boxes)
+    assert all(0 <= b.x0 and b.x1 <= fig.bbox.width and 0 <= b.y0 and b.y1 <= fig.bbox.height for b in boxes)
+    titles = [ax.title.get_text() for ax in fig.axes[:len(names)]]
+    ticks = [t.get_text() for ax in fig.axes[:len(names)] for t in ax.get_xticklabels()]
+    if width == 10:         # at the default size every chromosome is named and has its start marked
+        assert titles == names and ticks.count("0") == len(names)
+    else:                   # squeezed: thinned, but not emptied
+        assert 1 <= sum(map(bool, titles)) < len(names)
+    shown = fig.axes[0].get_yticklabels()
+    assert len(shown) == strains if height is None else 1 < len(shown) < strains
+    for j in (0, len(names) - 1):   # each chromosome alone, and a strain's mosaic
+        alone = plots.panel_mosaic(labels, [names[j]], [[p[j]] for p in painted], founders,
+                                   plots.DEFAULT_COLORS, "cM", 0.5, width, height)
+        assert not overlapping(text_boxes(alone))
+    mosaic = plots.strain_mosaic(labels[0], painted[0], founders, plots.DEFAULT_COLORS, "cM", 0.5, width)
+    assert not overlapping(text_boxes(mosaic)) and len(mosaic.axes[0].get_yticklabels()) == len(names)
+
+
+def row_starts(column):
+    """Where each run of painted (not white) pixels down a column starts, a
+    white line of one pixel (between a row's copies) bridged."""
+    painted = column.min(axis=1) < 0.95
+    painted[1:-1] |= painted[:-2] & painted[2:]
+    return np.flatnonzero(painted[1:] & ~painted[:-1]) + 1
+
+
+@pytest.mark.parametrize("strains", [69, 500])
+def test_every_strain_of_a_large_panel_keeps_a_row_of_its_own(strains, tmp_path):
+    """Rows are at least 0.14 inches (14 pixels at 100 dpi) high, the figure
+    grows with the strains, and up to 100 strains rows stay 0.32 inches."""
+    names = [str(c) for c in range(1, 20)] + ["X"]
+    painted = simulated_painting(strains, names, markers=30)
+    fig = plots.panel_mosaic([f"S{i}" for i in range(strains)], names, painted, list("ABCDEFGH"),
+                             plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
+    plots.save(fig, tmp_path / "p")
+    png = image.imread(tmp_path / "p.png")[..., :3]
+    (x, top), (_, bottom) = fig.axes[0].transData.transform([(CC_CM[0] / 2, -0.5), (CC_CM[0] / 2, strains - 0.5)])
+    height = png.shape[0]
+    starts = row_starts(png[int(height - top) - 1:int(height - bottom) - 2, int(x)])   # above the axis line
+    assert len(starts) == strains, "one painted bar per strain, white between them"
+    pitch = np.diff(starts)     # rows fall on whole pixels: a pixel more or less here and there
+    assert pitch.mean() >= 14 - 0.05 and pitch.min() >= 13 and (strains > 100 or pitch.mean() >= 32 - 0.05)
+    assert height < 100 * (1.5 + 0.15 * strains) if strains > 100 else height >= 100 * 0.32 * strains
+    with pytest.raises(InputError, match="5000 strains make a figure 70130 pixels high"):   # more than Agg draws
+        plots.PanelMosaic([f"S{i}" for i in range(5000)], [1.0], list("ABCDEFGH"), plots.DEFAULT_COLORS, "cM", 0.5, 10)
