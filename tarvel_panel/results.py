@@ -14,18 +14,22 @@ from .happy import NPAIRS
 
 # the bound of a two-copy X run's pair values and of their sum on a line
 TWO_COPY_X_MAX = 2.0
+_SPACES = bytes.maketrans(b"|,", b"  ")
 # a value may exceed 1 by the rounding of its six significant digits
 _ROUNDING = 1e-5
 
 
-def read_results(path, markers, max_value=1.0):
-    """The pair values of a results file as a float64 array [markers, 36]."""
+def _read(path):
     try:
         with open(path, "rb") as f:
-            data = f.read()
+            return f.read()
     except OSError as e:
         raise InputError(path, f"cannot be read ({e.strerror})")
-    return parse_results(data, markers, path, max_value)
+
+
+def read_results(path, markers, max_value=1.0):
+    """The pair values of a results file as a float64 array [markers, 36]."""
+    return parse_results(_read(path), markers, path, max_value)
 
 
 def parse_results(data, markers, path, max_value=1.0):
@@ -39,7 +43,7 @@ def parse_results(data, markers, path, max_value=1.0):
         # numpy warns, and stops, at a field that is not a number
         warnings.simplefilter("error")
         try:
-            flat = np.fromstring(data.replace(b"|", b" ").replace(b",", b" "), sep=" ")
+            flat = np.fromstring(data.translate(_SPACES), sep=" ")
         except (DeprecationWarning, ValueError):
             flat = None
     if flat is None or flat.size != (NPAIRS + 1) * markers:
