@@ -6,22 +6,16 @@ Every strain's folder under runs/chr<SAFE>/ (layout.run_dir) goes, then the
 chromosome's folder when nothing else is left in it.
 """
 import argparse
-import json
 import os
 import shutil
 import sys
 
 from . import layout
-from .errors import InputError, run_command
+from .errors import run_command
 
 
 def drop_runs(out, chrom):
-    panel_file = os.path.join(out, "prepared", "panel.json")
-    try:
-        with open(panel_file) as f:
-            strains = [s["safe"] for s in json.load(f)["strains"]]
-    except (OSError, ValueError, KeyError) as e:
-        raise InputError(panel_file, f"cannot read the prepared panel ({e})")
+    strains = [s["safe"] for s in layout.read_panel(out)["strains"]]
     runs = os.path.join(out, "runs")
     for strain in strains:
         shutil.rmtree(layout.run_dir(runs, chrom, strain), ignore_errors=True)

@@ -11,13 +11,33 @@ input file.
     runs/dropped/chr<c>                once the chromosome's raw results are removed
     logs/tarvel/chr<c>/<s>.log         TARVEL's own output
 """
+import json
 import os
+
+from .errors import InputError
 
 RESULTS = "strain.txt.prob"
 SECONDS = "seconds.txt"
 STRAIN = "strain.txt"
 # temporary names in a run folder: TARVEL's input copy and its results
 PARTIAL_PREFIX = ".strain.txt.part-"
+
+
+def panel_file(out):
+    return os.path.join(out, "prepared", "panel.json")
+
+
+def read_panel(out):
+    """The prepared panel of the output folder `out` (prepared/panel.json)."""
+    path = panel_file(out)
+    try:
+        with open(path) as f:
+            panel = json.load(f)
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"cannot read the prepared panel ({e})")
+    if not isinstance(panel, dict):
+        raise InputError(path, "cannot read the prepared panel (not a JSON object)")
+    return panel
 
 
 def chromosome_dir(root, chrom):

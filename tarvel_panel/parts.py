@@ -11,11 +11,11 @@ index runs/chr<c>.qtl2-index.bin, followed for the probabilities by its
 values runs/chr<c>.<KIND>.f64.
 """
 import argparse
-import json
 import os
 import sys
 
-from .errors import InputError, run_command
+from . import layout
+from .errors import run_command
 
 QTL2_KINDS = ("alleleprobs", "genoprobs", "pmap", "gmap")
 
@@ -35,12 +35,7 @@ def qtl2_parts(runs, safes, kind):
 
 
 def arguments(out, kind):
-    panel_file = os.path.join(out, "prepared", "panel.json")
-    try:
-        with open(panel_file) as f:
-            safes = [c["safe"] for c in json.load(f)["chromosomes"]]
-    except (OSError, ValueError, KeyError) as e:
-        raise InputError(panel_file, f"cannot read the prepared panel ({e})")
+    safes = [c["safe"] for c in layout.read_panel(out)["chromosomes"]]
     runs = os.path.join(out, "runs")
     if kind == "join":
         return (["--mosaic-parts"] + chromosome_parts(runs, safes, "mosaic.csv")
