@@ -1,16 +1,26 @@
-"""File names derived from strain names, which may hold "/" or spaces
-(e.g. "CC001/Unc"). The real names stay in every output; these only name
-files and folders."""
+"""File names derived from strain and chromosome names, which may hold "/"
+or spaces (e.g. "CC001/Unc"), begin with "-" or run longer than a file
+system allows. The real names stay in every output; these only name files
+and folders."""
+import hashlib
 import re
 
 _UNSAFE = re.compile(r"[^A-Za-z0-9._+-]")
+# well below the 255 bytes of a file name, with room for suffixes such as
+# ".txt.prob" or ".summary.tsv"
+MAX_LENGTH = 100
 
 
 def safe_name(name):
-    """`name` with every character that is unsafe in a path replaced by "_"."""
+    """`name` with every character that is unsafe in a path replaced by "_",
+    never starting with "." or "-"; a long one is cut and ends in a digest of
+    the whole name, so two long names stay apart."""
     safe = _UNSAFE.sub("_", name)
-    if safe in ("", ".", "..") or safe.startswith("."):
+    if safe in ("", ".", "..") or safe[0] in ".-":
         safe = "_" + safe
+    if len(safe) > MAX_LENGTH:
+        digest = hashlib.sha256(name.encode("utf-8", "surrogatepass")).hexdigest()[:12]
+        safe = f"{safe[:MAX_LENGTH - 13]}-{digest}"
     return safe
 
 
@@ -29,7 +39,3 @@ def safe_names(names):
         result.append(safe)
     return result
 
-
-def is_safe(name):
-    """Whether `name` can be used in a file name as it is."""
-    return safe_name(name) == name

@@ -47,7 +47,7 @@ def one_job_per_run(tmp_path_factory, tarvel):
 @pytest.fixture(scope="module")
 def one_job_per_chromosome(tmp_path_factory, tarvel):
     workdir = tmp_path_factory.mktemp("per_chromosome")
-    done = panel_run(workdir, "keep_runs=true")
+    done = panel_run(workdir, "keep_runs=true", "batch_threads=2")
     return workdir / "out", done
 
 

@@ -79,7 +79,7 @@ def test_the_output_folder_decides_what_a_changed_setting_redoes(tmp_path):
             "a real run prepares the panel again") in dry.stderr
     assert (out / "config.json").read_text() == recorded and not (out / ".panel.lock").exists()
     # ... and the same settings again, or a changed running key, redo nothing
-    for extra in ([], ["batch_threads=1"]):
+    for extra in ([], ["batch_threads=2"]):
         again = run_workflow(tmp_path / "third", *config, "strains=SIM01/Tv", *extra)
         assert "Nothing to be done" in again.stderr
 

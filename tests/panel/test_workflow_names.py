@@ -15,6 +15,8 @@ from conftest import REPO, run_workflow
 EXAMPLE = REPO / "examples" / "panel"
 VCF = EXAMPLE / "vcf"
 RENAMED = {"1": "1/a", "2": "2&touch$IFS@PWNED&"}
+# strains an argument parser would take for an option, or too long for a file name
+STRAINS = {"SIM01/Tv": "--help", "SIM02/Tv": "CC" + "x" * 300}
 
 
 def renamed_line(line):
@@ -52,13 +54,18 @@ def hostile_cross(work):
     shutil.copytree(EXAMPLE, work / "cross", ignore=shutil.ignore_patterns("vcf", "*.png", "*.zip"))
     for name in ("gmap.csv", "pmap.csv"):
         renamed_map(EXAMPLE / name, work / "cross" / name, 1)
+    for name in ("geno.csv", "cross_info.csv", "covar.csv"):
+        text = (EXAMPLE / name).read_text()
+        for old, new in STRAINS.items():
+            text = text.replace(old, new)
+        (work / "cross" / name).write_text(text)
     return ["cross=cross/panel.yaml"]
 
 
 @pytest.fixture(scope="module", params=[hostile_vcf, hostile_cross], ids=["vcf", "cross"])
 def hostile_run(request, tmp_path_factory, tarvel):
     work = tmp_path_factory.mktemp("hostile")
-    run_workflow(work, *request.param(work), "out=out", "plots=false")
+    run_workflow(work, *request.param(work), "out=out", f"plots={request.param is hostile_cross}")
     return work
 
 
@@ -79,3 +86,13 @@ def test_outputs_carry_the_real_names(hostile_run):
         assert {row["chr"] for row in csv.DictReader(f)} == set(RENAMED.values()) | {"X"}
     with open(out / "summary.tsv", newline="") as f:
         assert {row["chr"] for row in csv.DictReader(f, delimiter="\t")} == set(RENAMED.values()) | {"X"}
+
+
+def test_strains_named_like_options_or_too_long_reach_every_output(hostile_run):
+    out = hostile_run / "out"
+    if not (out / "plots").exists():
+        pytest.skip("the VCF panel keeps its strain names")
+    with open(out / "summary.tsv", newline="") as f:
+        assert set(STRAINS.values()) <= {row["strain"] for row in csv.DictReader(f, delimiter="\t")}
+    drawn = {p.name for p in (out / "plots" / "strains").iterdir()}
+    assert "_--help.png" in drawn and all(len(name) < 120 for name in drawn) and len(drawn) == 16

@@ -40,6 +40,10 @@ def test_safe_names_are_distinct_and_path_safe():
     safe = safe_names(names)
     assert safe[:2] == ["CC001_Unc", "CC001_Unc-2"] and len({s.lower() for s in safe}) == len(names)
     assert all("/" not in s and not s.startswith(".") and " " not in s for s in safe)
+    # a name an argument parser would take for an option, and names too long for a file name
+    long = ["x" * 300 + "a", "x" * 300 + "b"]
+    safe = safe_names(["--help"] + long)
+    assert safe[0] == "_--help" and len(set(safe)) == 3 and all(len(s) <= 100 for s in safe)
 
 
 def test_subsets_from_the_command_line_or_a_list():
