@@ -38,10 +38,12 @@ def collect_outputs():
 
 
 def collect_options(wildcards, output):
-    options = [f"--{key.replace('_', '-')} {shlex.quote(path)}" for key, path in output.items()]
+    """The collect command's options as separate words, quoted one by one in
+    the shell line."""
+    options = [word for key, path in output.items() for word in (f"--{key.replace('_', '-')}", path)]
     if config_true("genoprobs_csv") or config_true("qtl2_genoprobs"):
         options.append("--npz-genoprobs")
-    return " ".join(options)
+    return options
 
 
 def chromosome_markers_safe(safe):
@@ -64,7 +66,7 @@ rule collect:
     resources: mem_mb=collect_mem_mb, runtime=30
     shell:
         "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr:q}"
-        " {params.options}"
+        " {params.options:q}"
 
 
 def chromosome_parts(name):

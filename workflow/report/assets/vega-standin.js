@@ -1,7 +1,7 @@
 /* A stand-in for Vega, Vega-Lite and Vega-Embed. Snakemake's report page
    draws its rule graph and its runtime statistics with them, but Debian
    packages no Vega-Lite or Vega-Embed, and the report embeds nothing from
-   elsewhere. So vegaEmbed(target, spec) leaves a short note in the target and
+   elsewhere. So vegaEmbed(target, chart) leaves a short note in the target and
    answers as Vega-Embed does, with a view whose methods do nothing. */
 (function () {
   "use strict";
@@ -13,7 +13,7 @@
 
   var charts = {rulegraph: "The rule graph", runtimes: "The runtimes", timeline: "The timeline"};
 
-  window.vegaEmbed = function (target, spec) {
+  window.vegaEmbed = function (target, chart) {
     var element = typeof target === "string" ? document.querySelector(target) : target;
     if (element) {
       var note = document.createElement("p");
@@ -21,6 +21,6 @@
       note.textContent = (charts[element.id] || "This chart") + " is not drawn: this report does not embed Vega.";
       element.replaceChildren(note);
     }
-    return Promise.resolve({view: view, spec: spec, vgSpec: {}, embedOptions: {}, finalize: function () {}});
+    return Promise.resolve({view: view, embedOptions: {}, finalize: function () {}});
   };
 })();
