@@ -22,7 +22,7 @@ from types import SimpleNamespace
 
 import numpy as np
 
-from . import mosaic, progress, rds_parts
+from . import mosaic, native, progress, rds_parts
 from .atomic import AtomicFile
 from .errors import InputError, run_command
 from .happy import FOUNDERS, NPAIRS, pair_names
@@ -124,9 +124,9 @@ class ChromosomeTables:
         self.extra = list(panel.get("site_stats", {}).get(chrom, {}).items())
         # "marker,chr,pos" of each row, quoted where CSV needs it
         self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(markers.names, markers.pos)]
-        self.founder_format = ",".join(["%.6g"] * FOUNDERS)
-        self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True))
-        self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel["founders"]))
+        self.founder_tails = native.Tails(self.tails)
+        self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True, binary=True))
+        self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel["founders"]).encode("utf-8"))
         self.geno = None
         if outputs.get("genoprobs"):
             self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True))
@@ -138,9 +138,7 @@ class ChromosomeTables:
 
     def add(self, name, path, values, founder, tops, top_probs, seconds):
         lead = csv_line([name])[:-1] + ","
-        form = self.founder_format
-        self.fprob.write("".join(f"{lead}{tail},{form % tuple(row)}\n"
-                                 for tail, row in zip(self.tails, founder.tolist())))
+        self.fprob.write(native.format_rows(founder, lead, self.founder_tails))
         if self.geno:
             self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, value_texts(path))))
         names, pos = self.markers.names, self.markers.pos
