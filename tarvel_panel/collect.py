@@ -162,7 +162,7 @@ def _npz_writer(path, panel, chrom, markers, genoprobs):
         "founders": np.array(panel["founders"], dtype=str),
         "alleles": np.array(alleles(panel), dtype=str),
         "markers": np.array(markers.names, dtype=str),
-        "pos": np.array([float(p) for p in markers.pos])})
+        "pos": np.array([float(p) for p in markers.pos])}, stored=("alleleprobs", "genoprobs"))
 
 
 class Qtl2Parts:
