@@ -12,6 +12,7 @@ import time
 
 from .atomic import AtomicFile
 from .errors import InputError
+from .native import BUILD_HINT
 
 LOCK = ".panel.lock"
 
@@ -150,8 +151,7 @@ def check_tarvel(path, given):
         return
     if given:
         raise InputError("config tarvel", f"{path} is not an executable file")
-    raise InputError(path, "TARVEL is not built yet; build it in the repository first: "
-                     "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2")
+    raise InputError(path, f"TARVEL is not built yet; build it in the repository first: {BUILD_HINT}")
 
 
 # Snakemake options under which it only looks: no lock taken, nothing written

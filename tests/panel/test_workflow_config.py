@@ -44,7 +44,7 @@ def test_a_config_the_schema_refuses_stops_before_anything_is_written(tmp_path, 
         assert {"chromosomes", "strains", "founders_vcf", "batch_size", "keep_runs", "qtl2_genoprobs"} <= set(known)
 
 
-def test_a_missing_tarvel_says_how_to_build_it(tmp_path):
+def test_a_missing_build_says_how_to_build_it(tmp_path):
     # a copy of the workflow whose repository has no build
     for part in ("workflow", "tarvel_panel"):
         shutil.copytree(REPO / part, tmp_path / "repo" / part)
@@ -53,6 +53,13 @@ def test_a_missing_tarvel_says_how_to_build_it(tmp_path):
     done = subprocess.run(command, capture_output=True, text=True)
     refused(done, f"{tmp_path / 'repo' / 'build' / 'TARVEL'}: TARVEL is not built yet; build it in the repository "
             "first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2")
+    # TARVEL alone, without the library that reads its results
+    (tmp_path / "repo" / "build").mkdir()
+    shutil.copy(REPO / "build" / "TARVEL", tmp_path / "repo" / "build" / "TARVEL")
+    done = subprocess.run(command, capture_output=True, text=True)
+    refused(done, f"{tmp_path / 'repo' / 'build' / 'libtarvel_panel.so'}: the panel's helper library is not built "
+            "yet; build it in the repository first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && "
+            "cmake --build build -j2")
     done = run_workflow(tmp_path, CROSS, "out=out", f"tarvel={tmp_path / 'nowhere'}", check=False)
     refused(done, f"config tarvel: {tmp_path / 'nowhere'} is not an executable file")
     assert not (tmp_path / "out").exists()
