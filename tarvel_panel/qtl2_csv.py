@@ -1,11 +1,23 @@
 """The CSV files of an R/qtl2 cross: lines starting with the comment
 character are skipped, the first other line is the header, the first column
-holds the ids (markers or individuals)."""
+holds the ids (markers or individuals). A file comes as pieces of text
+(qtl2_files.text_chunks) and is read a piece at a time: a table of names
+keeps its columns as lists, a table of genotype codes one byte per call."""
 import csv
+import sys
+from array import array
 from dataclasses import dataclass
-from typing import List
+from itertools import chain, islice
+from typing import List, Optional, Tuple
+
+import numpy as np
 
 from .errors import InputError
+
+# the byte of a field that is none of the codes (read_codes)
+UNKNOWN = 254
+# lines split into fields at once, where that is done line by line
+ROWS_AT_ONCE = 512
 
 
 @dataclass
@@ -14,33 +26,194 @@ class Table:
     header: List[str]    # column names after the id column
     header_line: int
     ids: List[str]       # first column of every row
-    rows: List[List[str]]  # the other columns
-    lines: List[int]     # line number of every row
+    columns: List[List[str]]  # the other columns, one list each
+    lines: array         # line number of every row
+
+    @property
+    def rows(self):
+        """The fields after the id, row by row."""
+        return list(zip(*self.columns)) if self.columns else [()] * len(self.ids)
 
 
-def read_table(text, path, sep=",", comment="#"):
-    header, header_line = None, None
-    ids, rows, lines = [], [], []
-    for number, line in enumerate(text.splitlines(), 1):
-        if not line.strip() or (comment and line.startswith(comment)):
-            continue
-        fields = _split(line, sep)
-        if header is None:
-            header, header_line = fields, number
+@dataclass
+class CodedTable:
+    path: str
+    header: List[str]
+    header_line: int
+    ids: List[str]
+    lines: array
+    codes: np.ndarray    # uint8, rows x header: each field's byte, UNKNOWN for one that is no code
+    unknown: Optional[Tuple[int, List[str]]]  # the first row holding an UNKNOWN: (line, fields after the id)
+
+
+def read_table(chunks, path, sep=",", comment="#"):
+    def read():
+        table = Table(path, None, None, [], None, array("l"))
+        for lines, numbers, plain in _header_first(_pieces(chunks, comment, sep), table, sep):
+            if table.columns is None:
+                table.columns = [[] for _ in table.header]
+            for rows, row_numbers in _rows(lines, numbers, plain, table, sep):
+                fields = zip(*rows)
+                table.ids.extend(map(sys.intern, next(fields)))
+                for column, values in zip(table.columns, fields):
+                    column.extend(values)
+                table.lines.extend(row_numbers)
+        return _checked(table)
+    return _whole_file_first(chunks, read)
+
+
+def read_codes(chunks, path, sep, comment, codes):
+    """A table whose fields after the id are genotype codes; `codes` maps
+    each code to its byte."""
+    def read():
+        table = CodedTable(path, None, None, [], array("l"), None, None)
+        coder = None
+        for lines, numbers, plain in _header_first(_pieces(chunks, comment, sep), table, sep):
+            coder = coder or _Coder(codes, table, sep)
+            if not (plain and coder.single_characters(lines, numbers)):
+                for rows, row_numbers in _rows(lines, numbers, plain, table, sep):
+                    coder.fields(rows, row_numbers)
+        _checked(table)
+        table.codes = coder.matrix()
+        return table
+    return _whole_file_first(chunks, read)
+
+
+class _Coder:
+    """The rows of a table of codes turned into bytes, one buffer for all."""
+
+    def __init__(self, codes, table, sep):
+        self.table, self.sep = table, sep
+        self.width = len(table.header)
+        self.codes = _Codes(codes)
+        self.by_character = np.full(128, UNKNOWN, np.uint8)
+        for byte in range(128):
+            self.by_character[byte] = self.codes[chr(byte).strip()]
+        self.buffer = bytearray()
+
+    def single_characters(self, lines, numbers):
+        """Lines of plain text whose fields after the id are all single
+        characters, coded at once; False (nothing taken) for any other."""
+        if len(self.sep) != 1 or not self.width:
+            return False
+        span = 2 * self.width - 1
+        parts = [line.partition(self.sep) for line in lines]
+        rests = [part[2] for part in parts]
+        if any(len(rest) != span for rest in rests):
+            return False
+        text = np.frombuffer("".join(rests).encode("ascii"), np.uint8).reshape(len(rests), span)
+        sep = ord(self.sep)
+        if not (text[:, 1::2] == sep).all() or (text[:, ::2] == sep).any():
+            return False
+        self.table.ids.extend(sys.intern(part[0]) for part in parts)
+        self.table.lines.extend(numbers)
+        self._add(self.by_character[text[:, ::2]].tobytes(), numbers, lambda i: lines[i].split(self.sep)[1:])
+        return True
+
+    def fields(self, rows, numbers):
+        self.table.ids.extend(sys.intern(row[0]) for row in rows)
+        self.table.lines.extend(numbers)
+        coded = bytes(map(self.codes.__getitem__, chain.from_iterable(islice(row, 1, None) for row in rows)))
+        self._add(coded, numbers, lambda i: rows[i][1:])
+
+    def _add(self, coded, numbers, fields_of):
+        if self.table.unknown is None and UNKNOWN in coded:
+            row = coded.index(UNKNOWN) // self.width
+            self.table.unknown = (numbers[row], fields_of(row))
+        self.buffer += coded
+
+    def matrix(self):
+        if not self.width:
+            return np.zeros((len(self.table.ids), 0), np.uint8)
+        return np.frombuffer(self.buffer, np.uint8).reshape(-1, self.width)
+
+
+class _Codes(dict):
+    def __missing__(self, key):
+        return UNKNOWN
+
+
+def _whole_file_first(chunks, read):
+    """read() from `chunks`; when it finds a fault, the rest of the file is
+    still read, so that a file that is not text says so first."""
+    try:
+        return read()
+    except InputError:
+        for _ in chunks:
+            pass
+        raise
+
+
+def _pieces(chunks, comment, sep):
+    """(lines, their numbers, plain) for each piece of text: the lines that
+    are neither blank nor comments; plain when they are ASCII and hold
+    nothing that quoting or stripping of fields would change."""
+    odd = _odd(sep)
+    number = 0
+    for chunk in chunks:
+        lines = chunk.splitlines()
+        numbers = range(number + 1, number + len(lines) + 1)
+        number += len(lines)
+        lead = 0   # comments come first, as a rule: these need no search
+        while lead < len(lines) and _skipped(lines[lead], comment):
+            lead += 1
+        lines, numbers = lines[lead:], numbers[lead:]
+        text = "\n".join(lines)
+        if (comment and comment in text) or "" in lines or not _plain(text, odd):
+            kept = [(n, line) for n, line in zip(numbers, lines) if not _skipped(line, comment)]
+            numbers, lines = [n for n, _ in kept], [line for _, line in kept]
+            text = "\n".join(lines)
+        yield lines, numbers, _plain(text, odd)
+
+
+def _odd(sep):
+    """The characters that quoting or stripping of fields with `sep` heeds."""
+    return '"' + "".join(c for c in " \t\x1f" if c != sep)
+
+
+def _skipped(line, comment):
+    return not line.strip() or bool(comment and line.startswith(comment))
+
+
+def _plain(text, odd):
+    return text.isascii() and not any(c in text for c in odd)
+
+
+def _header_first(pieces, table, sep):
+    """The pieces after the header, which is set on `table`."""
+    for lines, numbers, plain in pieces:
+        if table.header is None and lines:
+            header = _split(lines[0], sep)
             if len(set(header)) != len(header):
                 twice = next(h for h in header if header.count(h) > 1)
-                raise InputError(path, f"column '{twice}' appears twice in the header", number)
-            continue
-        if len(fields) != len(header):
-            raise InputError(path, f"{len(fields)} fields where the header has {len(header)}", number)
-        ids.append(fields[0])
-        rows.append(fields[1:])
-        lines.append(number)
-    if header is None:
-        raise InputError(path, "no header line (the file is empty or only comments)")
-    if not ids:
-        raise InputError(path, "the file has no data rows, only a header line", header_line)
-    return Table(path, header[1:], header_line, ids, rows, lines)
+                raise InputError(table.path, f"column '{twice}' appears twice in the header", numbers[0])
+            table.header, table.header_line = header[1:], numbers[0]
+            lines, numbers = lines[1:], numbers[1:]
+            plain = _plain("\n".join(lines), _odd(sep))   # whatever the header holds
+        if lines:
+            yield lines, numbers, plain
+
+
+def _rows(lines, numbers, plain, table, sep):
+    """The lines split into fields, a slice at a time, each row checked to
+    have the header's number of fields."""
+    width = len(table.header) + 1
+    for start in range(0, len(lines), ROWS_AT_ONCE):
+        part = lines[start:start + ROWS_AT_ONCE]
+        rows = [line.split(sep) for line in part] if plain else [_split(line, sep) for line in part]
+        row_numbers = numbers[start:start + ROWS_AT_ONCE]
+        for row, number in zip(rows, row_numbers):
+            if len(row) != width:
+                raise InputError(table.path, f"{len(row)} fields where the header has {width}", number)
+        yield rows, row_numbers
+
+
+def _checked(table):
+    if table.header is None:
+        raise InputError(table.path, "no header line (the file is empty or only comments)")
+    if not table.ids:
+        raise InputError(table.path, "the file has no data rows, only a header line", table.header_line)
+    return table
 
 
 def _split(line, sep):
