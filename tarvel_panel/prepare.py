@@ -174,8 +174,10 @@ def _map_texts(positions):
 
 def _founder_lines(founder_geno):
     """One line per marker; rows repeat, so each distinct one is written once."""
-    rows, index = np.unique(founder_geno, axis=0, return_inverse=True)
-    texts = [" ".join(FOUNDER_CODES[g] for g in row) for row in rows.tolist()]
+    digits = np.minimum(founder_geno, 2).astype(np.int64)   # 0, 1 and NO_CALL as 2
+    keys = digits @ 3 ** np.arange(founder_geno.shape[1], dtype=np.int64)
+    _, first, index = np.unique(keys, return_index=True, return_inverse=True)
+    texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) for i in first]
     return [texts[i] for i in index.tolist()]
 
 

@@ -1,6 +1,7 @@
 """Genotype calls of individuals (strains or founders) at markers, gathered
 from one or more R/qtl2 tables of codes (qtl2_csv.read_codes)."""
 from bisect import bisect_right
+from itertools import islice
 
 import numpy as np
 
@@ -27,12 +28,13 @@ class Calls:
         for t, table in enumerate(tables):
             _check_known(table, coder, kind)
             markers, individuals = (table.ids, table.header) if transposed else (table.header, table.ids)
-            self._starts.append(len(self._where))
-            for i, marker in enumerate(markers):
-                if marker in self._where:
-                    raise InputError(table.path, f"duplicate marker '{marker}'",
-                                     table.lines[i] if transposed else table.header_line)
-                self._where[marker] = len(self._where)
+            start = len(self._where)
+            self._starts.append(start)
+            self._where.update(zip(markers, range(start, start + len(markers))))
+            if len(self._where) != start + len(markers):
+                i = _first_repeat(markers, set(islice(self._where, start)))
+                raise InputError(table.path, f"duplicate marker '{markers[i]}'",
+                                 table.lines[i] if transposed else table.header_line)
             for i, name in enumerate(individuals):
                 line = table.header_line if transposed else table.lines[i]
                 per_table = self._index.setdefault(name, {})
@@ -69,6 +71,15 @@ class Calls:
             block = table.codes[np.ix_(local, index)] if self._transposed else table.codes[np.ix_(index, local)].T
             result[np.ix_(rows, columns)] = block
         return result
+
+
+def _first_repeat(markers, earlier):
+    """The index of the first of `markers` that is in `earlier` or comes twice."""
+    seen = set(earlier)
+    for i, marker in enumerate(markers):
+        if marker in seen:
+            return i
+        seen.add(marker)
 
 
 def _check_known(table, coder, kind):

@@ -202,9 +202,9 @@ def _rows(lines, numbers, plain, table, sep):
         part = lines[start:start + ROWS_AT_ONCE]
         rows = [line.split(sep) for line in part] if plain else [_split(line, sep) for line in part]
         row_numbers = numbers[start:start + ROWS_AT_ONCE]
-        for row, number in zip(rows, row_numbers):
-            if len(row) != width:
-                raise InputError(table.path, f"{len(row)} fields where the header has {width}", number)
+        if set(map(len, rows)) != {width}:
+            row, number = next((row, n) for row, n in zip(rows, row_numbers) if len(row) != width)
+            raise InputError(table.path, f"{len(row)} fields where the header has {width}", number)
         yield rows, row_numbers
 
 
