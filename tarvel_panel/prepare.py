@@ -189,7 +189,7 @@ def _strain_texts(calls):
     texts = np.empty((calls.shape[1], calls.shape[0], 2), np.uint8)
     texts[:, :, 0] = codes[calls.T]
     texts[:, :, 1] = ord("\n")
-    return [t.tobytes().decode("ascii") for t in texts]
+    return (t.tobytes().decode("ascii") for t in texts)
 
 
 def _write_job(job_dir, funnel, text, job):

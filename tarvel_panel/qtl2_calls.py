@@ -7,6 +7,7 @@ import numpy as np
 
 from .errors import InputError
 from .panel import NO_CALL
+from .qtl2_csv import unpacked
 
 
 def code_bytes(coder):
@@ -68,7 +69,7 @@ class Calls:
                 continue
             columns, index = (np.array(x, np.int64) for x in zip(*typed))
             local = number[rows] - self._starts[t]
-            block = table.codes[np.ix_(local, index)] if self._transposed else table.codes[np.ix_(index, local)].T
+            block = unpacked(table.codes, local, index) if self._transposed else unpacked(table.codes, index, local).T
             result[np.ix_(rows, columns)] = block
         return result
 

@@ -2,7 +2,7 @@
 character are skipped, the first other line is the header, the first column
 holds the ids (markers or individuals). A file comes as pieces of text
 (qtl2_files.text_chunks) and is read a piece at a time: a table of names
-keeps its columns as lists, a table of genotype codes one byte per call."""
+keeps its columns as lists, a table of genotype codes two bits per call."""
 import csv
 import sys
 from array import array
@@ -13,11 +13,14 @@ from typing import List, Optional, Tuple
 import numpy as np
 
 from .errors import InputError
+from .panel import NO_CALL
 
 # the byte of a field that is none of the codes (read_codes)
 UNKNOWN = 254
-# lines split into fields at once, where that is done line by line
-ROWS_AT_ONCE = 512
+# NO_CALL in two bits
+PACKED_NO_CALL = 3
+# lines of a piece of text turned into fields or calls at once
+ROWS_AT_ONCE = 2048
 
 
 @dataclass
@@ -42,8 +45,8 @@ class CodedTable:
     header_line: int
     ids: List[str]
     lines: array
-    codes: np.ndarray    # uint8, rows x header: each field's byte, UNKNOWN for one that is no code
-    unknown: Optional[Tuple[int, List[str]]]  # the first row holding an UNKNOWN: (line, fields after the id)
+    codes: np.ndarray    # uint8: each row's calls at two bits each, four to a byte (read with unpacked())
+    unknown: Optional[Tuple[int, List[str]]]  # the first row holding a field that is no code: (line, fields after the id)
 
 
 def read_table(chunks, path, sep=",", comment="#"):
@@ -52,7 +55,8 @@ def read_table(chunks, path, sep=",", comment="#"):
         for lines, numbers, plain in _header_first(_pieces(chunks, comment, sep), table, sep):
             if table.columns is None:
                 table.columns = [[] for _ in table.header]
-            for rows, row_numbers in _rows(lines, numbers, plain, table, sep):
+            for part, row_numbers in _slices(lines, numbers):
+                rows = _split_rows(part, row_numbers, plain, table, sep)
                 fields = zip(*rows)
                 table.ids.extend(map(sys.intern, next(fields)))
                 for column, values in zip(table.columns, fields):
@@ -64,15 +68,15 @@ def read_table(chunks, path, sep=",", comment="#"):
 
 def read_codes(chunks, path, sep, comment, codes):
     """A table whose fields after the id are genotype codes; `codes` maps
-    each code to its byte."""
+    each code to 0, 1, 2 or NO_CALL."""
     def read():
         table = CodedTable(path, None, None, [], array("l"), None, None)
         coder = None
         for lines, numbers, plain in _header_first(_pieces(chunks, comment, sep), table, sep):
             coder = coder or _Coder(codes, table, sep)
-            if not (plain and coder.single_characters(lines, numbers)):
-                for rows, row_numbers in _rows(lines, numbers, plain, table, sep):
-                    coder.fields(rows, row_numbers)
+            for part, row_numbers in _slices(lines, numbers):
+                if not (plain and coder.single_characters(part, row_numbers)):
+                    coder.fields(_split_rows(part, row_numbers, plain, table, sep), row_numbers)
         _checked(table)
         table.codes = coder.matrix()
         return table
@@ -80,7 +84,7 @@ def read_codes(chunks, path, sep, comment, codes):
 
 
 class _Coder:
-    """The rows of a table of codes turned into bytes, one buffer for all."""
+    """The rows of a table of codes turned into calls, packed into one buffer."""
 
     def __init__(self, codes, table, sep):
         self.table, self.sep = table, sep
@@ -107,25 +111,41 @@ class _Coder:
             return False
         self.table.ids.extend(sys.intern(part[0]) for part in parts)
         self.table.lines.extend(numbers)
-        self._add(self.by_character[text[:, ::2]].tobytes(), numbers, lambda i: lines[i].split(self.sep)[1:])
+        self._add(self.by_character[text[:, ::2]], numbers, lambda i: lines[i].split(self.sep)[1:])
         return True
 
     def fields(self, rows, numbers):
         self.table.ids.extend(sys.intern(row[0]) for row in rows)
         self.table.lines.extend(numbers)
         coded = bytes(map(self.codes.__getitem__, chain.from_iterable(islice(row, 1, None) for row in rows)))
-        self._add(coded, numbers, lambda i: rows[i][1:])
+        self._add(np.frombuffer(coded, np.uint8).reshape(len(rows), self.width), numbers, lambda i: rows[i][1:])
 
     def _add(self, coded, numbers, fields_of):
-        if self.table.unknown is None and UNKNOWN in coded:
-            row = coded.index(UNKNOWN) // self.width
-            self.table.unknown = (numbers[row], fields_of(row))
-        self.buffer += coded
+        """Rows of calls, one byte each, UNKNOWN for a field that is no code."""
+        if self.table.unknown is None:
+            unknown = np.flatnonzero((coded == UNKNOWN).any(axis=1))
+            if unknown.size:
+                self.table.unknown = (numbers[unknown[0]], fields_of(unknown[0]))
+        self.buffer += _packed(coded).tobytes()
 
     def matrix(self):
-        if not self.width:
-            return np.zeros((len(self.table.ids), 0), np.uint8)
-        return np.frombuffer(self.buffer, np.uint8).reshape(-1, self.width)
+        return np.frombuffer(self.buffer, np.uint8).reshape(len(self.table.ids), -(-self.width // 4))
+
+
+def _packed(calls):
+    """Rows of calls (0, 1, 2, NO_CALL) at two bits each, four to a byte."""
+    rows, width = calls.shape
+    two_bits = np.zeros((rows, -(-width // 4) * 4), np.uint8)
+    np.minimum(calls, PACKED_NO_CALL, out=two_bits[:, :width])
+    return two_bits[:, 0::4] | two_bits[:, 1::4] << 2 | two_bits[:, 2::4] << 4 | two_bits[:, 3::4] << 6
+
+
+def unpacked(codes, rows, columns):
+    """The calls of CodedTable.codes at `rows` x `columns` (index arrays), one byte each."""
+    shifts = ((columns & 3) << 1).astype(np.uint8)
+    calls = (codes[np.ix_(rows, columns >> 2)] >> shifts) & 3
+    calls[calls == PACKED_NO_CALL] = NO_CALL
+    return calls
 
 
 class _Codes(dict):
@@ -194,18 +214,20 @@ def _header_first(pieces, table, sep):
             yield lines, numbers, plain
 
 
-def _rows(lines, numbers, plain, table, sep):
-    """The lines split into fields, a slice at a time, each row checked to
-    have the header's number of fields."""
-    width = len(table.header) + 1
+def _slices(lines, numbers):
     for start in range(0, len(lines), ROWS_AT_ONCE):
-        part = lines[start:start + ROWS_AT_ONCE]
-        rows = [line.split(sep) for line in part] if plain else [_split(line, sep) for line in part]
-        row_numbers = numbers[start:start + ROWS_AT_ONCE]
-        if set(map(len, rows)) != {width}:
-            row, number = next((row, n) for row, n in zip(rows, row_numbers) if len(row) != width)
-            raise InputError(table.path, f"{len(row)} fields where the header has {width}", number)
-        yield rows, row_numbers
+        yield lines[start:start + ROWS_AT_ONCE], numbers[start:start + ROWS_AT_ONCE]
+
+
+def _split_rows(lines, numbers, plain, table, sep):
+    """The lines split into fields, each row checked to have the header's
+    number of fields."""
+    width = len(table.header) + 1
+    rows = [line.split(sep) for line in lines] if plain else [_split(line, sep) for line in lines]
+    if set(map(len, rows)) != {width}:
+        row, number = next((row, n) for row, n in zip(rows, numbers) if len(row) != width)
+        raise InputError(table.path, f"{len(row)} fields where the header has {width}", number)
+    return rows
 
 
 def _checked(table):
