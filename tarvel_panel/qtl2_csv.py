@@ -46,7 +46,7 @@ class CodedTable:
     ids: List[str]
     lines: array
     codes: np.ndarray    # uint8: each row's calls at two bits each, four to a byte (read with unpacked())
-    unknown: Optional[Tuple[int, List[str]]]  # the first row holding a field that is no code: (line, fields after the id)
+    unknown: Optional[Tuple[int, List[str]]]  # (line, fields after the id) of the first row with a non-code
 
 
 def read_table(chunks, path, sep=",", comment="#"):
