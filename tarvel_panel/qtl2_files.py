@@ -6,6 +6,7 @@ import gzip
 import os
 import posixpath
 import zipfile
+import zlib
 
 from .errors import InputError
 
@@ -82,7 +83,7 @@ class ZipFiles:
             return self._zip.read(member)
         except KeyError:
             return None
-        except (zipfile.BadZipFile, OSError) as e:
+        except (zipfile.BadZipFile, OSError, zlib.error) as e:
             raise self._unreadable(member, e)
 
     def blocks(self, rel):
@@ -96,7 +97,7 @@ class ZipFiles:
     def _member_blocks(self, member):
         try:
             yield from _blocks(self._zip.open(member))
-        except (zipfile.BadZipFile, OSError) as e:
+        except (zipfile.BadZipFile, OSError, zlib.error) as e:
             raise self._unreadable(member, e)
 
     def _unreadable(self, member, error):
@@ -151,7 +152,7 @@ def _head(blocks):
 def _gunzipped(head, blocks, name):
     try:
         data = gzip.decompress(head + b"".join(blocks))
-    except (OSError, EOFError) as e:
+    except (OSError, EOFError, zlib.error) as e:
         raise InputError(name, f"not a readable gzip file ({e})")
     view = memoryview(data)
     for start in range(0, len(data), BLOCK_SIZE):

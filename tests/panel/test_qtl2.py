@@ -1,6 +1,7 @@
 """Reading R/qtl2 crosses: every layout gives the same panel, every
 malformed input one message naming its file and line, status 1, nothing
 written."""
+import gzip
 import json
 import subprocess
 import zipfile
@@ -62,8 +63,8 @@ def _yaml(control):
     return yaml.safe_dump(control, default_flow_style=None, sort_keys=False)
 
 
-def zip_cross(control, zip_path, folder="inner/"):
-    with zipfile.ZipFile(zip_path, "w") as z:
+def zip_cross(control, zip_path, folder="inner/", compression=zipfile.ZIP_STORED):
+    with zipfile.ZipFile(zip_path, "w", compression) as z:
         for f in sorted(control.parent.iterdir()):
             if f.suffix in (".csv", control.suffix):
                 z.write(f, folder + f.name)
@@ -197,6 +198,27 @@ def test_message_inside_a_zip_names_the_member(tmp_path):
     archive = zip_cross(cross, tmp_path / "c.zip")
     assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", f"{archive}/inner/gmap_all.csv:{line}",
                    "below")
+
+
+def test_damaged_compressed_data_is_refused_in_one_line(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    geno = tmp_path / "cross" / "geno_all.csv"
+    out = tmp_path / "out"
+    out.mkdir()
+    archive = zip_cross(cross, tmp_path / "c.zip", compression=zipfile.ZIP_DEFLATED)
+    data = bytearray(archive.read_bytes())
+    header = zipfile.ZipFile(archive).getinfo("inner/geno_all.csv").header_offset
+    name_and_extra = int.from_bytes(data[header + 26:header + 28], "little") + \
+        int.from_bytes(data[header + 28:header + 30], "little")
+    start = header + 30 + name_and_extra   # the member's deflated data
+    data[start:start + 8] = b"\xff" * 8   # a block of the reserved type
+    archive.write_bytes(data)
+    assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", f"{archive}/inner/geno_all.csv",
+                   "cannot be read from the zip (Error -3 while decompressing data")
+    gzipped = gzip.compress(geno.read_bytes())
+    geno.write_bytes(gzipped[:10] + b"\xff" * 8 + gzipped[18:])
+    assert_refused(run_prepare(cross, out / "prepared"), out / "prepared", geno,
+                   "not a readable gzip file (Error -3 while decompressing data")
 
 
 def test_bad_workflow_options_are_refused(tmp_path):
