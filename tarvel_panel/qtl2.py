@@ -386,16 +386,16 @@ def read_map(tables):
     for table in tables:
         if len(table.header) < 2:
             raise InputError(table.path, "expected the columns marker, chr, pos", table.header_line)
-        for marker, chrom, text, line in zip(table.ids, table.columns[0], table.columns[1], table.lines):
+        for marker, chrom, pos_text, line in zip(table.ids, table.columns[0], table.columns[1], table.lines):
             if marker in seen:
                 raise InputError(table.path, f"duplicate marker '{marker}'", line)
             seen.add(marker)
             if not chrom:
                 raise InputError(table.path, f"marker '{marker}' has no chromosome name", line)
-            pos = _position(text, table.path, line)
+            pos = _position(pos_text, table.path, line)
             names, positions = chromosomes.get(chrom) or chromosomes.setdefault(chrom, ([], []))
             if positions and pos < positions[-1]:
-                raise InputError(table.path, f"position {text} of marker '{marker}' is below the position "
+                raise InputError(table.path, f"position {pos_text} of marker '{marker}' is below the position "
                                  f"{positions[-1]!r} of '{names[-1]}' before it on chromosome {chrom}", line)
             names.append(marker)
             positions.append(pos)

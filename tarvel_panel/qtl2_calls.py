@@ -11,7 +11,7 @@ from .qtl2_csv import unpacked
 
 
 def code_bytes(coder):
-    """The byte of each code of `coder` (code -> 0, 1, 2 or None)."""
+    """`coder` (code -> 0, 1, 2 or None) as read_codes takes it: NO_CALL for None."""
     return {code: NO_CALL if value is None else value for code, value in coder.items()}
 
 
