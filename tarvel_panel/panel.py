@@ -3,10 +3,16 @@
 Founders are numbered 1..8 in founder order (TARVEL's founder-file columns);
 `Panel.founders` holds the names tables and figures show, `Panel.alleles` the
 short codes of the R/qtl2 objects (founder_names.py), both in that order. Genotypes are already in
-TARVEL's coding: founders 0/1 (None = untyped), strains 0/1/2 (None = N).
+TARVEL's coding, one byte per call: founders 0/1 (NO_CALL = untyped), strains
+0/1/2 (NO_CALL = N).
 """
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Callable, Dict, List, Optional, Tuple
+
+import numpy as np
+
+# a genotype that was not called: an untyped founder, a strain's N
+NO_CALL = 255
 
 
 @dataclass
@@ -18,20 +24,40 @@ class Strain:
 
 
 @dataclass
-class Marker:
-    name: str
-    pos: float                    # in Panel.pos_unit
-    pmap: Optional[float] = None  # physical position, Mbp, where the source has one
-    gmap: Optional[float] = None  # genetic position, cM, where the source has one
+class Markers:
+    """Markers by column, in map order."""
+    names: List[str]
+    pos: np.ndarray               # float64, in Panel.pos_unit
+    pmap: np.ndarray              # physical positions, Mbp; NaN where the source has none
+    gmap: np.ndarray              # genetic positions, cM; NaN where the source has none
+
+    def __len__(self):
+        return len(self.names)
+
+    def take(self, index):
+        """The markers at the positions `index`, in that order."""
+        return Markers([self.names[i] for i in index], self.pos[index], self.pmap[index], self.gmap[index])
 
 
 @dataclass
 class Chromosome:
+    """Its genotypes are taken from the source each time they are asked for,
+    so that a panel holds them once, as the source keeps them."""
     name: str                     # "1" .. "19", "X"
     is_x: bool
-    markers: List[Marker]         # map order, stable for equal positions
-    founder_geno: List[List[Optional[int]]]  # per marker, 8 values 0/1/None
-    strain_geno: Dict[str, List[Optional[int]]]  # strain name -> per marker 0/1/2/None
+    markers: Markers              # map order, stable for equal positions
+    founder_calls: Callable[[], np.ndarray]
+    strain_calls: Callable[[], np.ndarray]
+
+    @property
+    def founder_geno(self):
+        """uint8, markers x 8: 0/1/NO_CALL"""
+        return self.founder_calls()
+
+    @property
+    def strain_geno(self):
+        """uint8, markers x strains (Panel.strains' order): 0/1/2/NO_CALL"""
+        return self.strain_calls()
 
 
 @dataclass

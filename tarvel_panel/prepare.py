@@ -19,13 +19,16 @@ import shutil
 import sys
 from dataclasses import dataclass
 
+import numpy as np
+
 from . import layout
 from .errors import InputError, run_command
 from .names import safe_names
-from .panel import MAX_GENERATION, MIN_GENERATION, site_notes
+from .panel import MAX_GENERATION, MIN_GENERATION, NO_CALL, site_notes
 from .sources import load_panel
 
-STRAIN_CODES = {0: "0", 1: "1", 2: "2", None: "N"}
+STRAIN_CODES = {0: "0", 1: "1", 2: "2", NO_CALL: "N"}
+FOUNDER_CODES = {0: "0", 1: "1", NO_CALL: "-1"}
 # generations from which a strain counts as inbred: its X runs as one copy
 INBRED_GENERATION = 6
 
@@ -78,10 +81,13 @@ def x_sex(strain, generation):
     return "M" if strain.sex == "male" else "F"
 
 
-def masked(calls, founder_rows):
-    """Strain calls with N wherever any founder is untyped: TARVEL scores an
-    untyped founder as disagreeing with every homozygous call."""
-    return [None if None in founders else call for call, founders in zip(calls, founder_rows)]
+def masked(calls, untyped):
+    """Strain calls (markers x strains) with N wherever any founder is
+    untyped (`untyped`, per marker): TARVEL scores an untyped founder as
+    disagreeing with every homozygous call."""
+    calls = calls.copy()
+    calls[untyped] = NO_CALL
+    return calls
 
 
 def write_prepared(panel, options, dest):
@@ -123,21 +129,25 @@ def _write_all(panel, options, root):
     chrom_safes = safe_names([c.name for c in panel.chromosomes])
     generations = [s.generation or options.generation for s in panel.strains]
     pos_flag = "-bp" if panel.pos_unit == "bp" else "-cm"
+    funnels = [" ".join(str(f) for f in s.funnel) for s in panel.strains]
     site_stats = {}
     for chrom, chrom_safe in zip(panel.chromosomes, chrom_safes):
         chr_dir = layout.chromosome_dir(root, chrom_safe)
         os.makedirs(chr_dir)
-        _write_markers(chrom, chr_dir)
-        untyped = sum(1 for row in chrom.founder_geno if None in row)
-        site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}), founder_untyped_markers=untyped)
-        for strain, safe, generation in zip(panel.strains, safes, generations):
-            calls = chrom.strain_geno[strain.name]
-            if options.founder_missing == "mask":
-                calls = masked(calls, chrom.founder_geno)
+        founders = chrom.founder_geno
+        _write_markers(chrom.markers, founders, chr_dir)
+        untyped = (founders == NO_CALL).any(axis=1)
+        site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}),
+                                      founder_untyped_markers=int(np.count_nonzero(untyped)))
+        calls = chrom.strain_geno
+        if options.founder_missing == "mask":
+            calls = masked(calls, untyped)
+        for strain, safe, generation, funnel, text in zip(panel.strains, safes, generations, funnels,
+                                                           _strain_texts(calls)):
             job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
                    "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
-            _write_job(layout.job_dir(root, chrom_safe, safe), strain.funnel, calls, job)
+            _write_job(layout.job_dir(root, chrom_safe, safe), funnel, text, job)
     _write_json(os.path.join(root, "panel.json"), {
         "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
         "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
@@ -148,24 +158,45 @@ def _write_all(panel, options, root):
         "founder_missing": options.founder_missing, "error_rate": options.error_rate})
 
 
-def _write_markers(chrom, chr_dir):
+def _write_markers(markers, founders, chr_dir):
+    pos = [repr(p) for p in markers.pos.tolist()]
     _write_lines(os.path.join(chr_dir, "markers.tsv"),
-                 ["marker\tpos\tpmap\tgmap"] + [f"{m.name}\t{float(m.pos)!r}\t{_map_text(m.pmap)}\t{_map_text(m.gmap)}"
-                                               for m in chrom.markers])
-    _write_lines(os.path.join(chr_dir, "positions.txt"), [repr(float(m.pos)) for m in chrom.markers])
-    _write_lines(os.path.join(chr_dir, "founders.txt"),
-                 [" ".join("-1" if g is None else str(g) for g in row) for row in chrom.founder_geno])
+                 ["marker\tpos\tpmap\tgmap"] + [f"{name}\t{p}\t{pm}\t{gm}" for name, p, pm, gm in zip(
+                     markers.names, pos, _map_texts(markers.pmap), _map_texts(markers.gmap))])
+    _write_lines(os.path.join(chr_dir, "positions.txt"), pos)
+    _write_lines(os.path.join(chr_dir, "founders.txt"), _founder_lines(founders))
 
 
-def _map_text(position):
-    """A map position (pmap Mbp, gmap cM), empty where the source has none."""
-    return "" if position is None else repr(float(position))
+def _map_texts(positions):
+    """Map positions (pmap Mbp, gmap cM), empty where the source has none."""
+    return ["" if p != p else repr(p) for p in positions.tolist()]
 
 
-def _write_job(job_dir, funnel, calls, job):
+def _founder_lines(founder_geno):
+    """One line per marker; rows repeat, so each distinct one is written once."""
+    digits = np.minimum(founder_geno, 2).astype(np.int64)   # 0, 1 and NO_CALL as 2
+    keys = digits @ 3 ** np.arange(founder_geno.shape[1], dtype=np.int64)
+    _, first, index = np.unique(keys, return_index=True, return_inverse=True)
+    texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) for i in first]
+    return [texts[i] for i in index.tolist()]
+
+
+def _strain_texts(calls):
+    """The text of each strain's strain.txt from its column of `calls`."""
+    codes = np.zeros(256, np.uint8)
+    for value, text in STRAIN_CODES.items():
+        codes[value] = ord(text)
+    texts = np.empty((calls.shape[1], calls.shape[0], 2), np.uint8)
+    texts[:, :, 0] = codes[calls.T]
+    texts[:, :, 1] = ord("\n")
+    return (t.tobytes().decode("ascii") for t in texts)
+
+
+def _write_job(job_dir, funnel, text, job):
     os.makedirs(job_dir)
-    _write_lines(os.path.join(job_dir, "strain.txt"), [STRAIN_CODES[c] for c in calls])
-    _write_lines(os.path.join(job_dir, "funnel.txt"), [" ".join(str(f) for f in funnel)])
+    with open(os.path.join(job_dir, "strain.txt"), "w") as f:
+        f.write(text)
+    _write_lines(os.path.join(job_dir, "funnel.txt"), [funnel])
     _write_json(os.path.join(job_dir, "job.json"), job)
 
 

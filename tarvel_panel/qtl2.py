@@ -11,14 +11,16 @@ import json
 import math
 import os
 import re
+from functools import partial
 
+import numpy as np
 import yaml
 
 from .errors import InputError
-from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel, Strain
-from .qtl2_calls import Calls
-from .qtl2_csv import read_table
-from .qtl2_files import DirFiles, cross_files, text
+from .panel import MAX_GENERATION, MIN_GENERATION, Chromosome, Markers, Panel, Strain
+from .qtl2_calls import Calls, code_bytes
+from .qtl2_csv import read_codes, read_table
+from .qtl2_files import DirFiles, cross_files, text, text_chunks
 from .qtl2_match import Matching
 
 DEFAULT_GENOTYPES = {"A": 1, "H": 2, "B": 3}
@@ -139,15 +141,15 @@ class _Cross:
             raise self._control_error(key, f"'{key}' must be a file name or a list of file names")
         return names
 
-    def _tables(self, key, value=None):
+    def _tables(self, key, value=None, read=read_table):
         tables = []
         for rel in self._file_names(key, value):
-            data = self.files.read(rel)
-            if data is None:
+            blocks = self.files.blocks(rel)
+            if blocks is None:
                 raise InputError(self.files.control, f"the {key} file '{rel}' is missing "
                                  f"(looked for {self.files.name(rel)})", self._file_line(rel, key))
             name = self.files.name(rel)
-            tables.append(read_table(text(data, name), name, self.sep, self.comment))
+            tables.append(read(text_chunks(blocks, name), name, self.sep, self.comment))
         return tables
 
     def _file_line(self, rel, key):
@@ -160,44 +162,49 @@ class _Cross:
     # --- the panel ----------------------------------------------------
     def panel(self, wanted=None):
         founders = self._founders()
-        map_tables = self._tables(self._map_key())
-        positions = read_map(map_tables)
+        positions, map_lines = self._map()
         geno = self._calls("geno", STRAIN_CODING, "strain", positions)
         founder_geno = self._calls("founder_geno", FOUNDER_CODING, "founder", positions)
         self._check_founders_typed(founders, founder_geno)
         strains = self._strains(geno)
-        matching = Matching(geno, founder_geno, self._where, self.positions, _marker_lines(map_tables), wanted)
+        matching = Matching(geno, founder_geno, self._where, self.positions, map_lines, wanted)
         other = self._other_map()
         _carry_maps(positions, self._map_key(), other)
         matched, site_stats = matching.markers(positions, other)
         x_chr = self._x_chr(positions, wanted)
         chromosomes = []
+        strain_names = [s.name for s in strains]
         for name, _ in positions:
             kept = matched.get(name)
             if not kept:  # e.g. a map with Y and MT for a cross typed on autosomes and X
                 site_stats[name]["is_x"] = int(name == x_chr)
                 continue
-            names = [m.name for m in kept]
             chromosomes.append(Chromosome(
                 name=name, is_x=x_chr is not None and name == str(x_chr), markers=kept,
-                founder_geno=[list(row) for row in zip(*(founder_geno.calls(f, names) for f in founders))],
-                strain_geno={s.name: geno.calls(s.name, names) for s in strains}))
+                founder_calls=partial(founder_geno.calls, founders, kept.names),
+                strain_calls=partial(geno.calls, strain_names, kept.names)))
         if not chromosomes:
             raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"
         return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
                      pos_unit=pos_unit, site_stats=site_stats, alleles=list(founders))
 
+    def _map(self):
+        """The map used for positions, and where each of its markers is."""
+        tables = self._tables(self._map_key())
+        return read_map(tables), _marker_lines(tables)
+
     def _calls(self, key, coding, kind, positions):
         transposed = bool(self.control.get(f"{key}_transposed", False))
-        calls = Calls(self._tables(key), transposed, self._coder(coding), kind)
+        coder = self._coder(coding)
+        calls = Calls(self._tables(key, read=partial(read_codes, codes=code_bytes(coder))), transposed, coder, kind)
         self._check_orientation(key, calls, transposed, positions)
         return calls
 
     def _check_orientation(self, key, calls, transposed, positions):
         """Markers of the map among the individuals and none among the
         markers: the file is read the wrong way round."""
-        mapped = {m.name for _, markers in positions for m in markers}
+        mapped = {name for _, markers in positions for name in markers.names}
         crossed = [name for name in calls.individuals if name in mapped]
         if crossed and not any(calls.has(m) for m in mapped):
             flag = f"{key}_transposed"
@@ -353,43 +360,51 @@ def _funnel(row, path, line):
 
 
 def _marker_lines(tables):
-    """marker -> (path, line) in the map's tables."""
-    return {marker: (table.path, line) for table in tables for marker, line in zip(table.ids, table.lines)}
+    """marker -> (path, line) in the map's tables, looked up when asked."""
+    spots = [(table.path, table.ids, table.lines) for table in tables]
+
+    def line_of(marker):
+        return next((path, lines[ids.index(marker)]) for path, ids, lines in spots if marker in ids)
+    return line_of
 
 
 def _carry_maps(positions, key, other):
     """Both maps ride along on the markers (for the R/qtl2 map objects):
     `key`'s from the positions, the other's from `other` ((label, map) or None)."""
     second = "pmap" if key == "gmap" else "gmap"
-    others = {m.name: m.pos for _, ms in other[1] for m in ms} if other else {}
+    others = {name: pos for _, ms in other[1] for name, pos in zip(ms.names, ms.pos.tolist())} if other else {}
     for _, markers in positions:
-        for m in markers:
-            setattr(m, key, m.pos)
-            setattr(m, second, others.get(m.name))
+        setattr(markers, key, markers.pos)
+        setattr(markers, second, np.array([others.get(name, math.nan) for name in markers.names], float))
 
 
 def read_map(tables):
-    """[(chromosome, [Marker])] in the order chromosomes first appear; each
+    """[(chromosome, Markers)] in the order chromosomes first appear; each
     chromosome's markers in file order, which must not decrease."""
     chromosomes = {}
     seen = set()
     for table in tables:
         if len(table.header) < 2:
             raise InputError(table.path, "expected the columns marker, chr, pos", table.header_line)
-        for marker, row, line in zip(table.ids, table.rows, table.lines):
-            chrom, text = row[0], row[1]
+        for marker, chrom, pos_text, line in zip(table.ids, table.columns[0], table.columns[1], table.lines):
             if marker in seen:
                 raise InputError(table.path, f"duplicate marker '{marker}'", line)
             seen.add(marker)
             if not chrom:
                 raise InputError(table.path, f"marker '{marker}' has no chromosome name", line)
-            pos = _position(text, table.path, line)
-            markers = chromosomes.setdefault(chrom, [])
-            if markers and pos < markers[-1].pos:
-                raise InputError(table.path, f"position {text} of marker '{marker}' is below the position "
-                                 f"{markers[-1].pos!r} of '{markers[-1].name}' before it on chromosome {chrom}", line)
-            markers.append(Marker(marker, pos))
-    return list(chromosomes.items())
+            pos = _position(pos_text, table.path, line)
+            names, positions = chromosomes.get(chrom) or chromosomes.setdefault(chrom, ([], []))
+            if positions and pos < positions[-1]:
+                raise InputError(table.path, f"position {pos_text} of marker '{marker}' is below the position "
+                                 f"{positions[-1]!r} of '{names[-1]}' before it on chromosome {chrom}", line)
+            names.append(marker)
+            positions.append(pos)
+    return [(chrom, Markers(names, np.array(positions, float), _no_positions(len(names)), _no_positions(len(names))))
+            for chrom, (names, positions) in chromosomes.items()]
+
+
+def _no_positions(count):
+    return np.full(count, math.nan)
 
 
 def _position(text, path, line):

@@ -13,38 +13,38 @@ class Matching:
     """geno, founder_geno: the Calls of each file; where(key): (path, line,
     label) to blame for what the files of a control-file key lack (the file,
     or the control file's line naming several); map_key: the map used
-    ("gmap" or "pmap"), map_lines: its marker -> (path, line); wanted: the
+    ("gmap" or "pmap"), map_line(marker): its (path, line) there; wanted: the
     chromosomes asked for (None: all)."""
 
-    def __init__(self, geno, founder_geno, where, map_key, map_lines, wanted=None):
+    def __init__(self, geno, founder_geno, where, map_key, map_line, wanted=None):
         self.calls = {"geno": geno, "founder_geno": founder_geno}
         self.where = where
         self.map_key = map_key
-        self.map_lines = map_lines
+        self.map_line = map_line
         self.wanted = wanted
 
     def chosen(self, chrom):
         return self.wanted is None or chrom in self.wanted
 
     def markers(self, positions, other=None):
-        """({chromosome: kept markers}, {chromosome: counts}) for the map
-        `positions` ([(chromosome, [Marker])]); `other` = (label, map) is the
+        """({chromosome: kept Markers}, {chromosome: counts}) for the map
+        `positions` ([(chromosome, Markers)]); `other` = (label, map) is the
         cross's other map, which places markers the map used may lack."""
         geno, founders = self.calls["geno"], self.calls["founder_geno"]
-        placed = {m.name: chrom for chrom, markers in positions for m in markers}
+        placed = {name: chrom for chrom, markers in positions for name in markers.names}
         if self.wanted is None:
             for calls in self.calls.values():
                 self._check_tables_placed(calls, placed)
         kept, stats = {}, {}
         for chrom, markers in positions:
-            in_geno = [m for m in markers if geno.has(m.name)]
-            both = [m for m in in_geno if founders.has(m.name)]
+            in_geno = [i for i, name in enumerate(markers.names) if geno.has(name)]
+            both = [i for i in in_geno if founders.has(markers.names[i])]
             stats[chrom] = {"map_markers": len(markers), "markers_kept": len(both),
                             "dropped_not_in_geno": len(markers) - len(in_geno),
                             "dropped_not_in_founder_geno": len(in_geno) - len(both),
                             "dropped_not_in_map": 0}
             if both:
-                kept[chrom] = both
+                kept[chrom] = markers.take(both)
             elif self.chosen(chrom):
                 self._check_typed_in_neither(chrom, markers)
         unplaced = [m for m in geno.markers() if m not in placed]
@@ -58,7 +58,7 @@ class Matching:
         """A map chromosome none of whose markers is in both genotype files
         is left out only when neither types it."""
         for typed, lacking in (("geno", "founder_geno"), ("founder_geno", "geno")):
-            names = [m.name for m in markers if self.calls[typed].has(m.name)]
+            names = [name for name in markers.names if self.calls[typed].has(name)]
             if names:
                 path, line, _ = self.where(lacking)
                 hint = _case_hint(names, self.calls[lacking])
@@ -87,13 +87,13 @@ class Matching:
         geno, founders = self.calls["geno"], self.calls["founder_geno"]
         chrom_of = {}
         for chrom, markers in other_map:
-            for m in markers:
-                chrom_of[m.name] = chrom
-                if placed.get(m.name, chrom) != chrom:
-                    path, line = self.map_lines[m.name]
-                    raise InputError(path, f"marker '{m.name}' is on chromosome {placed[m.name]} here "
+            for name in markers.names:
+                chrom_of[name] = chrom
+                if placed.get(name, chrom) != chrom:
+                    path, line = self.map_line(name)
+                    raise InputError(path, f"marker '{name}' is on chromosome {placed[name]} here "
                                      f"but on {chrom} in {other_path}", line)
-            typed = [m for m in markers if geno.has(m.name) and founders.has(m.name)]
+            typed = [name for name in markers.names if geno.has(name) and founders.has(name)]
             if chrom not in stats and typed and self.chosen(chrom):
                 path, line, label = self.where(self.map_key)
                 this = "this map" if line is None else f"the {self.map_key} files ({label})"

@@ -1,6 +1,7 @@
 """The panel a workflow config names: an R/qtl2 cross (`cross`) or VCF
 files (`founders_vcf`), narrowed to the chromosomes and strains asked for."""
 from dataclasses import replace
+from functools import partial
 
 from .errors import InputError
 from .founder_names import founder_names
@@ -53,11 +54,15 @@ def select(panel, chromosomes=None, strains=None):
     if strains is not None:
         _check_known("strains", strains, [s.name for s in panel.strains])
         wanted = set(strains)
-        panel = replace(
-            panel, strains=[s for s in panel.strains if s.name in wanted],
-            chromosomes=[replace(c, strain_geno={n: g for n, g in c.strain_geno.items() if n in wanted})
-                         for c in panel.chromosomes])
+        kept = [i for i, s in enumerate(panel.strains) if s.name in wanted]
+        panel = replace(panel, strains=[panel.strains[i] for i in kept],
+                        chromosomes=[replace(c, strain_calls=partial(_columns, c.strain_calls, kept))
+                                     for c in panel.chromosomes])
     return panel
+
+
+def _columns(calls, kept):
+    return calls()[:, kept]
 
 
 def _check_known(key, names, known):

@@ -10,13 +10,16 @@ homozygous. A call whose GQ is below `min_gq` is missing.
 """
 import os
 import sys
+from functools import partial
+
+import numpy as np
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.founder_names import LETTERS, eight_names
 from tarvel_panel.founder_names import founder_names as configured_names
 from tarvel_panel.genetic_map import chrom_name, read_genetic_map
 from tarvel_panel.vcf_open import open_vcf
-from tarvel_panel.panel import (MAX_GENERATION, MIN_GENERATION, Chromosome, Marker, Panel,
+from tarvel_panel.panel import (MAX_GENERATION, MIN_GENERATION, NO_CALL, Chromosome, Markers, Panel,
                                 Strain)
 
 # Site counts per chromosome, in the order they appear in summary.tsv.
@@ -299,7 +302,7 @@ def _missing(path, chrom, where):
                      f"short? to leave it out, choose the chromosomes with chromosomes=)")
 
 
-def _chromosome(chrom, sites, strains, gmap, f_path, x_chr):
+def _chromosome(chrom, sites, gmap, f_path, x_chr):
     st = sites.stats
     kept = []
     for site in sites.sites:
@@ -318,13 +321,17 @@ def _chromosome(chrom, sites, strains, gmap, f_path, x_chr):
         reasons = ", ".join(f"{k[len('dropped_'):]} {v}" for k, v in st.items()
                             if k.startswith("dropped_") and v)
         raise InputError(f_path, f"chromosome {chrom}: no site kept (dropped: {reasons})")
-    markers = [Marker(name=s[3], pos=gmap.cm(chrom, s[0]) if gmap else float(s[0]),
-                      pmap=s[0] / 1e6, gmap=gmap.cm(chrom, s[0]) if gmap else None)
-               for s in kept]
-    calls = [sites.strain_calls[s[0]] for s in kept]
+    bp = np.array([s[0] for s in kept], float)
+    cm = np.array([gmap.cm(chrom, s[0]) for s in kept], float) if gmap else np.full(len(kept), np.nan)
+    markers = Markers([s[3] for s in kept], cm if gmap else bp, bp / 1e6, cm)
     return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers,
-                      founder_geno=[s[4] for s in kept],
-                      strain_geno={name: [c[i] for c in calls] for i, name in enumerate(strains)})
+                      founder_calls=partial(_call_bytes, [s[4] for s in kept]),
+                      strain_calls=partial(_call_bytes, [sites.strain_calls[s[0]] for s in kept]))
+
+
+def _call_bytes(rows):
+    """Rows of codes (None: no call) as a uint8 matrix."""
+    return np.array([[NO_CALL if c is None else c for c in row] for row in rows], np.uint8)
 
 
 def _min_gq(config):
@@ -377,7 +384,7 @@ def read_vcf_panel(config):
     if config.get("x_chr") and not asked and x_chr not in by_chrom:
         raise InputError("config x_chr", f"chromosome {config['x_chr']} is not in {f_path} "
                          f"(its chromosomes: {', '.join(by_chrom)})")
-    chromosomes = [_chromosome(c, s, strain_names, gmap, f_path, x_chr)
+    chromosomes = [_chromosome(c, s, gmap, f_path, x_chr)
                    for c, s in by_chrom.items()]
     site_stats = {c: s.stats for c, s in by_chrom.items()}
     if not asked:

@@ -1,6 +1,7 @@
 """Reading R/qtl2 crosses: every layout gives the same panel, every
 malformed input one message naming its file and line, status 1, nothing
 written."""
+import gzip
 import json
 import subprocess
 import zipfile
@@ -8,6 +9,7 @@ import zipfile
 import pytest
 
 from conftest import REPO
+from tarvel_panel.panel import NO_CALL
 from tarvel_panel.qtl2 import named_files, read_cross
 
 FOUNDERS = list("ABCDEFGH")
@@ -61,8 +63,8 @@ def _yaml(control):
     return yaml.safe_dump(control, default_flow_style=None, sort_keys=False)
 
 
-def zip_cross(control, zip_path, folder="inner/"):
-    with zipfile.ZipFile(zip_path, "w") as z:
+def zip_cross(control, zip_path, folder="inner/", compression=zipfile.ZIP_STORED):
+    with zipfile.ZipFile(zip_path, "w", compression) as z:
         for f in sorted(control.parent.iterdir()):
             if f.suffix in (".csv", control.suffix):
                 z.write(f, folder + f.name)
@@ -70,11 +72,11 @@ def zip_cross(control, zip_path, folder="inner/"):
 
 
 def expected_founders(marker):
-    return [{"A": 0, "B": 1, "-": None}[c] for c in FOUNDER_CALLS[marker]]
+    return [{"A": 0, "B": 1, "-": NO_CALL}[c] for c in FOUNDER_CALLS[marker]]
 
 
 def expected_strain(strain):
-    return [{"A": 0, "H": 1, "B": 2}.get(c) for c in STRAINS[strain]]
+    return [{"A": 0, "H": 1, "B": 2}.get(c, NO_CALL) for c in STRAINS[strain]]
 
 
 @pytest.fixture(params=[("yaml", True, False), ("json", False, False), ("yml", True, True),
@@ -94,10 +96,11 @@ def test_every_layout_reads_as_the_same_panel(cross):
     one, x = panel.chromosomes
     assert (one.name, one.is_x, x.name, x.is_x) == ("1", False, "X", True)
     # map order with the tie kept; m9 has no genotypes and is left out
-    assert [(m.name, m.pos) for m in one.markers] == [("m1", 0.0), ("m2", 1.5), ("m3", 1.5), ("m4", 3.25)]
-    assert one.founder_geno + x.founder_geno == [expected_founders(m) for m in TYPED]
-    for strain in STRAINS:
-        assert one.strain_geno[strain] + x.strain_geno[strain] == expected_strain(strain)
+    assert list(zip(one.markers.names, one.markers.pos.tolist())) == [("m1", 0.0), ("m2", 1.5), ("m3", 1.5),
+                                                                      ("m4", 3.25)]
+    assert one.founder_geno.tolist() + x.founder_geno.tolist() == [expected_founders(m) for m in TYPED]
+    for column, strain in enumerate(STRAINS):
+        assert one.strain_geno[:, column].tolist() + x.strain_geno[:, column].tolist() == expected_strain(strain)
     assert panel.site_stats["1"]["map_markers"] == 5
 
 
@@ -195,6 +198,27 @@ def test_message_inside_a_zip_names_the_member(tmp_path):
     archive = zip_cross(cross, tmp_path / "c.zip")
     assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", f"{archive}/inner/gmap_all.csv:{line}",
                    "below")
+
+
+def test_damaged_compressed_data_is_refused_in_one_line(tmp_path):
+    cross = write_cross(tmp_path / "cross")
+    geno = tmp_path / "cross" / "geno_all.csv"
+    out = tmp_path / "out"
+    out.mkdir()
+    archive = zip_cross(cross, tmp_path / "c.zip", compression=zipfile.ZIP_DEFLATED)
+    data = bytearray(archive.read_bytes())
+    header = zipfile.ZipFile(archive).getinfo("inner/geno_all.csv").header_offset
+    name_and_extra = int.from_bytes(data[header + 26:header + 28], "little") + \
+        int.from_bytes(data[header + 28:header + 30], "little")
+    start = header + 30 + name_and_extra   # the member's deflated data
+    data[start:start + 8] = b"\xff" * 8   # a block of the reserved type
+    archive.write_bytes(data)
+    assert_refused(run_prepare(archive, out / "prepared"), out / "prepared", f"{archive}/inner/geno_all.csv",
+                   "cannot be read from the zip (Error -3 while decompressing data")
+    gzipped = gzip.compress(geno.read_bytes())
+    geno.write_bytes(gzipped[:10] + b"\xff" * 8 + gzipped[18:])
+    assert_refused(run_prepare(cross, out / "prepared"), out / "prepared", geno,
+                   "not a readable gzip file (Error -3 while decompressing data")
 
 
 def test_bad_workflow_options_are_refused(tmp_path):

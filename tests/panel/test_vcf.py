@@ -6,6 +6,7 @@ import pysam
 import pytest
 
 from tarvel_panel.errors import InputError
+from tarvel_panel.panel import NO_CALL as N
 from tarvel_panel.vcf import read_vcf_panel
 
 FOUNDERS = [f"F{i}" for i in range(1, 9)]
@@ -64,12 +65,12 @@ def test_sites_kept_and_coded(files):
     panel = read_vcf_panel(config(files, genetic_map=str(files / "map.csv")))
     chr19, chrx = panel.chromosomes
     assert (chr19.name, chr19.is_x, chrx.name, chrx.is_x) == ("19", False, "X", True)
-    assert [m.name for m in chr19.markers] == ["rs1", "19:400", "19:600"]
-    assert [m.pos for m in chr19.markers] == [1.0, 4.0, 6.0]
+    assert chr19.markers.names == ["rs1", "19:400", "19:600"]
+    assert chr19.markers.pos.tolist() == [1.0, 4.0, 6.0]
     # rs1: F1 is 0/0, F2 heterozygous, F3 1/1 (first column), F4 missing
-    assert chr19.founder_geno[0] == [0, None, 1, None, 1, 0, 0, 1]
-    assert chr19.strain_geno["S1"][:2] == [1, None] and chr19.strain_geno["S2"][:2] == [2, 2]
-    assert chrx.founder_geno == [[0, 0, 1, 0, 1, 1, 0, 0]] and chrx.strain_geno["S1"] == [2]
+    assert chr19.founder_geno[0].tolist() == [0, N, 1, N, 1, 0, 0, 1]
+    assert chr19.strain_geno[:2].tolist() == [[1, 2], [N, 2]]   # strains S1, S2
+    assert chrx.founder_geno.tolist() == [[0, 0, 1, 0, 1, 1, 0, 0]] and chrx.strain_geno[:, 0].tolist() == [2]
     assert panel.site_stats["19"] == {
         "sites_read": 9, "sites_kept": 3, "dropped_not_snp": 3, "dropped_filter": 1,
         "dropped_duplicate": 1, "dropped_founders_agree": 1, "dropped_no_strain_site": 0}
@@ -80,9 +81,9 @@ def test_sites_kept_and_coded(files):
 
 def test_min_gq_makes_low_quality_calls_missing(files):
     chr19 = read_vcf_panel(config(files, min_gq=20)).chromosomes[0]
-    assert chr19.founder_geno[-1][0] is None and chr19.founder_geno[-1][1] == 0
-    assert [chr19.strain_geno[s][-1] for s in ("S1", "S2")] == [None, 2]
-    assert chr19.markers[-1].pos == 600.0
+    assert chr19.founder_geno[-1][:2].tolist() == [N, 0]
+    assert chr19.strain_geno[-1].tolist() == [N, 2]
+    assert chr19.markers.pos[-1] == 600.0
 
 
 def test_separate_bcf_and_indexed_files_give_the_same_panel(files):
@@ -102,8 +103,8 @@ def test_separate_bcf_and_indexed_files_give_the_same_panel(files):
     pysam.tabix_index(str(files / "s.vcf"), preset="vcf")
     split = read_vcf_panel(config(files, founders_vcf=str(files / "f.bcf"),
                                   strains_vcf=str(files / "s.vcf.gz"), chromosomes="19"))
-    assert [m.name for m in split.chromosomes[0].markers] == ["rs1"]
-    assert split.chromosomes[0].founder_geno == both.chromosomes[0].founder_geno[:1]
+    assert split.chromosomes[0].markers.names == ["rs1"]
+    assert split.chromosomes[0].founder_geno.tolist() == both.chromosomes[0].founder_geno[:1].tolist()
     stats = split.site_stats["19"]
     assert (stats["dropped_filter"], stats["dropped_no_strain_site"]) == (2, 1)
 
