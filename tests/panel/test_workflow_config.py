@@ -70,18 +70,25 @@ def strains_in(out):
         return sorted({row["strain"] for row in csv.DictReader(f, delimiter="\t")})
 
 
+def dry_run(workdir, *config):
+    return subprocess.run([SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "-n", "--directory",
+                           str(workdir), "--cores", "1", "--config", *config], capture_output=True, text=True)
+
+
 def test_the_output_folder_decides_what_a_changed_setting_redoes(tmp_path):
     out = tmp_path / "out"
     config = [CROSS, f"out={out}", "plots=false", "chromosomes=X"]
+    # a dry run before there is an output folder: prepare comes first, nothing is written
+    fresh = dry_run(tmp_path / "first", *config, "strains=SIM01/Tv,SIM02/Tv")
+    assert fresh.returncode == 0 and "missing output files:\n        prepare" in fresh.stdout + fresh.stderr
+    assert not out.exists()
     run_workflow(tmp_path / "first", *config, "strains=SIM01/Tv,SIM02/Tv")
     # elsewhere, without the first run's .snakemake: a changed strain set is redone ...
     changed = run_workflow(tmp_path / "second", *config, "strains=SIM01/Tv")
     assert "rule tarvel:" in changed.stderr and strains_in(out) == ["SIM01/Tv"]
     # ... a dry run from a third place says that a change redoes the panel, and writes nothing ...
     recorded = (out / "config.json").read_text()
-    dry = subprocess.run([SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "-n", "--directory",
-                          str(tmp_path / "third"), "--cores", "1", "--config", *config, "strains=SIM02/Tv"],
-                         capture_output=True, text=True)
+    dry = dry_run(tmp_path / "third", *config, "strains=SIM02/Tv")
     assert (f"note: the config differs from {out / 'config.json'} (strains: \"SIM01/Tv\" -> \"SIM02/Tv\"): "
             "a real run prepares the panel again") in dry.stderr
     assert (out / "config.json").read_text() == recorded and not (out / ".panel.lock").exists()
