@@ -271,6 +271,9 @@ class _Cross:
         return key
 
     def _strains(self, geno):
+        if not geno.individuals:
+            path, line, label = self._where("geno")
+            raise InputError(path, f"{label} holds no strain's calls, only the markers", line)
         funnels = self._cross_info()
         covar = self._covariates(geno) if (self.control.get("sex") or self.generation_column) else {}
         strains = []

@@ -52,6 +52,10 @@ def maps_disagreeing_on_x1(root):
     return line_of(root / "gmap_all.csv", "x1,X")
 
 
+def markers_only(path):
+    path.write_text("".join(line.split(",")[0].rstrip("\n") + "\n" for line in path.read_text().splitlines(True)))
+
+
 def geno_said_to_hold_markers_as_columns(root):
     return edit(root / "cross.yaml", "\ngeno_transposed: true", "\ngeno_transposed: false") + 1
 
@@ -75,6 +79,8 @@ REFUSED = {
                                       "geno_transposed is false, so the columns of"),
     "geno with a header only": (lambda r: header_only(r / "geno_all.csv"), "geno_all.csv",
                                 "the file has no data rows, only a header line"),
+    "geno without a strain": (lambda r: markers_only(r / "geno_all.csv"), "geno_all.csv",
+                              "holds no strain's calls, only the markers"),
     "map with a header only": (lambda r: header_only(r / "gmap_all.csv"), "gmap_all.csv", "the file has no data rows"),
     "X only in the physical map": (x_only_in_the_physical_map, "gmap_all.csv",
                                    "chromosome X is not in this map, but", "places 3 typed markers on it"),
