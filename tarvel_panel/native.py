@@ -16,19 +16,19 @@ from .errors import InputError
 LIBRARY_ENV = "TARVEL_PANEL_LIBRARY"
 LIBRARY_NAME = "libtarvel_panel.so"
 BUILD_HINT = "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2"
-_REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+_BUILT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build", LIBRARY_NAME)
 _PAIRS = 36
 _library = None
 
 
 def library_path():
-    return os.environ.get(LIBRARY_ENV) or os.path.join(_REPO, "build", LIBRARY_NAME)
+    return os.environ.get(LIBRARY_ENV) or _BUILT
 
 
 def library_beside(tarvel):
     """The library built with this TARVEL binary, else the repository's."""
     beside = os.path.join(os.path.dirname(os.path.abspath(tarvel)), LIBRARY_NAME)
-    return beside if os.path.isfile(beside) else os.path.join(_REPO, "build", LIBRARY_NAME)
+    return beside if os.path.isfile(beside) else _BUILT
 
 
 def check_library(path):
@@ -82,8 +82,7 @@ class Tails:
         encoded = [t.encode("utf-8") for t in texts]
         self.count = len(encoded)
         self.text = b"".join(encoded)
-        ends = np.cumsum([len(t) for t in encoded], dtype=np.int64) if encoded else np.zeros(0, np.int64)
-        self.ends = np.ascontiguousarray(ends, dtype=np.dtype(ctypes.c_long))
+        self.ends = np.cumsum([len(t) for t in encoded], dtype=np.dtype(ctypes.c_long))
 
 
 def format_rows(values, lead, tails):

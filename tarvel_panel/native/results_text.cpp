@@ -55,9 +55,8 @@ std::from_chars_result readNumber(const char* p, const char* end, double& v) {
 bool readIndex(const char*& p, const char* end, long expected) {
 	const char* start = p;
 	long value = 0;
-	if (p == end || *p < '0' || *p > '9' || (*p == '0' && p + 1 < end && p[1] >= '0' && p[1] <= '9'))
-		return false;
-	while (p < end && *p >= '0' && *p <= '9' && p - start < 18) value = value * 10 + (*p++ - '0');
+	if (p == end || !isDigit(*p) || (*p == '0' && p + 1 < end && isDigit(p[1]))) return false;
+	while (p < end && isDigit(*p) && p - start < 18) value = value * 10 + (*p++ - '0');
 	return value == expected;
 }
 
