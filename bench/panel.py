@@ -54,9 +54,11 @@ def make_panel(simulate, dest, quick):
     return os.path.join(dest, "panel.zip")
 
 
-# what a job does, told by the command lines of its processes
-JOB_KINDS = [("R", "Rscript"), ("plots", "tarvel_panel.plot"), ("collect", "tarvel_panel.collect"),
-             ("runs", "TARVEL"), ("prepare", "tarvel_panel.prepare")]
+# what a job does, told by the command lines of its processes (a revision's
+# steps as `-m tarvel_panel STEP` or, before the steps had one entry point,
+# as `-m tarvel_panel.STEP`)
+JOB_KINDS = [("R", ("Rscript",)), ("plots", ("plot all",)), ("collect", ("tarvel_panel.collect", " collect --out")),
+             ("runs", ("TARVEL",)), ("prepare", ("tarvel_panel.prepare", " prepare --config"))]
 
 
 class JobMemory:
@@ -83,7 +85,7 @@ class JobMemory:
         while not self._stop.is_set():
             for kib, commands in job_trees(self.parent).values():
                 self.peak_kib = max(self.peak_kib, kib)
-                kind = next((k for k, word in JOB_KINDS if word in commands), "other")
+                kind = next((k for k, words in JOB_KINDS if any(w in commands for w in words)), "other")
                 self.by_kind[kind] = max(self.by_kind.get(kind, 0), kib)
             self._stop.wait(self.interval)
 

@@ -14,10 +14,11 @@ import sys
 
 import numpy as np
 import pytest
-
 from conftest import REPO
-from tarvel_panel import collect
-from tarvel_panel.npz import load_npz
+
+from tarvel_panel.collect import chromosome as collect
+from tarvel_panel.collect.npz import load_npz
+
 
 FOUNDERS = list("ABCDEFGH")
 PAIRS = [FOUNDERS[b] + FOUNDERS[a] for a in range(8) for b in range(a + 1)]  # AA, AB, BB, AC, ...
@@ -43,7 +44,7 @@ def chromosome(tmp_path):
     """A prepared chromosome and its results: (prepared, runs, {strain: value texts})."""
     prepared, runs = tmp_path / "prepared", tmp_path / "runs"
     (prepared / "chrc2").mkdir(parents=True)
-    (prepared / "panel.json").write_text(json.dumps({"founders": FOUNDERS, "strains": STRAINS, "chromosomes": [CHROM]}))
+    (prepared / "panel.json").write_text(json.dumps({"founders": FOUNDERS, "pos_unit": "cM", "strains": STRAINS, "chromosomes": [CHROM]}))
     (prepared / "chrc2" / "markers.tsv").write_text("marker\tpos\tpmap\tgmap\n" + "".join(
         f"{m}\t{i * 0.5!r}\t{i + 3.0!r}\t{i * 0.5!r}\n" for i, m in enumerate(MARKERS)))
     rng = np.random.default_rng(4)
@@ -60,7 +61,7 @@ def chromosome(tmp_path):
 
 def run_collect(prepared, runs, out, *extra):
     names = ["founderprobs", "mosaic", "summary", "npz"]
-    args = ["chromosome", "--prepared", str(prepared), "--runs", str(runs), "--chr", "c2"]
+    args = ["--out", str(prepared.parent), "--chr", "c2"]
     for name in names:
         args += [f"--{name}", str(out / name)]
     return collect.main(args + list(extra))
@@ -129,8 +130,8 @@ def test_bad_results_and_a_full_disk_leave_nothing_behind(chromosome, tmp_path):
 
     def collect_in(out, limit=None):
         out.mkdir()
-        command = [sys.executable, "-m", "tarvel_panel.collect", "chromosome", "--prepared", str(prepared),
-                   "--runs", str(runs), "--chr", "c2", "--founderprobs", "f.csv.gz", "--mosaic", "m.csv",
+        command = [sys.executable, "-m", "tarvel_panel", "collect", "--out", str(prepared.parent),
+                   "--chr", "c2", "--founderprobs", "f.csv.gz", "--mosaic", "m.csv",
                    "--summary", "s.tsv", "--npz", "n.npz"] + names
 
         def small_files():  # a disk that takes `limit` bytes per file

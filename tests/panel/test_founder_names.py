@@ -11,8 +11,8 @@ import subprocess
 
 import numpy as np
 import pytest
-
 from conftest import REPO, run_workflow
+
 
 EXAMPLE = REPO / "examples" / "panel"
 CC = ["AJ", "B6", "129", "NOD", "NZO", "CAST", "PWK", "WSB"]
@@ -73,7 +73,7 @@ def test_the_rds_objects_keep_the_letters_as_alleles_and_the_names_beside_them(c
 
 
 def test_a_vcf_funnel_reads_by_name_or_by_letter(tmp_path):
-    from tarvel_panel.sources import load_panel
+    from tarvel_panel.inputs.sources import load_panel
     vcf = EXAMPLE / "vcf"
     config = {"founders_vcf": str(vcf / "founders.vcf.gz"), "founders": "AJ,B6,S129,NOD,NZO,CAST,PWK,WSB",
               "strains_vcf": str(vcf / "strains.vcf"), "strain_table": str(vcf / "strain_table.tsv"), "chromosomes": "2"}
@@ -96,7 +96,7 @@ def test_a_vcf_funnel_reads_by_name_or_by_letter(tmp_path):
 def test_bad_founder_names_stop_prepare_in_one_line(tmp_path, value, fault):
     config = tmp_path / "config.json"
     config.write_text(json.dumps({"cross": str(EXAMPLE / "panel.yaml"), "founder_names": value}))
-    done = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.prepare", "--config", str(config),
+    done = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel", "prepare", "--config", str(config),
                            "--dest", str(tmp_path / "prepared")], capture_output=True, text=True, cwd=REPO)
     assert done.returncode == 1 and not (tmp_path / "prepared").exists()
     assert done.stderr == "error: config founder_names: must be eight distinct non-empty names, comma-separated " \

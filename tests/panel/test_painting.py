@@ -2,8 +2,10 @@
 import numpy as np
 import pytest
 
-from tarvel_panel.happy import pair_index
-from tarvel_panel.painting import PAIR_FOUNDERS, founder_probs, paint, paint_chromosome, top_pair_changes
+from tarvel_panel.collect.derive import founder_probs
+from tarvel_panel.figures.painting import PAIR_FOUNDERS, paint, paint_chromosome, top_pair_changes
+from tarvel_panel.pairs import pair_index
+
 
 A, B, C, D, H = 0, 1, 2, 3, 7
 

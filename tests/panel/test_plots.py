@@ -14,10 +14,14 @@ from matplotlib import image
 from matplotlib.backends.backend_agg import FigureCanvasAgg
 from matplotlib.text import Text
 
-from tarvel_panel import painting, plot, plot_inputs, plots
 from tarvel_panel.errors import InputError
-from tarvel_panel.happy import ALLELE_WEIGHTS
-from tarvel_panel.results import read_results
+from tarvel_panel.figures import painting
+from tarvel_panel.figures import cli as plot
+from tarvel_panel.figures import sources as plot_inputs
+from tarvel_panel.figures import draw as plots
+from tarvel_panel.pairs import ALLELE_WEIGHTS
+from tarvel_panel.run.results import read_results
+
 
 # the founders' usual colours, A..H, as the plots must use them by default
 USUAL = {"A": "#F0E442", "B": "#555555", "C": "#F08080", "D": "#0064C9",

@@ -5,16 +5,19 @@ import json
 import os
 
 import pytest
-
 from conftest import REPO  # noqa: F401  (puts the repository on the path)
-from tarvel_panel import layout, progress
+
+from tarvel_panel import paths
+from tarvel_panel.panel.prepared import read_prepared
+from tarvel_panel.support import progress
+
 
 PREPARED_AT = 1_000_000.0
 
 
 def fake_out(tmp_path, strains=10, chromosomes=("1", "X"), started=None):
     """An output folder prepared at PREPARED_AT, with a run's lock when `started`."""
-    panel = {"strains": [{"name": f"S{i}", "safe": f"S{i}"} for i in range(strains)],
+    panel = {"founders": list("ABCDEFGH"), "pos_unit": "cM", "strains": [{"name": f"S{i}", "safe": f"S{i}"} for i in range(strains)],
              "chromosomes": [{"name": c, "safe": c, "markers": 100} for c in chromosomes]}
     panel_file = tmp_path / "prepared" / "panel.json"
     panel_file.parent.mkdir(parents=True)
@@ -22,7 +25,7 @@ def fake_out(tmp_path, strains=10, chromosomes=("1", "X"), started=None):
     os.utime(panel_file, (PREPARED_AT, PREPARED_AT))
     if started is not None:
         (tmp_path / ".panel.lock").write_text(f"4242 node1 777 {started:.3f}\n")
-    return tmp_path, panel
+    return tmp_path, read_prepared(str(tmp_path))
 
 
 def touch(path, at):
@@ -32,7 +35,7 @@ def touch(path, at):
 
 
 def done_batch(out, chrom, batch, at):
-    touch(out / layout.batch_file("runs", chrom, batch), at)
+    touch(out / paths.batch_file("runs", chrom, batch), at)
 
 
 def test_clock_reads_as_minutes_or_hours():
@@ -62,7 +65,7 @@ def test_batches_done_count_from_done_files_and_collected_chromosomes(tmp_path):
     # 2 done in the 40 s since the start, 6 to go at 20 s each
     assert line == "runs: 2 of 8 batches done, 0:40 elapsed, about 2:00 left"
     # a collected chromosome's done files go, its marker counts for all its batches
-    touch(out / layout.dropped_file("runs", "X"), PREPARED_AT + 60)
+    touch(out / paths.dropped_file("runs", "X"), PREPARED_AT + 60)
     assert progress.batches_line(str(out), panel, 3, now=PREPARED_AT + 70).startswith("runs: 6 of 8 batches done")
     for k in (2, 3):
         done_batch(out, "1", k, PREPARED_AT + 80)

@@ -7,10 +7,11 @@ import subprocess
 import zipfile
 
 import pytest
-
 from conftest import REPO
-from tarvel_panel.panel import NO_CALL
-from tarvel_panel.qtl2 import named_files, read_cross
+
+from tarvel_panel.inputs.cross.read import named_files, read_cross
+from tarvel_panel.panel.model import NO_CALL
+
 
 FOUNDERS = list("ABCDEFGH")
 # marker, chromosome, cM; m2 and m3 share a position; m9 is only in the map
@@ -148,7 +149,7 @@ BAD_INPUTS = {
 def run_prepare(cross, dest, **config):
     conf = dest.parent / "config.json"
     conf.write_text(json.dumps(dict(config, cross=str(cross))))
-    return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.prepare", "--config", str(conf), "--dest", str(dest)],
+    return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel", "prepare", "--config", str(conf), "--dest", str(dest)],
                           capture_output=True, text=True, cwd=REPO)
 
 

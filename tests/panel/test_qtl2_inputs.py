@@ -3,10 +3,10 @@ have, codes read as missing, a file read the wrong way round or holding no
 data are refused naming the file and line; markers that cannot be matched are
 counted, never dropped unseen."""
 import pytest
-
 from test_qtl2 import assert_refused, run_prepare, write_cross
-from tarvel_panel.panel import UNPLACED, site_notes
-from tarvel_panel.qtl2 import read_cross
+
+from tarvel_panel.inputs.cross.read import read_cross
+from tarvel_panel.panel.model import UNPLACED, site_notes
 
 
 def drop_rows(path, prefix):

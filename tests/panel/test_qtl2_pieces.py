@@ -6,14 +6,15 @@ import tracemalloc
 
 import numpy as np
 import pytest
-
 from test_qtl2 import FOUNDERS, write_cross
-from tarvel_panel import qtl2_csv, qtl2_files
+
 from tarvel_panel.errors import InputError
-from tarvel_panel.panel import NO_CALL as N
-from tarvel_panel.qtl2 import read_cross
-from tarvel_panel.qtl2_csv import read_codes, read_table, unpacked
-from tarvel_panel.qtl2_files import text_chunks
+from tarvel_panel.inputs.cross import tables as qtl2_csv
+from tarvel_panel.inputs.cross import files as qtl2_files
+from tarvel_panel.inputs.cross.files import text_chunks
+from tarvel_panel.inputs.cross.read import read_cross
+from tarvel_panel.inputs.cross.tables import read_codes, read_table, unpacked
+from tarvel_panel.panel.model import NO_CALL as N
 
 
 def blocks(data, size):

@@ -8,8 +8,8 @@ import subprocess
 
 import numpy as np
 import pytest
-
 from conftest import REPO, run_workflow
+
 
 EXAMPLE = REPO / "examples" / "panel"
 
@@ -139,7 +139,7 @@ def test_panels_carry_both_maps_whatever_runs(positions):
     """Both maps reach the prepared markers from a cross and from VCF files
     (the example's VCF positions are the cross's pmap in bp, its genetic map
     the cross's gmap)."""
-    from tarvel_panel.sources import load_panel
+    from tarvel_panel.inputs.sources import load_panel
     maps = {kind: {row.split(",")[0]: float(row.split(",")[2])
                    for row in (EXAMPLE / f"{kind}.csv").read_text().splitlines()[2:]} for kind in ("pmap", "gmap")}
     vcf = {"founders_vcf": EXAMPLE / "vcf" / "founders.vcf.gz", "strains_vcf": EXAMPLE / "vcf" / "strains.vcf",

@@ -11,10 +11,13 @@ import tempfile
 import matplotlib.image
 import numpy as np
 import pytest
-
 from conftest import REPO, SNAKEMAKE, run_workflow
-from tarvel_panel import plots, report_assets, report_tables
+
 from tarvel_panel.errors import InputError
+from tarvel_panel.figures import draw as plots
+from tarvel_panel.support import report_assets
+from tarvel_panel.support import report_tables
+
 
 CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -121,7 +124,7 @@ def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
     recorded config, here while another process holds the lock; with
     plots=false it holds the tables only."""
     recorded = (example_plots / "config.json").read_bytes()
-    holder = subprocess.Popen([sys.executable, "-c", "import sys; from tarvel_panel import outfolder; "
+    holder = subprocess.Popen([sys.executable, "-c", "import sys; from tarvel_panel.support import outfolder; "
                                f"outfolder.lock({str(example_plots)!r}); print('held', flush=True); sys.stdin.read()"],
                               cwd=REPO, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:

@@ -6,8 +6,9 @@ import pysam
 import pytest
 
 from tarvel_panel.errors import InputError
-from tarvel_panel.panel import NO_CALL as N
-from tarvel_panel.vcf import read_vcf_panel
+from tarvel_panel.inputs.vcf.read import read_vcf_panel
+from tarvel_panel.panel.model import NO_CALL as N
+
 
 FOUNDERS = [f"F{i}" for i in range(1, 9)]
 # The founders' columns are in another order than the founder order.
@@ -110,7 +111,7 @@ def test_separate_bcf_and_indexed_files_give_the_same_panel(files):
 
 
 def test_chromosomes_asked_for_with_or_without_chr(files):
-    from tarvel_panel.sources import load_panel
+    from tarvel_panel.inputs.sources import load_panel
     for asked in ("19", "chr19"):
         panel = load_panel(config(files, chromosomes=asked))
         assert [c.name for c in panel.chromosomes] == ["19"]

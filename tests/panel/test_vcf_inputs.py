@@ -5,11 +5,12 @@ import gzip
 
 import pysam
 import pytest
-
 from conftest import REPO
+
 from tarvel_panel.errors import InputError
-from tarvel_panel.panel import site_notes
-from tarvel_panel.vcf import read_vcf_panel
+from tarvel_panel.inputs.vcf.read import read_vcf_panel
+from tarvel_panel.panel.model import site_notes
+
 
 VCF = REPO / "examples" / "panel" / "vcf"
 FOUNDERS = "AJ,B6,S129,NOD,NZO,CAST,PWK,WSB"

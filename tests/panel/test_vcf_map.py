@@ -3,7 +3,7 @@ the map's own value at a point; and the maps that are refused."""
 import pytest
 
 from tarvel_panel.errors import InputError
-from tarvel_panel.genetic_map import read_genetic_map
+from tarvel_panel.inputs.genetic_map import read_genetic_map
 
 
 def write_map(tmp_path, rows):

@@ -10,9 +10,10 @@ import subprocess
 import time
 
 import pytest
-
 from conftest import REPO, SNAKEMAKE, run_workflow
-from tarvel_panel.results import read_results
+
+from tarvel_panel.run.results import read_results
+
 
 EXAMPLE = REPO / "examples" / "panel"
 COLLECTED = ["founderprobs/chr2.csv.gz", "mosaic.csv"]
@@ -103,7 +104,7 @@ def test_an_interrupted_batch_finishes_what_is_missing(tmp_path, one_job_per_chr
 
 
 def runner(out, fake, threads=2):
-    return subprocess.Popen(["/usr/bin/python3", "-m", "tarvel_panel.runjob", "--tarvel", str(fake), "--out", str(out),
+    return subprocess.Popen(["/usr/bin/python3", "-m", "tarvel_panel", "batch", "--tarvel", str(fake), "--out", str(out),
                              "--chr", "2", "--batch", "0", "--threads", str(threads),
                              "--done", str(out / "runs" / "batches" / "chr2" / "0.txt")],
                             cwd=REPO, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)

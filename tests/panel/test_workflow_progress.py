@@ -2,12 +2,16 @@
 step of the panel whose counts reach n of n, no Snakemake job blocks, no
 line of kilobytes (the joined outputs' parts come from the prepared panel,
 not the command line); a changed setting named before anything is replaced."""
+import json
 import re
 import subprocess
 
 import pytest
 
 from conftest import REPO, SNAKEMAKE
+from tarvel_panel import paths
+from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER
+from tarvel_panel.panel.prepared import read_prepared
 
 CROSS = f"cross={REPO / 'examples' / 'panel' / 'panel.yaml'}"
 LONGEST = 500
@@ -79,19 +83,28 @@ def test_a_changed_setting_is_named_before_anything_is_replaced(first_run):
 
 def test_joined_outputs_take_their_parts_from_the_prepared_panel_in_its_order(tmp_path):
     (tmp_path / "prepared").mkdir()
-    (tmp_path / "prepared" / "panel.json").write_text(
-        '{"chromosomes": [{"safe": "2"}, {"safe": "1_a"}, {"safe": "X"}]}')
-
-    def parts(kind):
-        return subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel.parts", "--out", str(tmp_path), kind, "--",
-                               "printf", "%s\\n"], cwd=REPO, capture_output=True, text=True)
+    (tmp_path / "prepared" / "panel.json").write_text(json.dumps({
+        "founders": list("ABCDEFGH"), "pos_unit": "cM", "strains": [],
+        "chromosomes": [{"name": n, "safe": s} for n, s in (("2", "2"), ("1 a", "1_a"), ("X", "X"))]}))
     runs = tmp_path / "runs"
-    assert parts("join").stdout.split() == ["--mosaic-parts"] + [str(runs / f"chr{c}.mosaic.csv") for c in ("2", "1_a", "X")] \
-        + ["--summary-parts"] + [str(runs / f"chr{c}.summary.tsv") for c in ("2", "1_a", "X")]
-    assert parts("alleleprobs").stdout.split()[:4] == [str(runs / "chr2.qtl2-index.bin"), str(runs / "chr2.alleleprobs.f64"),
-                                                         str(runs / "chr1_a.qtl2-index.bin"), str(runs / "chr1_a.alleleprobs.f64")]
-    assert parts("gmap").stdout.split() == [str(runs / f"chr{c}.qtl2-index.bin") for c in ("2", "1_a", "X")]
+    safes = read_prepared(str(tmp_path)).chromosome_safes()
+    assert paths.qtl2_parts(str(tmp_path), safes, "alleleprobs")[:4] == [
+        str(runs / "chr2.qtl2-index.bin"), str(runs / "chr2.alleleprobs.f64"),
+        str(runs / "chr1_a.qtl2-index.bin"), str(runs / "chr1_a.alleleprobs.f64")]
+    assert paths.qtl2_parts(str(tmp_path), safes, "gmap") == [str(runs / f"chr{c}.qtl2-index.bin") for c in ("2", "1_a", "X")]
+    for c, text in (("2", "b\n"), ("1_a", "a\n"), ("X", "x\n")):
+        (runs / f"chr{c}.mosaic.csv").parent.mkdir(exist_ok=True)
+        (runs / f"chr{c}.mosaic.csv").write_text(",".join(MOSAIC_HEADER) + "\n" + text)
+        (runs / f"chr{c}.summary.tsv").write_text("\t".join(SUMMARY_HEADER) + "\n")
+    joined = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel", "join", "--out", str(tmp_path),
+                             "--mosaic", str(tmp_path / "m.csv"), "--summary", str(tmp_path / "s.tsv")],
+                            cwd=REPO, capture_output=True, text=True)
+    assert joined.returncode == 0, joined.stderr
+    assert (tmp_path / "m.csv").read_text().split("\n")[1:4] == ["b", "a", "x"]
     (tmp_path / "prepared" / "panel.json").unlink()
-    failed = parts("join")
+    failed = subprocess.run(["/usr/bin/python3", "-m", "tarvel_panel", "join", "--out", str(tmp_path),
+                             "--mosaic", str(tmp_path / "m2.csv"), "--summary", str(tmp_path / "s2.tsv")],
+                            cwd=REPO, capture_output=True, text=True)
     assert failed.returncode == 1 and failed.stdout == "" and failed.stderr.count("\n") == 1
-    assert failed.stderr.startswith(f"error: {tmp_path / 'prepared' / 'panel.json'}: cannot read the prepared panel")
+    assert failed.stderr.startswith(f"error: {tmp_path / 'prepared' / 'panel.json'}: cannot read the panel description")
+    assert not (tmp_path / "m2.csv").exists()

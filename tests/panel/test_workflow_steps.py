@@ -2,14 +2,14 @@
 safe names, subsets and what prepare hands to TARVEL."""
 import json
 
-import pytest
-
 import numpy as np
-
-from tarvel_panel import happy, mosaic
-from tarvel_panel.names import safe_names
-from tarvel_panel.sources import name_list
+import pytest
 from test_qtl2 import run_prepare, write_cross
+
+from tarvel_panel import pairs as happy
+from tarvel_panel.collect import derive as mosaic
+from tarvel_panel.inputs.sources import name_list
+from tarvel_panel.panel.safe_names import safe_names
 
 
 def test_pairs_are_named_in_the_happy_order():

@@ -1,39 +1,37 @@
 # TARVEL's results joined to strain, marker and founder names: per chromosome
 # (wildcard chr = the chromosome's safe name) the tables, the npz and the
 # binary parts of the R/qtl2 objects; then the panel's mosaic, summary and
-# qtl2/*.rds.
+# qtl2/*.rds. Every path is paths.py's.
 #
 # config keys read here:
-#   genoprobs_csv  (false) also write genoprobs/chr<safe>.csv.gz, the 36 pairs as TARVEL's text
-#   qtl2_genoprobs (false) also write qtl2/genoprobs.rds (8 bytes x strains x 36 x markers in R)
+#   genoprobs_csv  also write genoprobs/chr<safe>.csv.gz, the 36 pairs as TARVEL's text
+#   qtl2_genoprobs also write qtl2/genoprobs.rds (8 bytes x strains x 36 x markers in R)
 # either one also puts the 36 pair values into the npz files.
-
-QTL2_SCRIPT = os.path.join(workflow.basedir, "scripts", "qtl2_rds.R")
-MAPS_NAMES = ("pmap", "gmap")
 
 
 def config_true(key):
-    return bool(config.get(key, False))
+    return bool(config[key])
 
 
 def panel_chromosome_safes():
-    return [c["safe"] for c in prepared_panel()["chromosomes"]]
+    return prepared_panel().chromosome_safes()
 
 
 # a chromosome's parts sit beside its folder of runs, so no strain's folder can clash with them
 def collect_outputs():
+    chrom = "{chr}"
     outputs = {
-        "founderprobs": f"{OUT}/founderprobs/chr{{chr}}.csv.gz",
-        "npz": f"{OUT}/npz/chr{{chr}}.npz",
-        "mosaic": f"{RUNS}/chr{{chr}}.mosaic.csv",
-        "summary": f"{RUNS}/chr{{chr}}.summary.tsv",
-        "qtl2_index": temp(f"{RUNS}/chr{{chr}}.qtl2-index.bin"),
-        "qtl2_alleleprobs": temp(f"{RUNS}/chr{{chr}}.alleleprobs.f64"),
+        "founderprobs": paths.founderprobs_file(OUT, chrom),
+        "npz": paths.npz_file(OUT, chrom),
+        "mosaic": paths.chromosome_part(OUT, chrom, paths.MOSAIC_PART),
+        "summary": paths.chromosome_part(OUT, chrom, paths.SUMMARY_PART),
+        "qtl2_index": temp(paths.chromosome_part(OUT, chrom, paths.QTL2_INDEX_PART)),
+        "qtl2_alleleprobs": temp(paths.qtl2_values_part(OUT, chrom, "alleleprobs")),
     }
     if config_true("genoprobs_csv"):
-        outputs["genoprobs"] = f"{OUT}/genoprobs/chr{{chr}}.csv.gz"
+        outputs["genoprobs"] = paths.genoprobs_file(OUT, chrom)
     if config_true("qtl2_genoprobs"):
-        outputs["qtl2_genoprobs"] = temp(f"{RUNS}/chr{{chr}}.genoprobs.f64")
+        outputs["qtl2_genoprobs"] = temp(paths.qtl2_values_part(OUT, chrom, "genoprobs"))
     return outputs
 
 
@@ -46,15 +44,11 @@ def collect_options(wildcards, output):
     return options
 
 
-def chromosome_markers_safe(safe):
-    return next(c["markers"] for c in prepared_panel()["chromosomes"] if c["safe"] == safe)
-
-
 # one strain's values at a time, so the strains do not count: measured peak
 # 58 MB at 8,300 markers x 69 strains (56 MB with 10 strains), 63 MB with
 # every opt-in output; the interpreter and numpy plus at most 3 KB per marker
 def collect_mem_mb(wildcards, attempt):
-    return attempt * (150 + math.ceil(chromosome_markers_safe(wildcards.chr) * 3 / 1024))
+    return attempt * (150 + math.ceil(prepared_panel().markers_count(wildcards.chr) * 3 / 1024))
 
 
 rule collect:
@@ -62,33 +56,33 @@ rule collect:
         prepared=PREPARED,
         results=lambda wildcards: chromosome_runs(wildcards.chr),
     output: **collect_outputs()
+    log: log_of("collect", "chr{chr}")
     params: options=collect_options
     resources: mem_mb=collect_mem_mb, runtime=30
     shell:
-        "{PY}.collect chromosome --prepared {input.prepared:q} --runs {RUNS:q} --chr {wildcards.chr:q}"
-        " {params.options:q}"
+        "{PY} --log {log:q} collect --out {OUT:q} --chr {wildcards.chr:q} {params.options:q}"
 
 
-def chromosome_parts(name):
+def chromosome_parts(part):
     def of_panel(wildcards):
-        return parts.chromosome_parts(RUNS, panel_chromosome_safes(), name)
+        return [paths.chromosome_part(OUT, c, part) for c in panel_chromosome_safes()]
     return of_panel
 
 
 rule join:
     input:
-        mosaic=chromosome_parts("mosaic.csv"),
-        summary=chromosome_parts("summary.tsv"),
+        mosaic=chromosome_parts(paths.MOSAIC_PART),
+        summary=chromosome_parts(paths.SUMMARY_PART),
     output:
-        mosaic=f"{OUT}/mosaic.csv",
-        summary=f"{OUT}/summary.tsv",
+        mosaic=paths.mosaic_file(OUT),
+        summary=paths.summary_file(OUT),
+    log: log_of("join")
     shell:
-        "{PY}.parts --out {OUT:q} join -- /usr/bin/python3 -m tarvel_panel.collect join"
-        " --mosaic {output.mosaic:q} --summary {output.summary:q}"
+        "{PY} --log {log:q} join --out {OUT:q} --mosaic {output.mosaic:q} --summary {output.summary:q}"
 
 
 def qtl2_parts(wildcards):
-    return parts.qtl2_parts(RUNS, panel_chromosome_safes(), wildcards.kind)
+    return paths.qtl2_parts(OUT, panel_chromosome_safes(), wildcards.kind)
 
 
 # R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,
@@ -96,37 +90,27 @@ def qtl2_parts(wildcards):
 def qtl2_mem_mb(wildcards, attempt):
     panel = prepared_panel()
     genotypes = {"alleleprobs": 8, "genoprobs": 36}.get(wildcards.kind, 0)
-    values = 8 * len(panel["strains"]) * genotypes * sum(c["markers"] for c in panel["chromosomes"])
+    values = 8 * len(panel.strains) * genotypes * panel.total_markers()
     return attempt * (150 + math.ceil(1.2 * values / 2**20))
 
 
 rule qtl2_rds:
     input: qtl2_parts
-    output: f"{OUT}/qtl2/{{kind}}.rds"
-    wildcard_constraints: kind="alleleprobs|genoprobs|pmap|gmap"
+    output: paths.qtl2_file(OUT, "{kind}")
+    log: log_of("qtl2", "{kind}")
+    wildcard_constraints: kind="|".join(paths.QTL2_KINDS)
     resources: mem_mb=qtl2_mem_mb, runtime=60
     shell:
-        "{PY}.parts --out {OUT:q} {wildcards.kind:q} -- Rscript --vanilla {QTL2_SCRIPT:q} {wildcards.kind:q} {output:q}"
-        " && echo 'collect: qtl2/'{wildcards.kind:q}'.rds written' >&2"
-
-
-def panel_maps():
-    """The maps (pmap, gmap) that every marker of the prepared panel has."""
-    maps = list(MAPS_NAMES)
-    for c in panel_chromosome_safes():
-        with open(os.path.join(PREPARED, f"chr{c}", "markers.tsv"), encoding="utf-8") as f:
-            header, *rows = [line.rstrip("\n").split("\t") for line in f]
-        maps = [m for m in maps if m in header and all(len(r) > header.index(m) and r[header.index(m)] for r in rows)]
-    return maps
+        "{PY} --log {log:q} qtl2 --out {OUT:q} --kind {wildcards.kind:q} --dest {output:q}"
 
 
 def collect_targets():
     """What the collect rules leave in OUT, for the all rule."""
     safes = panel_chromosome_safes()
-    targets = [f"{OUT}/founderprobs/chr{c}.csv.gz" for c in safes] + [f"{OUT}/npz/chr{c}.npz" for c in safes]
+    targets = [paths.founderprobs_file(OUT, c) for c in safes] + [paths.npz_file(OUT, c) for c in safes]
     if config_true("genoprobs_csv"):
-        targets += [f"{OUT}/genoprobs/chr{c}.csv.gz" for c in safes]
-    targets += [f"{OUT}/mosaic.csv", f"{OUT}/summary.tsv", f"{OUT}/qtl2/alleleprobs.rds"]
+        targets += [paths.genoprobs_file(OUT, c) for c in safes]
+    targets += [paths.mosaic_file(OUT), paths.summary_file(OUT), paths.qtl2_file(OUT, "alleleprobs")]
     if config_true("qtl2_genoprobs"):
-        targets.append(f"{OUT}/qtl2/genoprobs.rds")
-    return targets + [f"{OUT}/qtl2/{m}.rds" for m in panel_maps()] + report_tables()
+        targets.append(paths.qtl2_file(OUT, "genoprobs"))
+    return targets + [paths.qtl2_file(OUT, m) for m in prepared_panel().maps_everywhere()] + report_tables()

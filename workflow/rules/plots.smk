@@ -1,4 +1,4 @@
-# Founder plots (tarvel_panel.plot all): one job paints every chromosome of
+# Founder plots (`python3 -m tarvel_panel plot all`, figures/): one job paints every chromosome of
 # every strain from the npz files and draws every strain's mosaic
 # (plots/strains/<safe>.png|svg) and every chromosome's panel mosaic
 # (plots/panel_chr<safe>.png|svg) and the genome's (plots/panel_genome.png|svg),
@@ -7,15 +7,15 @@
 
 
 def plot_targets():
-    return [f"{OUT}/plots"]
+    return [paths.plots_dir(OUT)]
 
 
 def all_npz(wildcards):
-    return [f"{OUT}/npz/chr{c['safe']}.npz" for c in prepared_panel()["chromosomes"]]
+    return [paths.npz_file(OUT, c) for c in prepared_panel().chromosome_safes()]
 
 
 def plot_strains(wildcards):
-    return len(prepared_panel()["strains"])
+    return len(prepared_panel().strains)
 
 
 # a process takes about 100 MB and holds a panel mosaic's pixels, 0.13 MB per
@@ -34,7 +34,7 @@ def mosaic_label(wildcards):
     of the page, so a name holding "<" is shown by its safe name."""
     if wildcards.figure == "genome":
         return {"figure": "genome"}
-    names = {f"chr{c['safe']}": c["name"] for c in prepared_panel()["chromosomes"]}
+    names = {f"chr{c['safe']}": c["name"] for c in prepared_panel().chromosomes}
     name = names.get(wildcards.figure, wildcards.figure[3:])
     return {"figure": f"chromosome {wildcards.figure[3:] if '<' in name else name}"}
 
@@ -42,8 +42,9 @@ def mosaic_label(wildcards):
 rule plots:
     input: all_npz
     output:
-        report(directory(f"{OUT}/plots"), patterns=["panel_{figure}.png"], caption="../report/panel_mosaic.rst",
+        report(directory(paths.plots_dir(OUT)), patterns=["panel_{figure}.png"], caption="../report/panel_mosaic.rst",
                category="Panel mosaics", labels=mosaic_label)
+    log: log_of("plots")
     threads: 2
     resources: mem_mb=plot_mem_mb, runtime=plot_minutes
-    shell: "{PY}.plot all --out {OUT:q} --jobs {threads}"
+    shell: "{PY} --log {log:q} plot all --out {OUT:q} --jobs {threads}"

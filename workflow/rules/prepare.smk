@@ -1,4 +1,4 @@
-# The panel read once and laid out as TARVEL's input files (tarvel_panel.prepare).
+# The panel read once and laid out as TARVEL's input files (`python3 -m tarvel_panel prepare`, panel/prepare.py).
 #
 # OUT/config.json holds the config that shapes the panel; the Snakefile
 # rewrites it as soon as the wanted config differs, so its time redoes
@@ -24,5 +24,6 @@ checkpoint prepare:
         config=config_record,
         sources=source_files,
     output: directory(PREPARED)
+    log: log_of("prepare")
     resources: mem_mb=prepare_mem_mb, runtime=60
-    shell: "{PY}.prepare --config {CONFIG_JSON:q} --dest {output:q}"
+    shell: "{PY} --log {log:q} prepare --config {CONFIG_JSON:q} --dest {output:q}"

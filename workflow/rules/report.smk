@@ -2,10 +2,8 @@
 # mosaics (marked in plots.smk), the summary and the settings of the panel as
 # HTML tables (report/summary.html, report/settings.html), with captions from
 # workflow/report/*.rst. The scripts and licences the page embeds come from
-# Debian's packages and workflow/report/assets (tarvel_panel/report_assets.py).
-from tarvel_panel import report_assets
-
-REPORT_PAGES = f"{OUT}/report"
+# Debian's packages and workflow/report/assets (tarvel_panel/support/report_assets.py).
+from tarvel_panel.support import report_assets
 
 if report_assets.wants_report(sys.argv[1:]):
     try:
@@ -16,22 +14,24 @@ if report_assets.wants_report(sys.argv[1:]):
 
 def report_tables():
     """The report's table pages, for the all rule (through collect_targets)."""
-    return [f"{REPORT_PAGES}/summary.html", f"{REPORT_PAGES}/settings.html"]
+    return [paths.report_page(OUT, "summary"), paths.report_page(OUT, "settings")]
 
 
 localrules: summary_page, settings_page
 
 rule summary_page:
-    input: f"{OUT}/summary.tsv"
+    input: paths.summary_file(OUT)
     output:
-        report(f"{REPORT_PAGES}/summary.html", caption="../report/summary.rst", category="Tables",
+        report(paths.report_page(OUT, "summary"), caption="../report/summary.rst", category="Tables",
                labels={"table": "summary of every strain and chromosome"})
-    shell: "{PY}.report_tables summary {input:q} {output:q}"
+    log: log_of("report", "summary")
+    shell: "{PY} --log {log:q} report-table summary {input:q} {output:q}"
 
 
 rule settings_page:
     input: CONFIG_JSON
     output:
-        report(f"{REPORT_PAGES}/settings.html", caption="../report/settings.rst", category="Tables",
+        report(paths.report_page(OUT, "settings"), caption="../report/settings.rst", category="Tables",
                labels={"table": "settings of the panel"})
-    shell: "{PY}.report_tables settings {input:q} {output:q}"
+    log: log_of("report", "settings")
+    shell: "{PY} --log {log:q} report-table settings {input:q} {output:q}"

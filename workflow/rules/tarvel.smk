@@ -1,24 +1,23 @@
 # TARVEL in batches: one job runs a batch of `batch_size` strains (0: all) of
 # one chromosome, up to `batch_threads` TARVEL processes at once, each started
-# directly by one runner (tarvel_panel.runjob). Results in runs/, apart from
+# directly by one runner (`python3 -m tarvel_panel batch`, run/batch.py). Results in runs/, apart from
 # the checkpoint's folder; a batch's done file lists its strains once all
 # their results are in place and read back complete.
 
 
 def batch_strains(wildcards):
     """Number of strains in this batch."""
-    return len(layout.batch_members(prepared_panel()["strains"], int(wildcards.batch), BATCH_SIZE))
+    return len(paths.batch_members(prepared_panel().strains, int(wildcards.batch), BATCH_SIZE))
 
 
 def chromosome_runs(chrom_safe):
     """The files the collect step of a chromosome takes as input: the done
     file of each of its batches. Its strains' results are then at
-    runs/chr<c>/<strain>/strain.txt.prob (layout.results_file). Unless
+    runs/chr<c>/<strain>/strain.txt.prob (paths.results_file). Unless
     keep_runs is set, the done files are temporary and the results are
     removed once the chromosome is collected (rule drop_runs)."""
-    panel = prepared_panel()
-    batches = layout.batch_count(len(panel["strains"]), BATCH_SIZE)
-    return [layout.batch_file(RUNS, chrom_safe, k) for k in range(batches)]
+    batches = paths.batch_count(len(prepared_panel().strains), BATCH_SIZE)
+    return [paths.batch_file(RUNS, chrom_safe, k) for k in range(batches)]
 
 
 def batch_threads(wildcards):
@@ -29,13 +28,13 @@ def batch_threads(wildcards):
 # after a failure (--restart-times) asks for twice, three times, ... as much
 def batch_mem_mb(wildcards, threads, attempt):
     per_process = float(config["mem_mb_per_process"]) + \
-        chromosome_markers(wildcards.chr) * float(config["mem_kb_per_marker"]) / 1024
+        prepared_panel().markers_count(wildcards.chr) * float(config["mem_kb_per_marker"]) / 1024
     return attempt * math.ceil(float(config["mem_mb_base"]) + threads * per_process)
 
 
 def batch_runtime(wildcards, threads, attempt):
     rounds = math.ceil(batch_strains(wildcards) / threads)
-    minutes = rounds * chromosome_markers(wildcards.chr) * float(config["runtime_ms_per_marker"]) / 60000
+    minutes = rounds * prepared_panel().markers_count(wildcards.chr) * float(config["runtime_ms_per_marker"]) / 60000
     return attempt * max(int(config["runtime_min_minutes"]), math.ceil(minutes))
 
 
@@ -45,19 +44,19 @@ def done_file(path):
 
 rule tarvel:
     input: PREPARED
-    output: done_file(layout.batch_file(RUNS, "{chr}", "{batch}"))
-    log: f"{OUT}/logs/tarvel/batches/chr{{chr}}/{{batch}}.log"
+    output: done_file(paths.batch_file(RUNS, "{chr}", "{batch}"))
+    log: log_of("tarvel", "batches", "chr{chr}", "{batch}")
     threads: batch_threads
     resources:
         mem_mb=batch_mem_mb,
         runtime=batch_runtime,
     shell:
-        "{PY}.runjob --tarvel {TARVEL:q} --out {OUT:q} --chr {wildcards.chr:q} --batch {wildcards.batch:q}"
+        "{PY} batch --tarvel {TARVEL:q} --out {OUT:q} --chr {wildcards.chr:q} --batch {wildcards.batch:q}"
         " --batch-size {BATCH_SIZE} --threads {threads} --done {output:q} > {log:q}"
 
 
 def dropped_marker(chrom_safe):
-    return layout.dropped_file(RUNS, chrom_safe)
+    return paths.dropped_file(RUNS, chrom_safe)
 
 
 def collected(wildcards):
@@ -72,6 +71,7 @@ rule drop_runs:
         collected=collected,
         runs=lambda wildcards: chromosome_runs(wildcards.chr),
     output: touch(dropped_marker("{chr}"))
+    log: log_of("drop_runs", "chr{chr}")
     # a shell command, not a run block: Snakemake 7 starts a run block as
     # another Snakemake, a dozen lines in the log for each chromosome
-    shell: "{PY}.drop_runs --out {OUT:q} --chr {wildcards.chr:q}"
+    shell: "{PY} --log {log:q} drop-runs --out {OUT:q} --chr {wildcards.chr:q}"

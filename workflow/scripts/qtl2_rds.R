@@ -1,11 +1,12 @@
 # Writes one R/qtl2 object of a whole panel as .rds, from the chromosomes'
-# binary parts that tarvel_panel.collect writes (layout: tarvel_panel/rds_parts.py).
+# binary parts that the collect step writes (layout: tarvel_panel/collect/qtl2_parts.py);
+# run by `python3 -m tarvel_panel qtl2`, which finds the parts.
 #   Rscript qtl2_rds.R alleleprobs OUT.rds INDEX1 VALUES1 INDEX2 VALUES2 ...
 #   Rscript qtl2_rds.R genoprobs   OUT.rds INDEX1 VALUES1 ...
 #   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
 # Base R only. The file appears under its name only when complete.
 
-MAGIC <- "tarvel-qtl2 2"
+MAGIC <- "tarvel-qtl2 3"
 
 fail <- function(path, message) stop(paste0(path, ": ", message), call. = FALSE)
 
@@ -20,24 +21,18 @@ read_index <- function(path) {
         fail(path, "not a collect index file")
     Encoding(texts) <- "UTF-8"
     s <- counts[1]; m <- counts[2]; k <- counts[3]
+    if (counts[4] != 3 + k + s + 52 + m) fail(path, "not a collect index file (its counts disagree)")
     at <- 3 + k
     index <- list(path = path, chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
                   strains = texts[at + seq_len(s)], alleles = texts[at + s + 1:8],
-                  founder_names = texts[at + s + 8 + 1:8],
-                  markers = texts[at + s + 16 + seq_len(m)], maps = list())
+                  founder_names = texts[at + s + 8 + 1:8], pair_names = texts[at + s + 16 + 1:36],
+                  markers = texts[at + s + 52 + seq_len(m)], maps = list())
     for (name in index$map_names) {
         positions <- readBin(con, "double", m, size = 8, endian = "little")
         if (length(positions) != m) fail(path, paste("the", name, "positions end early"))
         index$maps[[name]] <- positions
     }
     index
-}
-
-pair_names <- function(alleles) {
-    joiner <- if (all(nchar(alleles, type = "bytes") == 1)) "" else "_"
-    names <- character(0)
-    for (a in 1:8) for (b in 1:a) names <- c(names, paste0(alleles[b], joiner, alleles[a]))
-    names
 }
 
 # strains x genotypes x markers; the file holds each strain's [markers, genotypes] block
@@ -69,7 +64,7 @@ genoprob_object <- function(kind, files) {
     alleles <- indexes[[1]]$alleles
     probs <- vector("list", length(indexes))
     for (i in seq_along(indexes)) {
-        genotypes <- if (kind == "alleleprobs") alleles else pair_names(alleles)
+        genotypes <- if (kind == "alleleprobs") alleles else indexes[[i]]$pair_names
         probs[[i]] <- read_probs(values[i], indexes[[i]], genotypes)
     }
     probs <- named_by_chromosome(probs, indexes)

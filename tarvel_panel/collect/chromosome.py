@@ -1,0 +1,182 @@
+"""Collect TARVEL's results under strain, marker and founder names.
+
+    python3 -m tarvel_panel collect --out OUT --chr SAFE \
+        --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv --npz N.npz \
+        [--genoprobs G.csv.gz] [--npz-genoprobs] \
+        [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]]
+
+One strain at a time, so memory does not grow with the strains. Pair values
+in genoprobs are TARVEL's text unchanged; derived values in the tables carry
+six significant digits, as TARVEL writes its own.
+"""
+import argparse
+import os
+import sys
+from contextlib import ExitStack
+from types import SimpleNamespace
+
+import numpy as np
+
+from tarvel_panel import native, paths
+from tarvel_panel.atomic import AtomicFile
+from tarvel_panel.collect import derive, qtl2_parts
+from tarvel_panel.collect.npz import NpzWriter
+from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
+from tarvel_panel.errors import run_command
+from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
+from tarvel_panel.panel.prepare import x_sex
+from tarvel_panel.panel.prepared import read_prepared
+from tarvel_panel.run.results import TWO_COPY_X_MAX, read_results, value_texts
+from tarvel_panel.support import progress
+
+
+def collect_chromosome(out, safe, outputs, npz_genoprobs=False):
+    """All outputs of the chromosome, or none: one that fails takes back those
+    already in place."""
+    try:
+        _collect(out, safe, outputs, npz_genoprobs)
+    except BaseException:
+        for path in outputs.values():
+            if os.path.exists(path):
+                os.remove(path)
+        raise
+
+
+def two_copy_x(chrom, strain):
+    """Whether the strain's run of this chromosome is the two-copy X model,
+    whose pair values may exceed 1."""
+    return bool(chrom["is_x"]) and x_sex(SimpleNamespace(sex=strain.get("sex")), strain["generation"]) == "F"
+
+
+def _collect(out, safe, outputs, npz_genoprobs):
+    panel = read_prepared(out)
+    chrom = panel.chromosome(safe)
+    markers = panel.markers(safe)
+    runs = paths.runs_dir(out)
+    strains = panel.strains
+    with ExitStack() as stack:
+        tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel)
+        npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
+        qtl2 = Qtl2Parts(stack, outputs, panel, chrom, markers)
+        ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
+        for strain in strains:
+            path = paths.results_file(runs, safe, strain["safe"])
+            values = read_results(path, len(markers), max_value=TWO_COPY_X_MAX if two_copy_x(chrom, strain) else 1.0)
+            tops, top_probs = derive.top_pairs(values)
+            founder = derive.founder_probs(values)
+            tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
+            blocks = dict(alleleprobs=founder.T, top_pair=tops, top_prob=top_probs)
+            if npz_genoprobs:
+                blocks["genoprobs"] = values.T
+            npz.add(**blocks)
+            qtl2.add(values, founder)
+            ticker.step()
+
+
+class ChromosomeTables:
+    """founderprobs (and genoprobs) CSV, and the chromosome's mosaic and
+    summary parts, a strain at a time."""
+
+    def __init__(self, stack, outputs, chrom, markers, panel):
+        self.chrom, self.markers = chrom, markers
+        self.pairs = pair_names(panel.founders)
+        self.extra = list(panel.site_stats.get(chrom, {}).items())
+        # "marker,chr,pos" of each row, quoted where CSV needs it
+        self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(markers.names, markers.pos)]
+        self.founder_tails = native.Tails(self.tails)
+        self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True, binary=True))
+        self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel.founders).encode("utf-8"))
+        self.geno = None
+        if outputs.get("genoprobs"):
+            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True))
+            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs))
+        self.mosaic = table_writer(stack.enter_context(AtomicFile(outputs["mosaic"])), ",")
+        self.summary = table_writer(stack.enter_context(AtomicFile(outputs["summary"])), "\t")
+        self.mosaic.writerow(MOSAIC_HEADER)
+        self.summary.writerow(SUMMARY_HEADER + [k for k, _ in self.extra])
+
+    def add(self, name, path, values, founder, tops, top_probs, seconds):
+        lead = csv_line([name])[:-1] + ","
+        self.fprob.write(native.format_rows(founder, lead, self.founder_tails))
+        if self.geno:
+            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, value_texts(path))))
+        names, pos = self.markers.names, self.markers.pos
+        for first, last, pair, mean in derive.runs(tops, top_probs):
+            self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
+                                  last - first + 1, self.pairs[pair], fmt(mean)])
+        confident, het, switches = derive.summary(tops, top_probs, values)
+        self.summary.writerow([name, self.chrom, len(names), confident, fmt(het), switches, seconds]
+                              + [v for _, v in self.extra])
+
+
+def _npz_writer(path, panel, chrom, markers, genoprobs):
+    m = len(markers)
+    blocks = {"alleleprobs": (np.float32, (FOUNDERS, m)), "top_pair": (np.uint8, (m,)),
+              "top_prob": (np.float32, (m,))}
+    if genoprobs:
+        blocks["genoprobs"] = (np.float32, (NPAIRS, m))
+    return NpzWriter(path, len(panel.strains), blocks, {
+        "chromosome": np.str_(chrom["name"]), "is_x": np.bool_(chrom["is_x"]),
+        "strains": np.array([s["name"] for s in panel.strains], dtype=str),
+        "founders": np.array(panel.founders, dtype=str),
+        "alleles": np.array(panel.alleles, dtype=str),
+        "markers": np.array(markers.names, dtype=str),
+        "pos": np.array([float(p) for p in markers.pos])}, stored=("alleleprobs", "genoprobs"))
+
+
+class Qtl2Parts:
+    """The chromosome's binary parts for the .rds files (float64 values as
+    read from TARVEL's text), when asked for."""
+
+    def __init__(self, stack, outputs, panel, chrom, markers):
+        self.alleles = self.pairs = None
+        if not outputs.get("qtl2_index"):
+            return
+        index = stack.enter_context(AtomicFile(outputs["qtl2_index"], binary=True))
+        qtl2_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel.strains],
+                              panel.alleles, panel.founders, markers.names, markers.maps)
+        self.alleles = stack.enter_context(AtomicFile(outputs["qtl2_alleleprobs"], binary=True))
+        if outputs.get("qtl2_genoprobs"):
+            self.pairs = stack.enter_context(AtomicFile(outputs["qtl2_genoprobs"], binary=True))
+
+    def add(self, values, founder):
+        if self.alleles:
+            qtl2_parts.write_values(self.alleles, founder)
+        if self.pairs:
+            qtl2_parts.write_values(self.pairs, values)
+
+
+def _seconds(path):
+    try:
+        with open(path) as f:
+            return f.read().strip()
+    except OSError:
+        return ""
+
+
+OUTPUTS = ("founderprobs", "mosaic", "summary", "npz", "genoprobs", "qtl2_index", "qtl2_alleleprobs",
+           "qtl2_genoprobs")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python3 -m tarvel_panel collect", description=__doc__.split("\n")[0])
+    parser.add_argument("--out", required=True, help="the panel's output folder")
+    parser.add_argument("--chr", required=True, help="the chromosome's safe name")
+    for name in ("founderprobs", "mosaic", "summary", "npz"):
+        parser.add_argument(f"--{name}", required=True)
+    for name in ("genoprobs", "qtl2-index", "qtl2-alleleprobs", "qtl2-genoprobs"):
+        parser.add_argument(f"--{name}")
+    parser.add_argument("--npz-genoprobs", action="store_true", help="the 36 pair values in the npz too")
+    args = parser.parse_args(argv)
+    if bool(args.qtl2_index) != bool(args.qtl2_alleleprobs):
+        parser.error("--qtl2-index and --qtl2-alleleprobs go together")
+
+    def work():
+        outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}
+        collect_chromosome(args.out, args.chr, outputs, args.npz_genoprobs)
+        progress.say(progress.collected_line(args.out, args.chr))
+    return run_command(work, lambda e: f"{e.filename}: {e.strerror}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,403 @@
+"""A panel from VCF/BCF: founders and strains as samples of one or two files
+(read with htslib through pysam), the strains' funnels from a strain table, and
+positions from a genetic map (cM) or, without one, the base-pair positions.
+
+Sites used are biallelic SNPs whose FILTER is PASS or "." in both files and
+where the typed founders do not all carry the same allele. Founder calls:
+0/0 -> 0, 1/1 -> 1, heterozygous or missing -> untyped. Strain calls: 0/0 -> 0,
+0/1 -> 1, 1/1 -> 2, missing -> N. Haploid calls (a male X) count as
+homozygous. A call whose GQ is below `min_gq` is missing.
+"""
+import os
+import sys
+from functools import partial
+
+import numpy as np
+
+from tarvel_panel.errors import InputError
+from tarvel_panel.inputs.genetic_map import chrom_name, read_genetic_map
+from tarvel_panel.inputs.vcf.files import open_vcf
+from tarvel_panel.panel.founder_names import LETTERS, eight_names
+from tarvel_panel.panel.founder_names import founder_names as configured_names
+from tarvel_panel.panel.model import (MAX_GENERATION, MIN_GENERATION, NO_CALL, Chromosome, Markers, Panel,
+                                Strain)
+
+
+# Site counts per chromosome, in the order they appear in summary.tsv.
+STAT_KEYS = ["sites_read", "sites_kept", "dropped_not_snp", "dropped_filter",
+             "dropped_duplicate", "dropped_founders_agree", "dropped_no_strain_site"]
+TABLE_COLUMNS = ["strain", "funnel", "generation", "sex"]
+SEXES = {"female": "female", "f": "female", "male": "male", "m": "male"}
+BASES = set("ACGT")
+PROGRESS_EVERY = 500_000
+
+
+def config_list(value):
+    """A config value given as a list, a comma-separated string or a single number."""
+    if value is None or value == "":
+        return []
+    if isinstance(value, (list, tuple)):
+        return [str(v).strip() for v in value]
+    return [v.strip() for v in str(value).split(",") if v.strip()]
+
+
+# ---- strain table -------------------------------------------------------
+
+def read_strain_table(path, founder_names):
+    """Rows of the table as Strains, in the table's order."""
+    try:
+        with open(path, newline="", encoding="utf-8-sig") as f:
+            lines = f.read().splitlines()
+    except OSError as e:
+        raise InputError(path, f"cannot read strain table: {e.strerror or e}")
+    except UnicodeDecodeError:
+        raise InputError(path, "not a text file")
+    rows = [(n, line.split("\t")) for n, line in enumerate(lines, start=1) if line.strip()]
+    if not rows:
+        raise InputError(path, "empty strain table")
+    header = [h.strip() for h in rows[0][1]]
+    if header[:2] != ["strain", "funnel"] or any(h not in TABLE_COLUMNS for h in header) \
+            or len(set(header)) != len(header):
+        raise InputError(path, "header must be strain<TAB>funnel, optionally followed by "
+                         "generation and sex", line=rows[0][0])
+    strains, seen = [], set()
+    for line, cells in rows[1:]:
+        if len(cells) != len(header):
+            raise InputError(path, f"expected {len(header)} tab-separated columns, "
+                             f"found {len(cells)}", line=line)
+        row = dict(zip(header, (c.strip() for c in cells)))
+        name = row["strain"]
+        if not name or name in seen:
+            raise InputError(path, f"strain name {name!r} is empty or repeated", line=line)
+        seen.add(name)
+        strains.append(Strain(name=name,
+                              funnel=parse_funnel(path, line, row["funnel"], founder_names),
+                              sex=_parse_sex(path, line, row.get("sex", "")),
+                              generation=_parse_generation(path, line, row.get("generation", ""))))
+    if not strains:
+        raise InputError(path, "strain table lists no strain")
+    return strains
+
+
+def parse_funnel(path, line, text, founder_names):
+    """Eight founder names, numbers 1..8 or letters A..H -> founder numbers in
+    funnel order (a name wins over a number or letter). Without separators
+    every character is one founder (e.g. BECADHFG)."""
+    parts = text.replace(",", " ").replace(";", " ").split()
+    tokens = parts if len(parts) > 1 else list(text.strip())
+    numbers = []
+    for t in tokens:
+        if t in founder_names:  # before numbers: a founder may be named 129
+            numbers.append(founder_names.index(t) + 1)
+        elif t.isdigit():
+            numbers.append(int(t))
+        elif t in LETTERS:
+            numbers.append(LETTERS.index(t) + 1)
+        else:
+            numbers.append(None)
+    if len(numbers) != 8 or sorted(n or 0 for n in numbers) != list(range(1, 9)):
+        raise InputError(path, f"funnel {text!r} is not the eight founders "
+                         f"({','.join(founder_names)}, A..H or 1..8) each once", line=line)
+    return tuple(numbers)
+
+
+def _parse_sex(path, line, text):
+    if text in ("", "NA", "."):
+        return None
+    if text.lower() not in SEXES:
+        raise InputError(path, f"sex {text!r} is not female/male (or F/M)", line=line)
+    return SEXES[text.lower()]
+
+
+def _parse_generation(path, line, text):
+    if text in ("", "NA", "."):
+        return None
+    if not text.isdigit() or not MIN_GENERATION <= int(text) <= MAX_GENERATION:
+        raise InputError(path, f"generation {text!r} is not a whole number from "
+                         f"{MIN_GENERATION} to {MAX_GENERATION}", line=line)
+    return int(text)
+
+
+# ---- genotype and site coding -------------------------------------------
+
+def _called(sample, min_gq):
+    """The sample's allele tuple, or None when missing or below min_gq."""
+    gt = sample.get("GT")
+    if not gt or any(a is None for a in gt):
+        return None
+    if min_gq is not None:
+        gq = sample.get("GQ")
+        if gq is not None and gq < min_gq:
+            return None
+    return gt
+
+
+def founder_code(sample, min_gq=None):
+    gt = _called(sample, min_gq)
+    if gt is None or len(gt) > 2 or len(set(gt)) != 1:
+        return None
+    return gt[0]
+
+
+def strain_code(sample, min_gq=None):
+    gt = _called(sample, min_gq)
+    if gt is None or len(gt) > 2:
+        return None
+    return 2 * gt[0] if len(gt) == 1 else sum(gt)
+
+
+def is_biallelic_snp(rec):
+    alts = rec.alts
+    return (alts is not None and len(alts) == 1 and len(rec.ref) == 1 and len(alts[0]) == 1
+            and rec.ref.upper() in BASES and alts[0].upper() in BASES)
+
+
+def passes_filter(rec):
+    return all(k == "PASS" for k in rec.filter.keys())
+
+
+# ---- reading the files --------------------------------------------------
+
+def _records(vf, path, wanted, others=None):
+    """(normalized chromosome, record) for the wanted chromosomes (None = all), in
+    the file's order: through the index when the file has one and chromosomes are
+    chosen, else a scan. `others`, a set, gathers the other chromosomes that
+    have records."""
+    last = "the header"
+    count = 0
+    try:
+        if wanted is not None and vf.index is not None:
+            if others is not None:
+                others.update(chrom_name(c) for c in vf.index
+                              if chrom_name(c) not in wanted and next(vf.fetch(c), None) is not None)
+            pieces = (vf.fetch(c) for c in vf.index if chrom_name(c) in wanted)
+        else:
+            pieces = [vf]
+        for piece in pieces:
+            for rec in piece:
+                chrom = chrom_name(rec.chrom)
+                last = f"{rec.chrom}:{rec.pos}"
+                count += 1
+                if count % PROGRESS_EVERY == 0:
+                    print(f"{path}: {count} records read (at {last})", file=sys.stderr)
+                if wanted is None or chrom in wanted:
+                    yield chrom, rec
+                elif others is not None:
+                    others.add(chrom)
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"unreadable record after site {last} "
+                         f"(truncated or malformed): {e}")
+
+
+def _check_samples(vf, path, names, what):
+    samples = set(vf.header.samples)
+    for n in names:
+        if n not in samples:
+            raise InputError(path, f"{what} {n!r} is not a sample in the file")
+
+
+class _ChromSites:
+    """Sites of one chromosome as they are read: candidates from the founders
+    file, then strain calls matched to them."""
+
+    def __init__(self):
+        self.stats = dict.fromkeys(STAT_KEYS, 0)
+        self.sites = []           # [pos, ref, alt, name, founder codes]
+        self.by_pos = {}          # pos -> site
+        self.strain_calls = {}    # pos -> list of codes, in strain order
+        self.strain_filtered = set()
+        self.last_pos = 0
+
+
+def _add_founder_record(sites, rec, chrom, founders, min_gq, path):
+    """Count the record and keep it as a candidate site; True when kept."""
+    st = sites.stats
+    st["sites_read"] += 1
+    if rec.pos < sites.last_pos:
+        raise InputError(path, f"site {rec.chrom}:{rec.pos} comes after position "
+                         f"{sites.last_pos}: the file is not sorted by position")
+    sites.last_pos = rec.pos
+    if not is_biallelic_snp(rec):
+        st["dropped_not_snp"] += 1
+    elif not passes_filter(rec):
+        st["dropped_filter"] += 1
+    elif rec.pos in sites.by_pos:
+        st["dropped_duplicate"] += 1
+    else:
+        _check_gt(rec, path, "founders")
+        codes = [founder_code(rec.samples[f], min_gq) for f in founders]
+        if len({c for c in codes if c is not None}) < 2:
+            st["dropped_founders_agree"] += 1
+            return False
+        name = rec.id if rec.id else f"{chrom}:{rec.pos}"
+        site = [rec.pos, rec.ref.upper(), rec.alts[0].upper(), name, codes]
+        sites.sites.append(site)
+        sites.by_pos[rec.pos] = site
+        return True
+    return False
+
+
+def _add_strain_record(sites, rec, strains, min_gq, path):
+    site = sites.by_pos.get(rec.pos)
+    if site is None or not is_biallelic_snp(rec) \
+            or (rec.ref.upper(), rec.alts[0].upper()) != (site[1], site[2]):
+        return
+    if not passes_filter(rec):
+        sites.strain_filtered.add(rec.pos)
+        return
+    _check_gt(rec, path, "strains")
+    sites.strain_calls[rec.pos] = [strain_code(rec.samples[s], min_gq) for s in strains]
+
+
+def _check_gt(rec, path, whose):
+    """A site used must carry calls: without a GT field every call would read
+    as missing."""
+    if "GT" not in rec.format:
+        given = ":".join(rec.format.keys()) or "none"
+        raise InputError(path, f"site {rec.chrom}:{rec.pos} has no GT field (FORMAT: {given}): "
+                         f"the {whose}' genotypes cannot be read")
+
+
+def _wanted_chromosomes(config):
+    chosen = [chrom_name(c) for c in config_list(config.get("chromosomes"))]
+    return chosen or None
+
+
+def _read_sites(config, founders, strains, min_gq):
+    """Per chromosome (in the founders file's order) the kept sites with their calls."""
+    f_path, s_path = str(config["founders_vcf"]), str(config["strains_vcf"])
+    wanted = _wanted_chromosomes(config)
+    same = os.path.exists(s_path) and os.path.exists(f_path) and os.path.samefile(f_path, s_path)
+    fvf = open_vcf(f_path)
+    _check_samples(fvf, f_path, founders, "founder")
+    svf = fvf if same else open_vcf(s_path)
+    _check_samples(svf, s_path, strains, "strain")
+    fvf.subset_samples(sorted(set(founders) | (set(strains) if same else set())))
+    by_chrom = {}
+    for chrom, rec in _records(fvf, f_path, wanted):
+        sites = by_chrom.setdefault(chrom, _ChromSites())
+        if _add_founder_record(sites, rec, chrom, founders, min_gq, f_path) and same:
+            _add_strain_record(sites, rec, strains, min_gq, f_path)
+    for c in wanted or []:
+        if c not in by_chrom:
+            raise InputError(f_path, f"chromosome {c} has no site in the file")
+    if not same:
+        svf.subset_samples(strains)
+        seen, others = set(), set()
+        for chrom, rec in _records(svf, s_path, list(by_chrom), others):
+            if chrom in by_chrom:
+                seen.add(chrom)
+                _add_strain_record(by_chrom[chrom], rec, strains, min_gq, s_path)
+        for c in by_chrom:
+            if c not in seen:
+                raise InputError(s_path, f"chromosome {c} (in {f_path}) has no site in the file")
+        if wanted is None and others:
+            _missing(f_path, sorted(others)[0], f"it has sites in {s_path}")
+    return by_chrom
+
+
+def _missing(path, chrom, where):
+    """A chromosome that another input has and the VCF lacks: the file may be
+    cut short, so it is refused rather than left out."""
+    raise InputError(path, f"chromosome {chrom} has no site in the file, but {where} (a file cut "
+                     f"short? to leave it out, choose the chromosomes with chromosomes=)")
+
+
+def _chromosome(chrom, sites, gmap, f_path, x_chr):
+    st = sites.stats
+    kept = []
+    for site in sites.sites:
+        pos = site[0]
+        if pos in sites.strain_filtered:
+            st["dropped_filter"] += 1
+        elif pos not in sites.strain_calls:
+            st["dropped_no_strain_site"] += 1
+        else:
+            kept.append(site)
+    st["sites_kept"] = len(kept)
+    if st["sites_read"] == st["dropped_not_snp"]:
+        raise InputError(f_path, f"chromosome {chrom}: no biallelic SNP among its "
+                         f"{st['sites_read']} sites")
+    if not kept:
+        reasons = ", ".join(f"{k[len('dropped_'):]} {v}" for k, v in st.items()
+                            if k.startswith("dropped_") and v)
+        raise InputError(f_path, f"chromosome {chrom}: no site kept (dropped: {reasons})")
+    bp = np.array([s[0] for s in kept], float)
+    cm = np.array([gmap.cm(chrom, s[0]) for s in kept], float) if gmap else np.full(len(kept), np.nan)
+    markers = Markers([s[3] for s in kept], cm if gmap else bp, bp / 1e6, cm)
+    return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers,
+                      founder_calls=partial(_call_bytes, [s[4] for s in kept]),
+                      strain_calls=partial(_call_bytes, [sites.strain_calls[s[0]] for s in kept]))
+
+
+def _call_bytes(rows):
+    """Rows of codes (None: no call) as a uint8 matrix."""
+    return np.array([[NO_CALL if c is None else c for c in row] for row in rows], np.uint8)
+
+
+def _min_gq(config):
+    value = config.get("min_gq")
+    if value is None or value == "":
+        return None
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise InputError("config min_gq", f"{value!r} is not a number")
+
+
+def _founders(config):
+    """The founders' sample names and the names shown (default the letters)."""
+    return eight_names(config.get("founders"), "founders"), configured_names(config) or list(LETTERS)
+
+
+def _selected_strains(config, table):
+    chosen = config_list(config.get("strains"))
+    known = {s.name for s in table}
+    for name in chosen:
+        if name not in known:
+            raise InputError(config["strain_table"], f"strain {name!r} is not in the table")
+    return [s for s in table if not chosen or s.name in chosen]
+
+
+def read_vcf_panel(config):
+    """The panel the VCF config keys describe (see the module's docstring)."""
+    for key in ("founders_vcf", "founders", "strain_table"):
+        if not config.get(key):
+            raise InputError(f"config {key}", f"missing: the VCF input needs {key}=")
+    config = dict(config, strains_vcf=config.get("strains_vcf") or config["founders_vcf"])
+    founders, names = _founders(config)
+    min_gq = _min_gq(config)
+    strains = _selected_strains(config, read_strain_table(config["strain_table"], names))
+    gmap = read_genetic_map(config["genetic_map"]) if config.get("genetic_map") else None
+    strain_names = [s.name for s in strains]
+    by_chrom = _read_sites(config, founders, strain_names, min_gq)
+    f_path = str(config["founders_vcf"])
+    asked = _wanted_chromosomes(config)
+    for chrom in gmap.chromosomes() if gmap and not asked else []:
+        if chrom not in by_chrom:
+            _missing(f_path, chrom, f"the genetic map {gmap.path} has points for it")
+    if gmap:
+        for chrom in by_chrom:
+            if not gmap.has(chrom):
+                raise InputError(gmap.path, f"no map points for chromosome {chrom} "
+                                 f"(a contig of {f_path})")
+    x_chr = chrom_name(str(config.get("x_chr") or "X"))
+    if config.get("x_chr") and not asked and x_chr not in by_chrom:
+        raise InputError("config x_chr", f"chromosome {config['x_chr']} is not in {f_path} "
+                         f"(its chromosomes: {', '.join(by_chrom)})")
+    chromosomes = [_chromosome(c, s, gmap, f_path, x_chr)
+                   for c, s in by_chrom.items()]
+    site_stats = {c: s.stats for c, s in by_chrom.items()}
+    if not asked:
+        site_stats.update(_contigs_without_sites(f_path, by_chrom, x_chr))
+    return Panel(founders=names, strains=strains, chromosomes=chromosomes,
+                 pos_unit="cM" if gmap else "bp", site_stats=site_stats, alleles=list(LETTERS))
+
+
+def _contigs_without_sites(path, by_chrom, x_chr):
+    """Counts of the contigs the header names that have no site: the prepare
+    line names them, since a file cut short lacks its last chromosomes."""
+    with open_vcf(path) as vf:
+        contigs = [chrom_name(c) for c in vf.header.contigs]
+    return {c: dict(sites_read=0, **({"is_x": 1} if c == x_chr else {}))
+            for c in contigs if c not in by_chrom}

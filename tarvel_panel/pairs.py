@@ -1,0 +1,37 @@
+"""Founder pairs in TARVEL's HAPPY layout: the 36 unordered pairs of the
+eight founders in the order of a results line, (1,1), (2,1), (2,2), (3,1),
+(3,2), (3,3), ..., (8,8). Every step that names, sums or paints pairs takes
+the order from here."""
+import numpy as np
+
+
+FOUNDERS = 8
+# (higher, lower) founder numbers 1..8, in the layout's order
+PAIRS = [(a, b) for a in range(1, FOUNDERS + 1) for b in range(1, a + 1)]
+NPAIRS = len(PAIRS)
+HETEROZYGOUS = [k for k, (a, b) in enumerate(PAIRS) if a != b]
+
+
+def pair_index(a, b):
+    """Layout index of the pair of founders a and b (numbered 1..8, either order)."""
+    high, low = max(a, b), min(a, b)
+    return high * (high - 1) // 2 + low - 1
+
+
+def pair_names(founders):
+    """Names of the 36 pairs, the lower founder number's name first (AA, AB,
+    BB, AC, ...); joined with "_" unless every founder name is one character."""
+    joiner = "" if all(len(f) == 1 for f in founders) else "_"
+    return [founders[b - 1] + joiner + founders[a - 1] for a, b in PAIRS]
+
+
+def _allele_weights():
+    weights = np.zeros((NPAIRS, FOUNDERS))
+    for k, (a, b) in enumerate(PAIRS):
+        weights[k, a - 1] += 0.5
+        weights[k, b - 1] += 0.5
+    return weights
+
+
+# founder probability = pair values @ ALLELE_WEIGHTS: P(aa) + 1/2 sum_b P(ab)
+ALLELE_WEIGHTS = _allele_weights()

@@ -1,0 +1,107 @@
+"""A panel as every reader delivers it and every later step uses it.
+
+Founders are numbered 1..8 in founder order (TARVEL's founder-file columns);
+`Panel.founders` holds the names tables and figures show, `Panel.alleles` the
+short codes of the R/qtl2 objects (founder_names.py), both in that order. Genotypes are already in
+TARVEL's coding, one byte per call: founders 0/1 (NO_CALL = untyped), strains
+0/1/2 (NO_CALL = N).
+"""
+from dataclasses import dataclass, field
+from typing import Callable, Dict, List, Optional, Tuple
+
+import numpy as np
+
+
+# a genotype that was not called: an untyped founder, a strain's N
+NO_CALL = 255
+
+
+@dataclass
+class Strain:
+    name: str                     # as in the source, e.g. "CC001/Unc"
+    funnel: Tuple[int, ...]       # 8 founder numbers 1..8 in funnel order
+    sex: Optional[str] = None     # "female", "male" or None when not given
+    generation: Optional[int] = None  # None: the workflow's default
+
+
+@dataclass
+class Markers:
+    """Markers by column, in map order."""
+    names: List[str]
+    pos: np.ndarray               # float64, in Panel.pos_unit
+    pmap: np.ndarray              # physical positions, Mbp; NaN where the source has none
+    gmap: np.ndarray              # genetic positions, cM; NaN where the source has none
+
+    def __len__(self):
+        return len(self.names)
+
+    def take(self, index):
+        """The markers at the positions `index`, in that order."""
+        return Markers([self.names[i] for i in index], self.pos[index], self.pmap[index], self.gmap[index])
+
+
+@dataclass
+class Chromosome:
+    """Its genotypes are taken from the source each time they are asked for,
+    so that a panel holds them once, as the source keeps them."""
+    name: str                     # "1" .. "19", "X"
+    is_x: bool
+    markers: Markers              # map order, stable for equal positions
+    founder_calls: Callable[[], np.ndarray]
+    strain_calls: Callable[[], np.ndarray]
+
+    @property
+    def founder_geno(self):
+        """uint8, markers x 8: 0/1/NO_CALL"""
+        return self.founder_calls()
+
+    @property
+    def strain_geno(self):
+        """uint8, markers x strains (Panel.strains' order): 0/1/2/NO_CALL"""
+        return self.strain_calls()
+
+
+@dataclass
+class Panel:
+    founders: List[str]           # 8 founder names shown (config founder_names, else the alleles)
+    strains: List[Strain]         # in the source's order
+    chromosomes: List[Chromosome]  # in the source's order
+    pos_unit: str = "cM"          # "cM", "Mbp" or "bp"
+    # per chromosome, counts a source reports about what it kept and dropped
+    # (e.g. VCF sites by reason, "dropped_<reason>"); joined into summary.tsv
+    # as extra columns. A chromosome left out (no marker typed) has its counts
+    # here too, with "is_x": 1 for the X; UNPLACED counts what no chromosome
+    # holds (markers typed but in no map).
+    site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
+    # 8 allele codes (a cross's `alleles`, A..H for VCF); None: the founders' names
+    alleles: Optional[List[str]] = None
+
+
+# site_stats key of the counts no chromosome holds (no chromosome is named "")
+UNPLACED = ""
+
+
+def site_notes(panel):
+    """Lines saying what the source dropped: the markers or sites of every
+    chromosome by reason, the chromosomes left out, markers in no map."""
+    kept = {c.name for c in panel.chromosomes}
+    notes, left_out = [], []
+    for name, stats in panel.site_stats.items():
+        dropped = ", ".join(f"{n} {k[len('dropped_'):].replace('_', ' ')}" for k, n in stats.items()
+                            if k.startswith("dropped_") and n)
+        if name == UNPLACED:
+            notes.append(f"left out, {stats['dropped_not_in_map']} markers of the strain genotypes in no map")
+        elif name not in kept:
+            left_out.append(name + (" (the X chromosome)" if stats.get("is_x") else ""))
+        elif dropped:
+            notes.append(f"chromosome {name}: dropped {dropped}")
+    if left_out:
+        shown = ", ".join(left_out[:10]) + (f", ... ({len(left_out)} in all)" if len(left_out) > 10 else "")
+        notes.append(f"left out, no marker typed in strains and founders: chromosome {shown}")
+    return notes
+
+
+# #Generation values TARVEL accepts for every chromosome (2 = the funnel's
+# last cross; autosomes take at most 100)
+MIN_GENERATION = 2
+MAX_GENERATION = 100

@@ -1,0 +1,270 @@
+"""Prepare one TARVEL run per strain and chromosome from a workflow config.
+
+    python3 -m tarvel_panel prepare --config CONFIG.json --dest OUT/prepared
+
+writes, all at once (a temporary folder renamed when complete):
+  panel.json                    founders (names shown) and their alleles, strains,
+                                chromosomes, site counts
+  chr<c>/markers.tsv            marker names and positions in map order
+  chr<c>/founders.txt, positions.txt    TARVEL's founder and position files
+  chr<c>/<s>/strain.txt, funnel.txt, job.json   one TARVEL run
+where <c> and <s> are the chromosome's and the strain's safe names (paths.py);
+panel.json keeps the real names beside them.
+"""
+import argparse
+import glob
+import json
+import os
+import shutil
+import sys
+from dataclasses import dataclass
+
+import numpy as np
+
+from tarvel_panel import paths
+from tarvel_panel.errors import InputError, run_command
+from tarvel_panel.inputs.sources import load_panel
+from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, NO_CALL, site_notes
+from tarvel_panel.panel.safe_names import safe_names
+
+
+STRAIN_CODES = {0: "0", 1: "1", 2: "2", NO_CALL: "N"}
+FOUNDER_CODES = {0: "0", 1: "1", NO_CALL: "-1"}
+# generations from which a strain counts as inbred: its X runs as one copy
+INBRED_GENERATION = 6
+
+
+@dataclass
+class Options:
+    generation: int
+    error_rate: float
+    founder_missing: str   # "keep" or "mask"
+
+
+def options_from(config):
+    return Options(generation=_generation(config.get("generation", 20)),
+                   error_rate=_error_rate(config.get("error_rate", 0.001)),
+                   founder_missing=_founder_missing(config.get("founder_missing", "mask")))
+
+
+def _generation(value):
+    try:
+        generation = int(str(value))
+    except ValueError:
+        raise InputError("config generation", f"'{value}' is not a whole number")
+    if not MIN_GENERATION <= generation <= MAX_GENERATION:
+        raise InputError("config generation", f"{generation} is outside {MIN_GENERATION}..{MAX_GENERATION}")
+    return generation
+
+
+def _error_rate(value):
+    try:
+        rate = float(value)
+    except (TypeError, ValueError):
+        rate = -1.0
+    if not 0.0 <= rate <= 1.0:
+        raise InputError("config error_rate", f"'{value}' is not a rate between 0 and 1")
+    return rate
+
+
+def _founder_missing(value):
+    if value not in ("keep", "mask"):
+        raise InputError("config founder_missing", f"must be keep or mask, not '{value}'")
+    return value
+
+
+def x_sex(strain, generation):
+    """TARVEL's -s for a strain's X: an inbred strain's X is one founder's
+    copy whatever its sex (the two-copy female model at that depth can only
+    place the founders at funnel places 1 and 2), so it runs as male."""
+    if generation >= INBRED_GENERATION:
+        return "M"
+    return "M" if strain.sex == "male" else "F"
+
+
+def masked(calls, untyped):
+    """Strain calls (markers x strains) with N wherever any founder is
+    untyped (`untyped`, per marker): TARVEL scores an untyped founder as
+    disagreeing with every homozygous call."""
+    calls = calls.copy()
+    calls[untyped] = NO_CALL
+    return calls
+
+
+def write_prepared(panel, options, dest):
+    prefix = os.path.join(os.path.dirname(os.path.abspath(dest)), f".{os.path.basename(dest)}.tmp-")
+    _remove_leftovers(prefix)
+    tmp = f"{prefix}{os.getpid()}"
+    shutil.rmtree(tmp, ignore_errors=True)
+    os.makedirs(tmp)
+    try:
+        _write_all(panel, options, tmp)
+        if os.path.exists(dest):
+            shutil.rmtree(dest)
+        os.rename(tmp, dest)
+    except BaseException:
+        shutil.rmtree(tmp, ignore_errors=True)
+        raise
+
+
+def _remove_leftovers(prefix):
+    """Temporary folders that a killed prepare left behind."""
+    for path in glob.glob(glob.escape(prefix) + "*"):
+        pid = path[len(prefix):]
+        if not pid.isdigit() or not _alive(int(pid)):
+            shutil.rmtree(path, ignore_errors=True)
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def _write_all(panel, options, root):
+    safes = safe_names([s.name for s in panel.strains])
+    chrom_safes = safe_names([c.name for c in panel.chromosomes])
+    generations = [s.generation or options.generation for s in panel.strains]
+    pos_flag = "-bp" if panel.pos_unit == "bp" else "-cm"
+    funnels = [" ".join(str(f) for f in s.funnel) for s in panel.strains]
+    site_stats = {}
+    for chrom, chrom_safe in zip(panel.chromosomes, chrom_safes):
+        chr_dir = paths.chromosome_dir(root, chrom_safe)
+        os.makedirs(chr_dir)
+        founders = chrom.founder_geno
+        _write_markers(chrom.markers, founders, chr_dir)
+        untyped = (founders == NO_CALL).any(axis=1)
+        site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}),
+                                      founder_untyped_markers=int(np.count_nonzero(untyped)))
+        calls = chrom.strain_geno
+        if options.founder_missing == "mask":
+            calls = masked(calls, untyped)
+        for strain, safe, generation, funnel, text in zip(panel.strains, safes, generations, funnels,
+                                                           _strain_texts(calls)):
+            job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
+                   "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
+                   "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
+            _write_job(paths.job_dir(root, chrom_safe, safe), funnel, text, job)
+    _write_json(os.path.join(root, "panel.json"), {
+        "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
+        "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
+                    for s, safe, g in zip(panel.strains, safes, generations)],
+        "chromosomes": [{"name": c.name, "safe": safe, "is_x": c.is_x, "markers": len(c.markers)}
+                        for c, safe in zip(panel.chromosomes, chrom_safes)],
+        "site_stats": site_stats,
+        "founder_missing": options.founder_missing, "error_rate": options.error_rate})
+
+
+def _write_markers(markers, founders, chr_dir):
+    pos = [repr(p) for p in markers.pos.tolist()]
+    _write_lines(os.path.join(chr_dir, "markers.tsv"),
+                 ["marker\tpos\tpmap\tgmap"] + [f"{name}\t{p}\t{pm}\t{gm}" for name, p, pm, gm in zip(
+                     markers.names, pos, _map_texts(markers.pmap), _map_texts(markers.gmap))])
+    _write_lines(os.path.join(chr_dir, "positions.txt"), pos)
+    _write_lines(os.path.join(chr_dir, "founders.txt"), _founder_lines(founders))
+
+
+def _map_texts(positions):
+    """Map positions (pmap Mbp, gmap cM), empty where the source has none."""
+    return ["" if p != p else repr(p) for p in positions.tolist()]
+
+
+def _founder_lines(founder_geno):
+    """One line per marker; rows repeat, so each distinct one is written once."""
+    digits = np.minimum(founder_geno, 2).astype(np.int64)   # 0, 1 and NO_CALL as 2
+    keys = digits @ 3 ** np.arange(founder_geno.shape[1], dtype=np.int64)
+    _, first, index = np.unique(keys, return_index=True, return_inverse=True)
+    texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) for i in first]
+    return [texts[i] for i in index.tolist()]
+
+
+def _strain_texts(calls):
+    """The text of each strain's strain.txt from its column of `calls`."""
+    codes = np.zeros(256, np.uint8)
+    for value, text in STRAIN_CODES.items():
+        codes[value] = ord(text)
+    texts = np.empty((calls.shape[1], calls.shape[0], 2), np.uint8)
+    texts[:, :, 0] = codes[calls.T]
+    texts[:, :, 1] = ord("\n")
+    return (t.tobytes().decode("ascii") for t in texts)
+
+
+def _write_job(job_dir, funnel, text, job):
+    os.makedirs(job_dir)
+    with open(os.path.join(job_dir, "strain.txt"), "w") as f:
+        f.write(text)
+    _write_lines(os.path.join(job_dir, "funnel.txt"), [funnel])
+    _write_json(os.path.join(job_dir, "job.json"), job)
+
+
+def _write_lines(path, lines):
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def _write_json(path, data):
+    with open(path, "w") as f:
+        json.dump(data, f, indent=1)
+        f.write("\n")
+
+
+# up to this many chromosomes the prepare line names each with its markers
+LISTED_CHROMOSOMES = 6
+
+
+def describe(panel):
+    text = (f"prepare: {_count(panel.strains, 'strain')}, {_count(panel.chromosomes, 'chromosome')} "
+            f"({_chromosomes(panel.chromosomes)}); "
+            f"{_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
+    text += "".join(f"\nprepare: {note}" for note in site_notes(panel))
+    if not any(c.is_x for c in panel.chromosomes):
+        named_x = [c.name for c in panel.chromosomes if c.name.lower() in ("x", "chrx")]
+        if named_x:
+            text += f"\nprepare: note: chromosome {named_x[0]} runs as an autosome (the input names no X chromosome)"
+    return text
+
+
+def _chromosomes(chromosomes):
+    """Each chromosome with its markers, or for many of them the first and
+    last, the markers in all and the X: one short line for a whole genome."""
+    if len(chromosomes) <= LISTED_CHROMOSOMES:
+        return ", ".join(f"{c.name}: {len(c.markers)} markers{', the X chromosome' if c.is_x else ''}"
+                         for c in chromosomes)
+    counts = [len(c.markers) for c in chromosomes]
+    x = [f"; the X chromosome: {c.name}" for c in chromosomes if c.is_x]
+    return (f"{chromosomes[0].name} to {chromosomes[-1].name}: {sum(counts):,} markers, "
+            f"{min(counts):,} to {max(counts):,} per chromosome{''.join(x)}")
+
+
+def _count(items, noun):
+    return f"{len(items)} {noun}{'' if len(items) == 1 else 's'}"
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python3 -m tarvel_panel prepare", description=__doc__.split("\n")[0])
+    parser.add_argument("--config", required=True, help="the workflow config as a JSON file")
+    parser.add_argument("--dest", required=True, help="folder to create (OUT/prepared)")
+    args = parser.parse_args(argv)
+    def work():
+        config = _read_config(args.config)
+        options = options_from(config)
+        panel = load_panel(config)
+        print(describe(panel), file=sys.stderr, flush=True)
+        write_prepared(panel, options, args.dest)
+    return run_command(work, lambda e: f"{e.filename or args.dest}: cannot be written ({e.strerror})")
+
+
+def _read_config(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"cannot read the workflow config ({e})")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,147 @@
+"""The one reader of a prepared panel (OUT/prepared, written by prepare.py):
+panel.json, each chromosome's markers.tsv, and lookups of chromosomes and
+strains by safe name or by name. Every step, the Snakefile and the tests read
+the prepared panel through here, so a missing or damaged one is said the same
+way everywhere."""
+import difflib
+import json
+import os
+
+from tarvel_panel import paths
+from tarvel_panel.errors import InputError
+
+
+MAPS = ("pmap", "gmap")
+
+
+class Markers:
+    """A prepared chromosome's markers.tsv: names, the position texts given to
+    TARVEL, and the physical (Mbp) and genetic (cM) maps where every marker
+    has them."""
+
+    def __init__(self, path):
+        try:
+            with open(path, encoding="utf-8") as f:
+                header, *rows = [line.rstrip("\n").split("\t") for line in f]
+        except (OSError, ValueError) as e:
+            raise InputError(path, f"cannot read the prepared markers ({getattr(e, 'strerror', None) or e})")
+        columns = [[row[i] if i < len(row) else "" for row in rows] for i in range(len(header))]
+        table = dict(zip(header, columns))
+        if "marker" not in table or "pos" not in table:
+            raise InputError(path, "not a markers table prepare wrote (no marker and pos columns)")
+        self.names, self.pos = table["marker"], table["pos"]
+        self.maps = {m: [float(v) for v in table[m]] for m in MAPS if m in table and all(table[m])}
+
+    def __len__(self):
+        return len(self.names)
+
+
+class PreparedPanel:
+    """prepared/panel.json of one output folder, as dictionaries: `founders`
+    (the names shown), `alleles`, `pos_unit`, `strains` and `chromosomes`
+    (each with its `name` and `safe` name)."""
+
+    def __init__(self, out, data):
+        self.out, self.data = out, data
+        self.path = paths.panel_file(out)
+        self.prepared = paths.prepared_dir(out)
+        try:
+            self.founders = [str(n) for n in data["founders"]]
+            self.alleles = [str(a) for a in data.get("alleles") or data["founders"]]
+            self.pos_unit = data["pos_unit"]
+            self.strains = list(data["strains"])
+            self.chromosomes = list(data["chromosomes"])
+            for entry in self.strains + self.chromosomes:
+                entry.setdefault("safe", str(entry["name"]))
+        except (KeyError, TypeError) as e:
+            raise InputError(self.path, f"not a panel description the workflow wrote (no {e})")
+        if len(self.founders) != 8:
+            raise InputError(self.path, f"{len(self.founders)} founder names, 8 expected")
+
+    @property
+    def site_stats(self):
+        return self.data.get("site_stats", {})
+
+    def chromosome_safes(self):
+        return [c["safe"] for c in self.chromosomes]
+
+    def chromosome(self, safe):
+        """The chromosome whose safe name is `safe` (a workflow wildcard)."""
+        for c in self.chromosomes:
+            if c["safe"] == safe:
+                return c
+        raise InputError(self.path, f"no chromosome with the file name chr{safe}")
+
+    def find_chromosome(self, name):
+        """The chromosome a user names, by its name or its safe name."""
+        return _find(self.chromosomes, name, "chromosome", self.path)
+
+    def find_strain(self, name):
+        """The strain a user names, by its name or its safe name."""
+        return _find(self.strains, name, "strain", self.path)
+
+    def markers(self, safe):
+        return Markers(paths.markers_file(self.prepared, safe))
+
+    def markers_count(self, safe):
+        return self.chromosome(safe)["markers"]
+
+    def total_markers(self):
+        return sum(c["markers"] for c in self.chromosomes)
+
+    def maps_everywhere(self):
+        """The maps (pmap, gmap) that every marker of the panel has."""
+        maps = list(MAPS)
+        for safe in self.chromosome_safes():
+            have = self.markers(safe).maps
+            maps = [m for m in maps if m in have]
+        return maps
+
+
+def _find(entries, name, what, path):
+    found = [e for e in entries if e["name"] == name] or [e for e in entries if e["safe"] == name]
+    if found:
+        return found[0]
+    names = [str(e["name"]) for e in entries]
+    near = difflib.get_close_matches(str(name), names, n=2, cutoff=0.6)
+    hint = f"; did you mean {near[0]!r}?" if len(near) == 1 else ""
+    shown = ", ".join(names[:20]) + (", ..." if len(names) > 20 else "")
+    raise InputError(path, f"no {what} {name!r} in this panel ({what}s: {shown}){hint}")
+
+
+_CACHE = {}
+
+
+def read_prepared(out):
+    """The prepared panel of the output folder `out`; read again only when
+    panel.json has changed."""
+    path = paths.panel_file(out)
+    try:
+        stamp = os.stat(path).st_mtime_ns
+    except OSError as e:
+        raise InputError(path, f"cannot read the panel description ({e.strerror}): "
+                         "is this the workflow's output folder, and has the panel been prepared?")
+    key = (os.path.abspath(path), stamp)
+    if key not in _CACHE:
+        try:
+            with open(path, encoding="utf-8") as f:
+                data = json.load(f)
+        except OSError as e:
+            raise InputError(path, f"cannot read the panel description ({e.strerror})")
+        except (ValueError, RecursionError) as e:
+            raise InputError(path, f"not a panel description the workflow wrote ({e})")
+        if not isinstance(data, dict):
+            raise InputError(path, "not a panel description the workflow wrote (not a JSON object)")
+        _CACHE.clear()
+        _CACHE[key] = PreparedPanel(out, data)
+    return _CACHE[key]
+
+
+def read_job(job_dir):
+    """A prepared run's job.json."""
+    path = os.path.join(job_dir, "job.json")
+    try:
+        with open(path, encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"cannot read the prepared job ({getattr(e, 'strerror', None) or e})")

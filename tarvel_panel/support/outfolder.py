@@ -1,0 +1,172 @@
+"""The output folder decides, whatever the working directory: it records the
+config that shaped its panel (OUT/config.json, rewritten at once when the
+wanted one differs, so its time tells Snakemake to redo the panel) and holds
+a lock while a run writes to it (OUT/.panel.lock with the run's process id,
+host, process start and start time; a lock whose process is gone is taken over).
+A changed config is named, key by key, before anything is replaced."""
+import atexit
+import json
+import os
+import socket
+import time
+
+from tarvel_panel.atomic import AtomicFile
+from tarvel_panel.errors import InputError
+from tarvel_panel.native import BUILD_HINT
+
+
+LOCK = ".panel.lock"
+
+
+def make_folder(out):
+    try:
+        os.makedirs(out, exist_ok=True)
+        probe = os.path.join(out, f".write-test-{os.getpid()}")
+        with open(probe, "w"):
+            pass
+        os.remove(probe)
+    except OSError as e:
+        raise InputError(out, f"the output folder cannot be written ({e.strerror})")
+
+
+def record_config(path, text, write=True):
+    """Whether the config recorded at `path` differs from `text`; when it
+    does and `write` is set, `text` replaces it."""
+    try:
+        with open(path) as f:
+            if f.read() == text:
+                return False
+    except FileNotFoundError:
+        pass
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    if write:
+        try:
+            with AtomicFile(path) as f:
+                f.write(text)
+        except OSError as e:
+            raise InputError(path, f"cannot be written ({e.strerror})")
+    return True
+
+
+def changed_keys(path, text):
+    """The keys whose values differ between the config recorded at `path` and
+    `text` (both JSON objects) as (key, old, new), None for a key one side
+    lacks; [] when nothing is recorded there yet."""
+    try:
+        with open(path) as f:
+            recorded = f.read()
+    except FileNotFoundError:
+        return []
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    new = json.loads(text)
+    try:
+        old = json.loads(recorded)
+    except ValueError:
+        old = None
+    if not isinstance(old, dict):
+        return [("config.json", "unreadable", "rewritten")]
+    return [(k, _shown(old.get(k)), _shown(new.get(k))) for k in sorted(set(old) | set(new)) if old.get(k) != new.get(k)]
+
+
+def _shown(value, width=40):
+    text = "(none)" if value is None else json.dumps(value, ensure_ascii=False)
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
+def change_note(path, changes, out, dry_run=False):
+    """One line naming the changed keys (old -> new) and what they redo."""
+    keys = ", ".join(f"{k}: {old} -> {new}" for k, old, new in changes)
+    redo = ("a real run prepares the panel again and redoes what follows" if dry_run else
+            "the panel is prepared again and what follows redone")
+    return f"note: the config differs from {path} ({keys}): {redo}, replacing the results in {out}"
+
+
+def _start_time(pid):
+    """The process's start time (clock ticks since boot), None if it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[19]
+    except (OSError, IndexError):
+        return None
+
+
+def _holder_alive(text):
+    pid, host, start = (text.split() + ["", "", ""])[:3]
+    if host != socket.gethostname():
+        return True  # another machine's process: it cannot be checked from here
+    return pid.isdigit() and _start_time(int(pid)) == start
+
+
+def lock(out):
+    """Takes the output folder's lock for this process until it exits, or
+    refuses while another live run holds it."""
+    path = os.path.abspath(os.path.join(out, LOCK))  # Snakemake may leave --directory before exit
+    # the last field, the time the run started, is what progress lines count from
+    me = f"{os.getpid()} {socket.gethostname()} {_start_time(os.getpid())} {time.time():.3f}\n"
+    for _ in range(3):
+        try:
+            fd = os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+        except FileExistsError:
+            try:
+                with open(path) as f:
+                    holder = f.read()
+            except FileNotFoundError:
+                continue
+            if _holder_alive(holder):
+                pid, host = (holder.split() + ["?", "?"])[:2]
+                raise InputError(out, f"another run (process {pid} on {host}) is writing to this output "
+                                 f"folder; wait for it to end, or remove {path} if none is running")
+            _remove(path)
+            continue
+        except OSError as e:
+            raise InputError(out, f"the output folder cannot be written ({e.strerror})")
+        with os.fdopen(fd, "w") as f:
+            f.write(me)
+        atexit.register(_release, path, me)
+        return
+    raise InputError(out, f"cannot take the lock {path}")
+
+
+def _release(path, me):
+    try:
+        with open(path) as f:
+            if f.read() != me:
+                return
+    except OSError:
+        return
+    _remove(path)
+
+
+def _remove(path):
+    try:
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+def check_tarvel(path, given):
+    """A missing binary in one line, with how to build it."""
+    if os.path.isfile(path) and os.access(path, os.X_OK):
+        return
+    if given:
+        raise InputError("config tarvel", f"{path} is not an executable file")
+    raise InputError(path, f"TARVEL is not built yet; build it in the repository first: {BUILD_HINT}")
+
+
+# Snakemake options under which it only looks: no lock taken, nothing written
+# (--report reads the output folder and writes its page elsewhere)
+_LOOK_ONLY = ("dryrun", "unlock", "list", "list_target_rules", "summary", "detailed_summary",
+              "lint", "dag", "rulegraph", "filegraph", "d3dag", "report")
+
+
+def looks_only(argv):
+    """Whether the snakemake command line asks only to look (a dry run,
+    --unlock, --summary, ...)."""
+    try:
+        from snakemake import get_argument_parser
+        args, _ = get_argument_parser().parse_known_args(argv)
+    except (ImportError, SystemExit):
+        return False
+    return any(getattr(args, name, False) for name in _LOOK_ONLY)
