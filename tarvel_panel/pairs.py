@@ -25,6 +25,18 @@ def pair_names(founders):
     return [founders[b - 1] + joiner + founders[a - 1] for a, b in PAIRS]
 
 
+def same_named_pairs(founders):
+    """(name, first pair, second pair) of the first two pairs (founder
+    numbers, as in PAIRS) whose names are one, e.g. A_B_C for the pairs
+    (A, B_C) and (A_B, C); None when every pair has a name of its own."""
+    seen = {}
+    for pair, name in zip(PAIRS, pair_names(founders)):
+        if name in seen:
+            return name, seen[name], pair
+        seen[name] = pair
+    return None
+
+
 def _allele_weights():
     weights = np.zeros((NPAIRS, FOUNDERS))
     for k, (a, b) in enumerate(PAIRS):

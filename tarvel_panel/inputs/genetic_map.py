@@ -72,6 +72,8 @@ def read_genetic_map(path):
                                      f"previous point's {pts[-1][1]}", line=line)
                 pts.append((bp, cm))
                 lines[chrom] = line
+    except csv.Error as e:   # e.g. a field past csv's bound, an unclosed quote
+        raise InputError(path, f"not a CSV genetic map ({e})", line=rows.line_num)
     except OSError as e:
         raise InputError(path, f"cannot read genetic map: {e.strerror or e}")
     except UnicodeDecodeError:

@@ -7,20 +7,20 @@ first allele), 2 (heterozygous) and 3 (homozygous second allele). Founders
 1/3 become TARVEL's 0/1; a founder coded 2 cannot be placed on one allele
 and counts as untyped. Strains 1/2/3 become 0/1/2. Missing codes become None.
 """
-import json
 import math
 import os
 import re
 from functools import partial
 
 import numpy as np
-import yaml
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.cross.calls import Calls, code_bytes
+from tarvel_panel.inputs.cross.control import parse_control
 from tarvel_panel.inputs.cross.files import DirFiles, cross_files, text, text_chunks
 from tarvel_panel.inputs.cross.matching import Matching
 from tarvel_panel.inputs.cross.tables import read_codes, read_table
+from tarvel_panel.panel.founder_names import pair_clash
 from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, Chromosome, Markers, Panel, Strain
 
 
@@ -74,20 +74,9 @@ class _Cross:
         return text(self.files.read(None), self.files.control)
 
     def _parse_control(self):
-        control = self.files.control
-        try:
-            if control.lower().endswith(".json"):
-                data = json.loads(self._control_text)
-            else:
-                data = yaml.safe_load(self._control_text)
-        except json.JSONDecodeError as e:
-            raise InputError(control, f"not valid JSON: {e.msg}", e.lineno)
-        except yaml.YAMLError as e:
-            mark = getattr(e, "problem_mark", None)
-            problem = getattr(e, "problem", None) or str(e)
-            raise InputError(control, f"not valid YAML: {problem}", mark.line + 1 if mark else None)
+        data = parse_control(self._control_text, self.files.control)
         if not isinstance(data, dict):
-            raise InputError(control, "not an R/qtl2 control file (expected keys such as crosstype, geno, gmap)")
+            raise InputError(self.files.control, "not an R/qtl2 control file (expected keys such as crosstype, geno, gmap)")
         return data
 
     def _key_line(self, key):
@@ -106,7 +95,7 @@ class _Cross:
             raise self._control_error("crosstype", "no crosstype given (expected risib8)")
         if str(crosstype) != "risib8":
             raise self._control_error(
-                "crosstype", f"crosstype '{crosstype}' is not supported: only risib8 "
+                "crosstype", f"crosstype '{_brief(crosstype)}' is not supported: only risib8 "
                 "(recombinant inbred strains from eight founders) can be run")
 
     def _genotype_codes(self):
@@ -117,14 +106,14 @@ class _Cross:
         for code, value in codes.items():
             if value not in (1, 2, 3) or isinstance(value, bool):
                 raise self._control_error(
-                    "genotypes", f"genotype code '{code}' maps to {value!r}; expected 1, 2 or 3")
+                    "genotypes", f"genotype code '{code}' maps to {_brief(value, repr)}; expected 1, 2 or 3")
             result[str(code)] = value
         return result
 
     def _separator(self):
         sep = self.control.get("sep", ",")
         if not isinstance(sep, str) or not sep:
-            raise self._control_error("sep", f"sep must be the field separator, e.g. ',', not {sep!r}")
+            raise self._control_error("sep", f"sep must be the field separator, e.g. ',', not {_brief(sep, repr)}")
         return sep
 
     def _check_na_strings(self):
@@ -192,7 +181,7 @@ class _Cross:
 
     def _map(self):
         """The map used for positions, and where each of its markers is."""
-        tables = self._tables(self._map_key())
+        tables = self._tables(self._map_key(), read=MAP_TABLE)
         return read_map(tables), _marker_lines(tables)
 
     def _calls(self, key, coding, kind, positions):
@@ -243,7 +232,7 @@ class _Cross:
         other = "pmap" if self._map_key() == "gmap" else "gmap"
         if self.control.get(other) is None:
             return None
-        return self._where(other)[2], read_map(self._tables(other))
+        return self._where(other)[2], read_map(self._tables(other, read=MAP_TABLE))
 
     def _coder(self, coding):
         table = {code: coding[value] for code, value in self.genotypes.items()}
@@ -256,7 +245,10 @@ class _Cross:
             raise self._control_error("alleles", "no alleles given (the eight founder letters, e.g. A..H)")
         alleles = [str(a) for a in (alleles if isinstance(alleles, list) else list(str(alleles)))]
         if len(alleles) != 8 or len(set(alleles)) != 8:
-            raise self._control_error("alleles", f"alleles must be eight distinct founder names, not {alleles}")
+            raise self._control_error("alleles", f"alleles must be eight distinct founder names, not {_brief(alleles)}")
+        clash = pair_clash(alleles)
+        if clash:
+            raise self._control_error("alleles", f"{clash} (R/qtl2 names its genotypes by the alleles)")
         return alleles
 
     def _check_founders_typed(self, founders, founder_geno):
@@ -291,7 +283,7 @@ class _Cross:
         if not isinstance(info, dict) or "file" not in info:
             raise self._control_error("cross_info", "cross_info must give {file: ...} with the funnel of every strain")
         funnels = {}
-        for table in self._tables("cross_info", info["file"]):
+        for table in self._tables("cross_info", info["file"], read=partial(read_table, keep=_first(8))):
             if len(table.header) != 8:
                 raise InputError(table.path, f"expected an id and 8 founder columns, found {len(table.header)} "
                                  "founder columns", table.header_line)
@@ -303,8 +295,10 @@ class _Cross:
 
     def _covariates(self, geno):
         """strain -> (sex, generation) from the covar file."""
-        tables = self._tables("covar")
         sex = self.control.get("sex") or {}
+        wanted = [self.generation_column, str(sex["covar"]) if isinstance(sex, dict) and "covar" in sex else None]
+        tables = self._tables("covar", read=partial(read_table, keep=lambda header: [
+            i for i, name in enumerate(header) if name in wanted]))
         if sex and (not isinstance(sex, dict) or "covar" not in sex):
             raise self._control_error("sex", "sex must give {covar: COLUMN, CODE: female|male, ...}")
         sex_codes = {str(k): str(v).lower() for k, v in sex.items() if k != "covar"}
@@ -313,11 +307,11 @@ class _Cross:
                 raise self._control_error("sex", f"sex code '{code}' maps to '{value}'; expected female or male")
         result = {}
         for table in tables:
-            sex_col = _column(table, str(sex["covar"])) if sex else None
-            gen_col = _column(table, self.generation_column) if self.generation_column else None
-            for strain, row, line in zip(table.ids, table.rows, table.lines):
-                result[strain] = (_sex(row, sex_col, sex_codes, table.path, line),
-                                  _generation(row, gen_col, table.path, line))
+            sexes = _column(table, str(sex["covar"])) if sex else None
+            generations = _column(table, self.generation_column) if self.generation_column else None
+            for k, (strain, line) in enumerate(zip(table.ids, table.lines)):
+                result[strain] = (_sex(sexes and sexes[k], sex_codes, table.path, line),
+                                  _generation(generations and generations[k], table.path, line))
         for name in geno.individuals:
             if name not in result:
                 path, line = geno.origin[name]
@@ -325,25 +319,40 @@ class _Cross:
         return result
 
 
+def _brief(value, shown=str, width=80):
+    """A value of the control file as a message shows it: cut short when long."""
+    text = shown(value)
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
+def _first(count):
+    """keep= of read_table: the first `count` columns."""
+    return lambda header: range(min(count, len(header)))
+
+
+# a map's marker, chromosome and position
+MAP_TABLE = partial(read_table, keep=_first(2))
+
+
 def _column(table, name):
+    """The values of the column `name`."""
     if name not in table.header:
-        raise InputError(table.path, f"no column '{name}' (columns: {', '.join(table.header)})", table.header_line)
-    return table.header.index(name)
+        shown = ", ".join(table.header[:10]) + (", ..." if len(table.header) > 10 else "")
+        raise InputError(table.path, f"no column '{name}' (columns: {shown})", table.header_line)
+    return table.columns[table.header.index(name)]
 
 
-def _sex(row, column, codes, path, line):
-    if column is None:
+def _sex(value, codes, path, line):
+    if value is None:
         return None
-    value = row[column]
     if value not in codes:
         raise InputError(path, f"sex code '{value}' is not one of {', '.join(codes)}", line)
     return codes[value]
 
 
-def _generation(row, column, path, line):
-    if column is None:
+def _generation(value, path, line):
+    if value is None:
         return None
-    value = row[column]
     try:
         generation = int(value)
     except ValueError:

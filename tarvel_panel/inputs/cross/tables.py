@@ -2,12 +2,14 @@
 character are skipped, the first other line is the header, the first column
 holds the ids (markers or individuals). A file comes as pieces of text
 (qtl2_files.text_chunks) and is read a piece at a time: a table of names
-keeps its columns as lists, a table of genotype codes two bits per call."""
+keeps the columns asked for as lists, a table of genotype codes two bits per
+call."""
 import csv
 import sys
 from array import array
 from dataclasses import dataclass
 from itertools import chain, islice
+from operator import itemgetter
 from typing import List, Optional, Tuple
 
 import numpy as np
@@ -30,13 +32,14 @@ class Table:
     header: List[str]    # column names after the id column
     header_line: int
     ids: List[str]       # first column of every row
-    columns: List[List[str]]  # the other columns, one list each
+    columns: List[Optional[List[str]]]  # the other columns, one list each (None: not kept)
     lines: array         # line number of every row
 
     @property
     def rows(self):
-        """The fields after the id, row by row."""
-        return list(zip(*self.columns)) if self.columns else [()] * len(self.ids)
+        """The fields after the id, row by row, of the columns kept."""
+        kept = [c for c in self.columns if c is not None]
+        return list(zip(*kept)) if kept else [()] * len(self.ids)
 
 
 @dataclass
@@ -50,18 +53,23 @@ class CodedTable:
     unknown: Optional[Tuple[int, List[str]]]  # (line, fields after the id) of the first row with a non-code
 
 
-def read_table(chunks, path, sep=",", comment="#"):
+def read_table(chunks, path, sep=",", comment="#", keep=None):
+    """A table of names. `keep(header)`: the numbers of the columns after
+    the id that are kept (default all); the others are checked for their
+    number of fields only, so a table of a million columns holds the few
+    that are used."""
     def read():
         table = Table(path, None, None, [], None, array("l"))
         for lines, numbers, plain in _header_first(_pieces(chunks, comment, sep), table, sep):
             if table.columns is None:
-                table.columns = [[] for _ in table.header]
+                kept = set(range(len(table.header)) if keep is None else keep(table.header))
+                table.columns = [[] if i in kept else None for i in range(len(table.header))]
             for part, row_numbers in _slices(lines, numbers):
                 rows = _split_rows(part, row_numbers, plain, table, sep)
-                fields = zip(*rows)
-                table.ids.extend(map(sys.intern, next(fields)))
-                for column, values in zip(table.columns, fields):
-                    column.extend(values)
+                table.ids.extend(map(sys.intern, map(itemgetter(0), rows)))
+                for i, column in enumerate(table.columns, 1):
+                    if column is not None:
+                        column.extend(map(itemgetter(i), rows))
                 table.lines.extend(row_numbers)
         return _checked(table)
     return _whole_file_first(chunks, read)
@@ -172,6 +180,9 @@ def _pieces(chunks, comment, sep):
     odd = _odd(sep)
     number = 0
     for chunk in chunks:
+        if chunk.isspace():   # blank lines only, however many
+            number += len(chunk.splitlines())
+            continue
         lines = chunk.splitlines()
         numbers = range(number + 1, number + len(lines) + 1)
         number += len(lines)
