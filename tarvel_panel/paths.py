@@ -1,7 +1,9 @@
 """Every path under a panel's output folder, and how the strains of a
 chromosome are cut into batches. Each path is built from safe names
 (panel/safe_names.py), never from a name read from an input file; <c> is a
-chromosome's safe name, <s> a strain's, <k> a batch number.
+chromosome's safe name, <s> a strain's, <k> a batch number. Safe names keep
+clear of the files beside them: no <s> is one of BESIDE_STRAINS and no <c>
+ends in ".<part>" of CHROMOSOME_PARTS.
 
     config.json                         the settings that shaped the panel
     .panel.lock                         held by the run writing to the folder
@@ -30,12 +32,17 @@ SECONDS = "seconds.txt"
 STRAIN = "strain.txt"
 # temporary names in a run folder: TARVEL's input copy and its results
 PARTIAL_PREFIX = ".strain.txt.part-"
+# a prepared chromosome's files, beside its strains' folders (prepared/chr<c>/)
+MARKERS, FOUNDERS, POSITIONS = "markers.tsv", "founders.txt", "positions.txt"
+BESIDE_STRAINS = (MARKERS, FOUNDERS, POSITIONS)
 # the per-chromosome parts that the join and the R objects take, beside the
 # chromosomes' run folders (runs/chr<c>.<part>)
 MOSAIC_PART, SUMMARY_PART = "mosaic.csv", "summary.tsv"
 QTL2_INDEX_PART = "qtl2-index.bin"
 QTL2_KINDS = ("alleleprobs", "genoprobs", "pmap", "gmap")
 QTL2_VALUES = ("alleleprobs", "genoprobs")
+VALUES_SUFFIX = "f64"
+CHROMOSOME_PARTS = (MOSAIC_PART, SUMMARY_PART, QTL2_INDEX_PART) + tuple(f"{k}.{VALUES_SUFFIX}" for k in QTL2_VALUES)
 
 
 def config_record(out):
@@ -64,7 +71,7 @@ def chromosome_dir(root, chrom):
 
 
 def markers_file(prepared, chrom):
-    return os.path.join(chromosome_dir(prepared, chrom), "markers.tsv")
+    return os.path.join(chromosome_dir(prepared, chrom), MARKERS)
 
 
 def job_dir(prepared, chrom, strain):
@@ -98,7 +105,7 @@ def chromosome_part(out, chrom, part):
 
 
 def qtl2_values_part(out, chrom, kind):
-    return chromosome_part(out, chrom, f"{kind}.f64")
+    return chromosome_part(out, chrom, f"{kind}.{VALUES_SUFFIX}")
 
 
 def qtl2_parts(out, chroms, kind):

@@ -4,6 +4,7 @@ from dataclasses import replace
 from functools import partial
 
 from tarvel_panel.errors import InputError
+from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import founder_names
 from tarvel_panel.panel.model import UNPLACED
 
@@ -48,6 +49,7 @@ def select(panel, chromosomes=None, strains=None):
     source's order)."""
     if chromosomes is not None:
         _check_known("chromosomes", chromosomes, [c.name for c in panel.chromosomes])
+        chromosomes = set(chromosomes)
         panel = replace(panel, chromosomes=[c for c in panel.chromosomes if c.name in chromosomes],
                         site_stats={k: v for k, v in panel.site_stats.items()
                                     if k in chromosomes or k == UNPLACED})
@@ -66,7 +68,8 @@ def _columns(calls, kept):
 
 
 def _check_known(key, names, known):
+    have = set(known)
     for name in names:
-        if name not in known:
+        if name not in have:
             shown = ", ".join(known[:10]) + (", ..." if len(known) > 10 else "")
-            raise InputError(f"config {key}", f"'{name}' is not in the panel (it has {shown})")
+            raise InputError(f"config {key}", f"'{name}' is not in the panel (it has {shown}){did_you_mean(name, known)}")

@@ -126,8 +126,8 @@ def _alive(pid):
 
 
 def _write_all(panel, options, root):
-    safes = safe_names([s.name for s in panel.strains])
-    chrom_safes = safe_names([c.name for c in panel.chromosomes])
+    safes = safe_names([s.name for s in panel.strains], beside=paths.BESIDE_STRAINS)
+    chrom_safes = safe_names([c.name for c in panel.chromosomes], beside=paths.CHROMOSOME_PARTS)
     generations = [s.generation or options.generation for s in panel.strains]
     pos_flag = "-bp" if panel.pos_unit == "bp" else "-cm"
     funnels = [" ".join(str(f) for f in s.funnel) for s in panel.strains]
@@ -161,11 +161,11 @@ def _write_all(panel, options, root):
 
 def _write_markers(markers, founders, chr_dir):
     pos = [repr(p) for p in markers.pos.tolist()]
-    _write_lines(os.path.join(chr_dir, "markers.tsv"),
+    _write_lines(os.path.join(chr_dir, paths.MARKERS),
                  ["marker\tpos\tpmap\tgmap"] + [f"{name}\t{p}\t{pm}\t{gm}" for name, p, pm, gm in zip(
                      markers.names, pos, _map_texts(markers.pmap), _map_texts(markers.gmap))])
-    _write_lines(os.path.join(chr_dir, "positions.txt"), pos)
-    _write_lines(os.path.join(chr_dir, "founders.txt"), _founder_lines(founders))
+    _write_lines(os.path.join(chr_dir, paths.POSITIONS), pos)
+    _write_lines(os.path.join(chr_dir, paths.FOUNDERS), _founder_lines(founders))
 
 
 def _map_texts(positions):

@@ -3,12 +3,12 @@ panel.json, each chromosome's markers.tsv, and lookups of chromosomes and
 strains by safe name or by name. Every step, the Snakefile and the tests read
 the prepared panel through here, so a missing or damaged one is said the same
 way everywhere."""
-import difflib
 import json
 import os
 
 from tarvel_panel import paths
 from tarvel_panel.errors import InputError
+from tarvel_panel.near_names import did_you_mean
 
 
 MAPS = ("pmap", "gmap")
@@ -103,10 +103,8 @@ def _find(entries, name, what, path):
     if found:
         return found[0]
     names = [str(e["name"]) for e in entries]
-    near = difflib.get_close_matches(str(name), names, n=2, cutoff=0.6)
-    hint = f"; did you mean {near[0]!r}?" if len(near) == 1 else ""
     shown = ", ".join(names[:20]) + (", ..." if len(names) > 20 else "")
-    raise InputError(path, f"no {what} {name!r} in this panel ({what}s: {shown}){hint}")
+    raise InputError(path, f"no {what} {name!r} in this panel ({what}s: {shown}){did_you_mean(name, names)}")
 
 
 _CACHE = {}

@@ -25,13 +25,20 @@ def safe_name(name):
     return safe
 
 
-def safe_names(names):
-    """One distinct safe name per name, in order; a name whose safe form is
-    already taken gets "-2", "-3", ... appended."""
+def safe_names(names, beside=()):
+    """One distinct safe name per name, in order, distinct also where case
+    does not count; a name whose safe form is already taken gets "-2",
+    "-3", ... appended. `beside`: the panel's own file names that share a
+    folder with these, or follow one of them after a "." (runs/chr1 and
+    runs/chr1.mosaic.csv): a safe name that is one of them or ends in "."
+    and one gets "_" appended."""
+    own = tuple(name.lower() for name in beside)
     taken = set()
     result = []
     for name in names:
         base = safe_name(name)
+        if base.lower() in own or base.lower().endswith(tuple("." + n for n in own)):
+            base += "_"
         safe, n = base, 1
         while safe.lower() in taken:  # case-insensitive file systems too
             n += 1
@@ -39,4 +46,3 @@ def safe_names(names):
         taken.add(safe.lower())
         result.append(safe)
     return result
-

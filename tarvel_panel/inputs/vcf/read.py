@@ -17,6 +17,7 @@ import numpy as np
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.genetic_map import chrom_name, read_genetic_map
 from tarvel_panel.inputs.vcf.files import open_vcf
+from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import LETTERS, eight_names
 from tarvel_panel.panel.founder_names import founder_names as configured_names
 from tarvel_panel.panel.model import (MAX_GENERATION, MIN_GENERATION, NO_CALL, Chromosome, Markers, Panel,
@@ -165,6 +166,7 @@ def _records(vf, path, wanted, others=None):
     have records."""
     last = "the header"
     count = 0
+    wanted = None if wanted is None else set(wanted)
     try:
         if wanted is not None and vf.index is not None:
             if others is not None:
@@ -352,11 +354,13 @@ def _founders(config):
 
 def _selected_strains(config, table):
     chosen = config_list(config.get("strains"))
-    known = {s.name for s in table}
+    known = [s.name for s in table]
+    have = set(known)
     for name in chosen:
-        if name not in known:
-            raise InputError(config["strain_table"], f"strain {name!r} is not in the table")
-    return [s for s in table if not chosen or s.name in chosen]
+        if name not in have:
+            raise InputError(config["strain_table"], f"strain {name!r} is not in the table{did_you_mean(name, known)}")
+    wanted = set(chosen)
+    return [s for s in table if not wanted or s.name in wanted]
 
 
 def read_vcf_panel(config):
