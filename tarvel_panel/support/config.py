@@ -1,13 +1,17 @@
 """The workflow config checked against workflow/config.schema.yaml: a key the
 schema does not know, or a value of the wrong type, becomes one line naming
-the key (and, for an unknown key, every known one)."""
+the key (and, for an unknown key, every known one). Values that mean the
+same are written one way first (20.0 as 20, "A, B,A" as "A,B"), so that the
+settings record does not take them for a change."""
 import difflib
 import json
+import math
 
 import jsonschema
 import yaml
 
 from tarvel_panel.errors import InputError
+from tarvel_panel.panel.founder_names import eight_names, founder_names
 
 
 _TYPE_WORDS = {"string": "text", "integer": "a whole number", "number": "a number",
@@ -20,12 +24,15 @@ def read_schema(path):
 
 
 _TRUE, _FALSE = ("true", "yes", "on", "1"), ("false", "no", "off", "0")
+# subsets of names, where a name given twice or with spaces around it means the same
+SUBSETS = ("chromosomes", "strains")
 
 
 def normalise(config, schema):
     """Values as --config gives them, in place: `key=` (None) as empty text
     where text is allowed, "true"/"false" (yes/no, on/off, 1/0) as booleans
-    where a boolean is wanted."""
+    where a boolean is wanted, a whole number written 20.0 as 20 where a
+    whole number is wanted, and a subset's names each once."""
     for key, value in config.items():
         prop = _resolved(schema, schema["properties"].get(key, {}))
         types = prop.get("type", [])
@@ -34,6 +41,21 @@ def normalise(config, schema):
             config[key] = ""
         elif "boolean" in types and not isinstance(value, bool) and str(value).lower() in _TRUE + _FALSE:
             config[key] = str(value).lower() in _TRUE
+        elif types == ["integer"] and isinstance(value, float) and value.is_integer():
+            config[key] = int(value)
+        elif key in SUBSETS:
+            config[key] = _each_once(value)
+
+
+def _each_once(value):
+    """A subset's names (comma-separated text or a list) without repeats or
+    the spaces around them, in the order given."""
+    if isinstance(value, str):
+        return ",".join(dict.fromkeys(n.strip() for n in value.split(",") if n.strip()))
+    if isinstance(value, list):
+        kept = {str(v).strip(): v for v in reversed(value) if str(v).strip()}
+        return [kept[k] for k in dict.fromkeys(str(v).strip() for v in value if str(v).strip())]
+    return value
 
 
 def _resolved(schema, prop):
@@ -55,6 +77,11 @@ def check_config(config, schema):
     errors = sorted(jsonschema.Draft7Validator(schema).iter_errors(config), key=lambda e: list(e.path))
     if errors:
         raise InputError(f"config {'.'.join(str(p) for p in errors[0].path)}", _describe(errors[0]))
+    for key in sorted(config):
+        if isinstance(config[key], float) and not math.isfinite(config[key]):
+            raise InputError(f"config {key}", f"{config[key]} is not a finite number")
+    founder_names(config)
+    eight_names(config.get("founders"), "founders")
 
 
 def _describe(error):
