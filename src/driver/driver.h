@@ -70,6 +70,9 @@ void resetModelState();
 
 int countPiece(const std::string& line);
 int loadDataFiles();
+// Says the founder file holds more markers than memory (or a count) can
+// hold; returns 0.
+int refuseTooLarge();
 
 // The whole run; main() is a thin wrapper so tests can drive it.
 int tarvelMain(int argc, char** argv);

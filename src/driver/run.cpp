@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "driver.h"
 #include "../inference/inference.h"
@@ -138,7 +139,7 @@ static bool funnelIsPermutation()
 	return true;
 }
 
-int tarvelMain(int argc, char** argv)
+static int runStages(int argc, char** argv)
 {
 	double errorRate = 0.001;
 	if (!parseArgs(argc, argv, &errorRate) || !isComplete()) {
@@ -173,4 +174,16 @@ int tarvelMain(int argc, char** argv)
 	else if (Sex) ok = writeOutMaleInferSolution();
 	else ok = writeOutFemaleInferSolution();
 	return ok ? 0 : 1;
+}
+
+// The tables grow with the number of markers: a founder file with more
+// markers than memory can hold is refused, wherever the room runs out.
+int tarvelMain(int argc, char** argv)
+{
+	try {
+		return runStages(argc, argv);
+	} catch (const std::bad_alloc&) {
+		refuseTooLarge();
+		return 1;
+	}
 }
