@@ -28,7 +28,7 @@ static int unreadable(const char* what, const std::string& name)
 
 // Files are opened in the platform's text mode: on Windows a "\r" before
 // "\n" is dropped there, on Linux every byte of a line is kept.
-static int readFounderFile()
+int readFounderFile()
 {
 	std::ifstream in(FounderFileName);
 	if (!in) {
@@ -64,7 +64,7 @@ static int readFounderFile()
 	return 1;
 }
 
-static int readStrainFile()
+int readStrainFile()
 {
 	std::ifstream in(SeqFileName);
 	if (!in) return unreadable("Sequence file", SeqFileName);
@@ -86,7 +86,7 @@ static int readStrainFile()
 
 // An entry that cannot be read is stored as -1, which no founder column
 // has, so the funnel check in main refuses it.
-static int readFunnelFile(std::ifstream& in)
+int readFunnelFile(std::ifstream& in)
 {
 	if (!in) return unreadable("Funnel file", FounderGroupFileName);
 	for (int k = 0; k < NoOfFounders; ++k) {
@@ -110,7 +110,7 @@ static bool readPosition(const std::string& line, float* pos)
 	return true;
 }
 
-static int readPositionFile()
+int readPositionFile()
 {
 	CMDistance = new float[L];
 	std::ifstream in(CMDistanceFile);

@@ -47,13 +47,13 @@ static void visitMarker(int t, const double* alpha, const double* beta, void* sw
 
 static void endSweepBlock(int block, void* sweep) { endLineBlock(((Sweep*)sweep)->lines, block); }
 
-int writeResults(CellSummer cells, LineFormatter format, void* context)
+int writeResults(const ResultsLayout& layout, void*)
 {
 	std::ofstream out;
 	if (!openResults(out)) return 0;
 	ResultsText text;
 	beginText(text, out);
-	Sweep sweep = {startLines(text, format, context), cells, context};
+	Sweep sweep = {startLines(text, layout.format, layout.context), layout.cells, layout.context};
 	sweepMarkers(visitMarker, endSweepBlock, &sweep);
 	finishLines(sweep.lines);
 	flushText(text);
