@@ -1,5 +1,7 @@
 #include "strain_sink.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -71,7 +73,7 @@ int writeStrainOutputs(const ResultsLayout& layout, void* sinkContext)
 		// text mode and truncation, as TARVEL opens its results file
 		file.open(outputs.text->temporary(), std::ios::out | std::ios::trunc);
 		if (!file) {
-			sweep.fail(outputs.text->target(), "cannot be created");
+			sweep.fail(outputs.text->target(), std::string("cannot be created (") + std::strerror(errno) + ")");
 			return 0;
 		}
 		beginText(text, file);
