@@ -43,9 +43,9 @@ for ((i = 1; i <= strains; i++)); do
   echo "$sex" > "$work/s$i/sex"
 done
 
-# "wall_seconds peak_kB cpu_seconds" of one command, from GNU time. On a
-# machine shared with other work the CPU time (user + system) is the steadier
-# of the two times.
+# "wall_seconds peak_kB cpu_seconds" of one command and the processes it
+# waits for, from GNU time. On a machine shared with other work the CPU time
+# (user + system) is the steadier of the two times.
 measure() {
   /usr/bin/time -v "$@" > /dev/null 2> "$work/time.txt"
   awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + p[k] }
@@ -54,18 +54,17 @@ measure() {
               END { printf "%.3f %d %.3f\n", s, kb, cpu }' "$work/time.txt"
 }
 
-sex_arg() { [ "$x" = 1 ] && echo "-s $(cat "$1/sex")" || true; }
-
-start=$(date +%s.%N) peak=0 tarvel_cpu=0
+# TARVEL as the runner starts it: the strain file copied, one run after the
+# other. Timed as one command, so the CPU time adds up every run exactly and
+# the peak is that of the largest run.
 for ((i = 1; i <= strains; i++)); do
-  d=$work/s$i
-  cp "$d/strain.txt" "$d/run.txt"
-  read -r _ kb cpu < <(measure "$tarvel" "$work/draw/founders.txt" "$d/run.txt" "$d/funnel.txt" "$generation" \
-    -cm "$work/draw/positions.txt" -e 0.001 "${xrun[@]}" $(sex_arg "$d"))
-  [ "$kb" -gt "$peak" ] && peak=$kb
-  tarvel_cpu=$(echo "$tarvel_cpu + $cpu" | bc)
+  d=$work/s$i sex=()
+  [ "$x" = 1 ] && sex=(-s "$(cat "$d/sex")")
+  printf 'cp %q %q && %q %q %q %q %q -cm %q -e 0.001 %s %s > /dev/null\n' "$d/strain.txt" "$d/run.txt" \
+    "$tarvel" "$work/draw/founders.txt" "$d/run.txt" "$d/funnel.txt" "$generation" "$work/draw/positions.txt" \
+    "${xrun[*]:-}" "${sex[*]:-}" >> "$work/tarvel.sh"
 done
-tarvel_seconds=$(echo "$(date +%s.%N) - $start" | bc)
+read -r tarvel_seconds peak tarvel_cpu < <(measure bash -e "$work/tarvel.sh")
 
 for ((i = 1; i <= strains; i++)); do
   d=$work/s$i

@@ -19,8 +19,7 @@ struct ResultsLayout {
 	LineValues values;
 	void* context;
 };
-// What becomes of a run's lines; returns 0 after a failure (message
-// printed), 1 otherwise.
+// What becomes of a run's lines; returns 0 after a failure, 1 otherwise.
 typedef int (*ResultsSink)(const ResultsLayout& layout, void* sinkContext);
 
 // Opens the results file, sweeps the markers (each marker's cells summed as

@@ -81,7 +81,7 @@ bool runStrain(const Job& job, const std::string& prefix)
 		messages.printWith(prefix);
 		if (!ok) return false;
 	}
-	ValuesFile values(job.values, L, 36);
+	ValuesFile values(job.values, L, ValuesPerLine);
 	std::unique_ptr<AtomicOutput> text(job.text.empty() ? nullptr : new AtomicOutput(job.text));
 	StrainOutputs outputs{&values, text.get(), "", ""};
 	std::string why;

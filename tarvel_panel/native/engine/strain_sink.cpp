@@ -12,9 +12,6 @@
 
 namespace {
 
-// The HAPPY layout's values per line, for a male X too.
-const int PerLine = 36;
-
 struct Sweep {
 	const ResultsLayout& layout;
 	StrainOutputs& outputs;
@@ -42,9 +39,11 @@ void visitMarker(int t, const double* alpha, const double* beta, void* context)
 	if (s.blockStart < 0) s.blockStart = t;
 	double values[MaxLineValues];
 	int n = s.layout.values(line.cell, values, s.layout.context);
-	if (n != PerLine) s.fail(s.outputs.values->target(), "the layout holds " + std::to_string(n) + " values a line, not 36");
-	double* row = s.block.data() + (size_t)s.blockLines * PerLine;
-	for (int k = 0; k < PerLine; ++k) row[k] = values[k];
+	if (n != ValuesPerLine)
+		s.fail(s.outputs.values->target(), "the layout holds " + std::to_string(n) + " values a line, not " +
+		                                       std::to_string(ValuesPerLine));
+	double* row = s.block.data() + (size_t)s.blockLines * ValuesPerLine;
+	for (int k = 0; k < ValuesPerLine; ++k) row[k] = values[k];
 	++s.blockLines;
 	if (s.lines) handLine(s.lines);
 }
@@ -66,7 +65,7 @@ int writeStrainOutputs(const ResultsLayout& layout, void* sinkContext)
 {
 	StrainOutputs& outputs = *(StrainOutputs*)sinkContext;
 	Sweep sweep{layout, outputs, nullptr, {}, {}};
-	sweep.block.resize((size_t)CheckpointSpacing * PerLine);
+	sweep.block.resize((size_t)CheckpointSpacing * ValuesPerLine);
 	std::ofstream file;
 	ResultsText text;
 	if (outputs.text) {

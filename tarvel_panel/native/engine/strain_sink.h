@@ -10,6 +10,10 @@
 #include "output/output.h"
 #include "values_file.h"
 
+// Values per line in the values file: the HAPPY layout's 36 founder pairs,
+// a male X's line too.
+const int ValuesPerLine = 36;
+
 struct StrainOutputs {
 	ValuesFile* values;
 	AtomicOutput* text; // null: no text
