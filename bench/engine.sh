@@ -83,13 +83,15 @@ for ((i = 1; i <= strains; i++)); do
   cmp -s "$work/s$i/text.prob" "$work/s$i/run.txt.prob" || { echo "strain $i: the engine's text is not TARVEL's" >&2; exit 1; }
 done
 
-mb() { echo "$1 / 1024" | bc -l; }
-ratio() { echo "$1 / $2" | bc -l; }
+mb() { awk -v kb="$1" 'BEGIN { printf "%.1f", kb / 1024 }'; }
+# TARVEL's time over the engine's; "-" when the engine's is below GNU time's 0.01 s
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else printf "-" }'; }
+row() { printf '%-32s %7.2f %7.2f %9s %11s %10s\n' "$@"; }
 echo "engine benchmark: $markers markers, $strains strains, #Generation $generation, $([ "$x" = 1 ] && echo X || echo autosome)"
 printf '%-32s %7s %7s %9s %11s %10s\n' "" "wall s" "CPU s" "peak MB" "wall ratio" "CPU ratio"
-printf '%-32s %7.2f %7.2f %9.1f\n' "TARVEL, one run per strain" "$tarvel_seconds" "$tarvel_cpu" "$(mb "$peak")"
-printf '%-32s %7.2f %7.2f %9.1f %11.1f %10.1f\n' "tarvel_engine, values" "$values_seconds" "$values_cpu" \
-  "$(mb "$values_kb")" "$(ratio "$tarvel_seconds" "$values_seconds")" "$(ratio "$tarvel_cpu" "$values_cpu")"
-printf '%-32s %7.2f %7.2f %9.1f %11.1f %10.1f\n' "tarvel_engine, values and text" "$text_seconds" "$text_cpu" \
-  "$(mb "$text_kb")" "$(ratio "$tarvel_seconds" "$text_seconds")" "$(ratio "$tarvel_cpu" "$text_cpu")"
+row "TARVEL, one run per strain" "$tarvel_seconds" "$tarvel_cpu" "$(mb "$peak")" "" ""
+row "tarvel_engine, values" "$values_seconds" "$values_cpu" "$(mb "$values_kb")" \
+  "$(ratio "$tarvel_seconds" "$values_seconds")" "$(ratio "$tarvel_cpu" "$values_cpu")"
+row "tarvel_engine, values and text" "$text_seconds" "$text_cpu" "$(mb "$text_kb")" \
+  "$(ratio "$tarvel_seconds" "$text_seconds")" "$(ratio "$tarvel_cpu" "$text_cpu")"
 echo "(TARVEL's peak: its largest run; the ratios: TARVEL's time over the engine's)"

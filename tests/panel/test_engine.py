@@ -91,13 +91,15 @@ class Chromosome:
         return done.returncode, done.stdout.splitlines()[-1], results.read_bytes() if results.exists() else None
 
     def run_engine(self, engine, jobs, name="jobs.tsv"):
-        """(status, stdout lines) of the engine on these jobs."""
+        """(status, stdout lines) of the engine on these jobs, "done N" without its seconds."""
         listing = self.root / name
         listing.write_text("".join("\t".join(str(f) for f in job if f is not None) + "\n" for job in jobs))
         command = [engine, "--founders", self.founders, "--positions", self.positions, self.unit, "--jobs", listing]
         done = subprocess.run([str(c) for c in command + (["-x"] if self.x else [])], capture_output=True, text=True)
         assert done.stderr == ""
-        return done.returncode, done.stdout.splitlines()
+        said = done.stdout.splitlines()
+        assert all(re.fullmatch(r"done \d+ \d+\.\d{3}", line) for line in said if line.startswith("done "))
+        return done.returncode, [re.sub(r"^(done \d+) .*", r"\1", line) for line in said]
 
 
 def values_as_text(path, markers):

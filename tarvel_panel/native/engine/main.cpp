@@ -8,11 +8,13 @@
 // the X, one sex) run one after another, in list order within each group,
 // so the tables that depend only on these are made once per group. Each
 // strain's values file (values_file.h), and its text when asked, appear
-// complete or not at all; "done N" on standard output follows each strain,
-// N its line in LIST. A fault prints one line naming the file or the list
+// complete or not at all; "done N SECONDS" on standard output follows each
+// strain, N its line in LIST, SECONDS its wall time. A fault prints one line naming the file or the list
 // line and ends the run with status 1; the strains finished before it keep
 // their files.
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -88,8 +90,12 @@ int main(int argc, char** argv)
 	for (const Job& job : jobs)
 		if (!checkJob(job, jobPrefix(a.jobs, job))) return 1;
 	for (const Job* job : groupedByTables(jobs, a.chromosome.x)) {
+		auto start = std::chrono::steady_clock::now();
 		if (!runStrain(*job, jobPrefix(a.jobs, *job))) return 1;
-		std::cout << "done " << job->line << std::endl;
+		std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+		char text[32];
+		std::snprintf(text, sizeof text, "%.3f", seconds.count());
+		std::cout << "done " << job->line << " " << text << std::endl;
 	}
 	return 0;
 }
