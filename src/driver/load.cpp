@@ -63,7 +63,7 @@ static int storeFounderLine(const std::string& line, bool keep)
 
 // Files are opened in the platform's text mode: on Windows a "\r" before
 // "\n" is dropped there, on Linux every byte of a line is kept.
-static int readFounderFile()
+int readFounderFile()
 {
 	std::ifstream in(FounderFileName);
 	if (!in) {
@@ -97,7 +97,7 @@ static int readFounderFile()
 	return 1;
 }
 
-static int readStrainFile()
+int readStrainFile()
 {
 	std::ifstream in(SeqFileName);
 	if (!in) return unreadable("Sequence file", SeqFileName);
@@ -126,7 +126,7 @@ static int readStrainFile()
 // that cannot be read is stored as -1, which no founder column has, so the
 // funnel check in main refuses it; as on the stream, every extraction after
 // a failed one fails too.
-static int readFunnelFile(std::ifstream& in)
+int readFunnelFile(std::ifstream& in)
 {
 	if (!in) return unreadable("Funnel file", FounderGroupFileName);
 	std::istringstream rest; // what is left of the line being read
@@ -163,7 +163,7 @@ static bool readPosition(const std::string& line, float* pos)
 	return true;
 }
 
-static int readPositionFile()
+int readPositionFile()
 {
 	CMDistance = new float[L];
 	std::ifstream in(CMDistanceFile);

@@ -83,7 +83,7 @@ static bool isComplete()
 }
 
 // Refuses parameter values the model cannot run with; true when all is well.
-static bool checkParameters(double errorRate)
+bool checkParameters(double errorRate)
 {
 	if (!(errorRate >= 0 && errorRate <= 1)) {
 		cout << "Error: the error rate (-e) must lie between 0 and 1.\n";
@@ -100,7 +100,7 @@ static bool checkParameters(double errorRate)
 	return true;
 }
 
-static void sizeStateSpace()
+void sizeStateSpace()
 {
 	int g = NoOfInbreedingGen;
 	if (!XChromosome) {
@@ -127,7 +127,7 @@ static void printHeader()
 
 // The funnel must name every founder exactly once, or founders would be
 // dropped from (or counted twice in) the results.
-static bool funnelIsPermutation()
+bool funnelIsPermutation()
 {
 	if (FounderGroup1.size() != 8) return false;
 	bool seen[8] = {false};

@@ -50,15 +50,15 @@ static void endSweepBlock(int block, void* sweep) { endLineBlock(((Sweep*)sweep)
 
 // Where memory runs out on the way, the file goes and the failure is
 // passed on to the caller.
-int writeResults(CellSummer cells, LineFormatter format, void* context)
+int writeResults(const ResultsLayout& layout, void*)
 {
 	std::ofstream out;
 	if (!openResults(out)) return 0;
 	ResultsText text = {};
-	Sweep sweep = {nullptr, cells, context};
+	Sweep sweep = {nullptr, layout.cells, layout.context};
 	try {
 		beginText(text, out);
-		sweep.lines = startLines(text, format, context);
+		sweep.lines = startLines(text, layout.format, layout.context);
 		sweepMarkers(visitMarker, endSweepBlock, &sweep);
 		finishLines(sweep.lines);
 		sweep.lines = nullptr;
