@@ -10,6 +10,8 @@ FOUNDERS = 8
 PAIRS = [(a, b) for a in range(1, FOUNDERS + 1) for b in range(1, a + 1)]
 NPAIRS = len(PAIRS)
 HETEROZYGOUS = [k for k, (a, b) in enumerate(PAIRS) if a != b]
+# the founders (lower, higher) of every pair, numbered 0..7
+PAIR_FOUNDERS = np.array([(low - 1, high - 1) for high, low in PAIRS], dtype=np.int8)
 
 
 def pair_index(a, b):

@@ -4,6 +4,7 @@
 #define TARVEL_DRIVER_H
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,7 @@ extern double* p_y0_to_yt;         // per-marker scaling factors of the forward 
 extern double** QuaTransProb;      // rows 1 .. L - 1 point into QuaTransBlocks; only in
                                    // autosome runs after more than three inbreeding generations
 extern double* QuaTransBlocks;     // nine values per interval
+extern int QuaTransGeneration;     // the inbreeding depth all blocks were made for, -1: not made
 extern int CheckpointSpacing;      // K: markers per block of the stored rows
 extern double* alphaCheckpoints;   // block c (not the last): the forward row of its last marker
 
@@ -67,9 +69,28 @@ extern bool AlphaOrBeta;
 // Every variable above back to its start-up value, its tables released, and
 // the stages' caches emptied: the process is as new (state.cpp).
 void resetModelState();
+// The same for what belongs to one strain only; the chromosome stays: its
+// founders, positions, XChromosome and useCM, and the interval tables made
+// from the positions (kept for the next strain's forward pass).
+void resetStrainState();
 
 int countPiece(const std::string& line);
 int loadDataFiles();
+// Says the founder file holds more markers than memory (or a count) can
+// hold; returns 0.
+int refuseTooLarge();
+// The stages of loadDataFiles, each reading its file by the file names and
+// printing its own messages; 0 after a failure.
+int readFounderFile();
+int readStrainFile();
+int readFunnelFile(std::ifstream& in); // in: FounderGroupFileName, opened
+int readPositionFile();
+
+// Checks of the run's parameters (errorRate: the value of -e), and the
+// sizing of the state space from them: parts of tarvelMain (run.cpp).
+bool checkParameters(double errorRate);
+void sizeStateSpace();
+bool funnelIsPermutation();
 
 // The whole run; main() is a thin wrapper so tests can drive it.
 int tarvelMain(int argc, char** argv);

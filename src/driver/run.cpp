@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "driver.h"
 #include "../inference/inference.h"
@@ -82,7 +83,7 @@ static bool isComplete()
 }
 
 // Refuses parameter values the model cannot run with; true when all is well.
-static bool checkParameters(double errorRate)
+bool checkParameters(double errorRate)
 {
 	if (!(errorRate >= 0 && errorRate <= 1)) {
 		cout << "Error: the error rate (-e) must lie between 0 and 1.\n";
@@ -99,7 +100,7 @@ static bool checkParameters(double errorRate)
 	return true;
 }
 
-static void sizeStateSpace()
+void sizeStateSpace()
 {
 	int g = NoOfInbreedingGen;
 	if (!XChromosome) {
@@ -126,7 +127,7 @@ static void printHeader()
 
 // The funnel must name every founder exactly once, or founders would be
 // dropped from (or counted twice in) the results.
-static bool funnelIsPermutation()
+bool funnelIsPermutation()
 {
 	if (FounderGroup1.size() != 8) return false;
 	bool seen[8] = {false};
@@ -138,7 +139,7 @@ static bool funnelIsPermutation()
 	return true;
 }
 
-int tarvelMain(int argc, char** argv)
+static int runStages(int argc, char** argv)
 {
 	double errorRate = 0.001;
 	if (!parseArgs(argc, argv, &errorRate) || !isComplete()) {
@@ -173,4 +174,16 @@ int tarvelMain(int argc, char** argv)
 	else if (Sex) ok = writeOutMaleInferSolution();
 	else ok = writeOutFemaleInferSolution();
 	return ok ? 0 : 1;
+}
+
+// The tables grow with the number of markers: a founder file with more
+// markers than memory can hold is refused, wherever the room runs out.
+int tarvelMain(int argc, char** argv)
+{
+	try {
+		return runStages(argc, argv);
+	} catch (const std::bad_alloc&) {
+		refuseTooLarge();
+		return 1;
+	}
 }

@@ -1,8 +1,10 @@
 // Definitions of the process-wide model state with the values a process
 // starts with, and resetModelState(), which puts every one of them back and
 // empties the caches the stages keep between calls, so that one process can
-// make several runs (the tests and the fuzz target do). Each variable stands
-// in both lists, in the same order: add a new one to both, here.
+// make several runs (the tests and the fuzz target do). resetStrainState()
+// does the same for the part that belongs to one strain, so that several
+// strains can be run on one chromosome read once. Each variable stands in
+// the definitions and in one of the two resets: add a new one to both, here.
 #include "driver.h"
 #include "../inference/inference.h"
 #include "../model/kernels.h"
@@ -39,6 +41,7 @@ double* interval_r = nullptr;
 double* p_y0_to_yt = nullptr;
 double** QuaTransProb = nullptr;
 double* QuaTransBlocks = nullptr;
+int QuaTransGeneration = -1;
 int CheckpointSpacing = 0;
 double* alphaCheckpoints = nullptr;
 
@@ -51,29 +54,21 @@ template <class T> static void release(T*& table)
 	table = nullptr;
 }
 
-void resetModelState()
+void resetStrainState()
 {
 	outputInHAPPYFormat = 1;
 	p_y_given_q_value = 0.999;
 	Sex = true;
-	XChromosome = false;
-	useCM = false;
 	NoOfInbreedingGen = -1;
 	InfoLength = -1;
 	NoOfStates = -1;
-	NoOfFounders = -1;
-	L = 0;
 
-	FounderFileName.clear();
 	SeqFileName.clear();
 	SolutionFileName.clear();
 	FounderGroupFileName.clear();
-	CMDistanceFile.clear();
 
-	release(FounderSet);
 	release(GenotypeSequence);
 	FounderGroup1.clear();
-	release(CMDistance);
 
 	for (int i = 0; i < LTableSize; ++i) L3[i] = L4[i] = 0;
 	L3[1] = 0.5;
@@ -82,10 +77,7 @@ void resetModelState()
 	for (int g = 0; g < FTableSize; ++g) F[g] = 0;
 
 	release(p_y_given_q);
-	release(interval_r);
 	release(p_y0_to_yt);
-	release(QuaTransProb);
-	release(QuaTransBlocks);
 	CheckpointSpacing = 0;
 	release(alphaCheckpoints);
 
@@ -94,5 +86,26 @@ void resetModelState()
 
 	forgetEmissionRows();
 	forgetTransitionKinds();
+}
+
+void resetModelState()
+{
+	resetStrainState();
+	XChromosome = false;
+	useCM = false;
+	NoOfFounders = -1;
+	L = 0;
+
+	FounderFileName.clear();
+	CMDistanceFile.clear();
+
+	release(FounderSet);
+	release(CMDistance);
+
+	release(interval_r);
+	release(QuaTransProb);
+	release(QuaTransBlocks);
+	QuaTransGeneration = -1;
+
 	selectKernels(nullptr);
 }

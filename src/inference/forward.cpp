@@ -127,17 +127,26 @@ static int scalingFactor(int t, double* row, const double* e, const double* next
 }
 
 // The fractions, and the room for the pair-factor blocks (filled beside
-// the forward pass) where the run has them.
-static void fillIntervalTables()
+// the forward pass) where the run has them. They depend on the positions
+// alone (the blocks also on the inbreeding depth), so tables left by an
+// earlier strain of the same chromosome are kept. True when the blocks are
+// still to be filled.
+static bool fillIntervalTables()
 {
-	interval_r = new double[L];
-	interval_r[0] = 0;
-	for (int t = 1; t < L; ++t) interval_r[t] = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
-	if (!pairFactor()) return; // no other run reads the pair-factor blocks
-	QuaTransProb = new double*[L]();
-	if (L < 2) return;
-	QuaTransBlocks = new double[9 * (size_t)(L - 1)];
-	for (int t = 1; t < L; ++t) QuaTransProb[t] = QuaTransBlocks + 9 * (size_t)(t - 1);
+	if (!interval_r) {
+		interval_r = new double[L];
+		interval_r[0] = 0;
+		for (int t = 1; t < L; ++t) interval_r[t] = IntervalRecombination(CMDistance[t - 1], CMDistance[t]);
+	}
+	if (!pairFactor()) return false; // no other run reads the pair-factor blocks
+	if (QuaTransProb && QuaTransGeneration == NoOfInbreedingGen) return false;
+	QuaTransGeneration = -1; // until every block is filled
+	if (!QuaTransProb) {
+		QuaTransProb = new double*[L]();
+		if (L >= 2) QuaTransBlocks = new double[9 * (size_t)(L - 1)];
+		for (int t = 1; t < L; ++t) QuaTransProb[t] = QuaTransBlocks + 9 * (size_t)(t - 1);
+	}
+	return L >= 2;
 }
 
 void firstForwardRow(const double* e, double* row)
@@ -156,16 +165,16 @@ static int spacingFor(int markers)
 int computeAlpha()
 {
 	int N = NoOfStates, K = CheckpointSpacing = spacingFor(L);
-	fillIntervalTables();
+	bool filling = fillIntervalTables();
 	kernels(); // chosen before the filler's thread uses it
-	BlockFiller blocks(interval_r + 1, QuaTransBlocks, pairFactor() ? L - 1 : 0);
+	BlockFiller blocks(interval_r + 1, QuaTransBlocks, filling ? L - 1 : 0);
 	p_y0_to_yt = new double[L];
 	alphaCheckpoints = new double[(size_t)((L - 1) / K) * N + 1];
 	std::vector<double> previous(N), row(N);
 	alignas(32) double weights[256]; // of the next interval, in pair-factor runs
 	auto nextBlock = [&](int t) -> const double* {
 		if (!pairFactor() || t + 1 >= L) return nullptr;
-		blocks.waitFor(t + 1);
+		if (filling) blocks.waitFor(t + 1);
 		return QuaTransProb[t + 1];
 	};
 	firstForwardRow(emissionRowOf(0), row.data());
@@ -184,5 +193,6 @@ int computeAlpha()
 		}
 		if (!scalingFactor(t, row.data(), e, nextBlock(t), weights)) return 0;
 	}
+	if (pairFactor()) QuaTransGeneration = NoOfInbreedingGen; // every block waited for
 	return 1;
 }

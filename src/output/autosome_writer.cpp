@@ -9,4 +9,7 @@ static void placeAutosome(int q, int* row, int* col)
 	*col = decodeState(q, false);
 }
 
-int writeOutInferSolution() { return writePairResults(placeAutosome, true); }
+int writeOutInferSolution(ResultsSink sink, void* sinkContext)
+{
+	return writePairResults(placeAutosome, true, sink, sinkContext);
+}

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -29,6 +30,7 @@ struct LinePipe {
 	std::deque<Chunk> full, spare;
 	size_t chunks = 0; // made so far
 	bool done = false;
+	bool outOfMemory = false; // the worker could not format a chunk
 };
 
 static void formatChunk(LinePipe& p, const Chunk& c, size_t n)
@@ -49,7 +51,11 @@ static void work(LinePipe* p)
 		Chunk c = std::move(p->full.front());
 		p->full.pop_front();
 		hold.unlock();
-		formatChunk(*p, c, c.size());
+		try {
+			if (!p->outOfMemory) formatChunk(*p, c, c.size());
+		} catch (const std::bad_alloc&) {
+			p->outOfMemory = true; // told by finishLines, on the sweep's thread
+		}
 		hold.lock();
 		p->spare.push_back(std::move(c));
 		p->changed.notify_all();
@@ -113,16 +119,28 @@ void endLineBlock(LinePipe* p, int block)
 	handLine(p);
 }
 
+static void stopWorker(LinePipe* p)
+{
+	if (!p->threaded) return;
+	{
+		std::lock_guard<std::mutex> hold(p->lock);
+		p->done = true;
+	}
+	p->changed.notify_all();
+	p->worker.join();
+	p->threaded = false;
+}
+
 void finishLines(LinePipe* p)
 {
 	if (p->used) handChunk(p);
-	if (p->threaded) {
-		{
-			std::lock_guard<std::mutex> hold(p->lock);
-			p->done = true;
-		}
-		p->changed.notify_all();
-		p->worker.join();
-	}
+	stopWorker(p);
+	if (p->outOfMemory) throw std::bad_alloc();
+	delete p;
+}
+
+void abandonLines(LinePipe* p)
+{
+	stopWorker(p);
 	delete p;
 }

@@ -19,6 +19,9 @@ LinePipe* startLines(ResultsText& text, LineFormatter format, void* context, boo
 LineRecord& nextLine(LinePipe* pipe); // the record to fill, then handLine
 void handLine(LinePipe* pipe);
 void endLineBlock(LinePipe* pipe, int block);
-void finishLines(LinePipe* pipe); // every line formatted; the pipe is gone
+// Every line formatted, and the pipe gone. Throws std::bad_alloc where
+// memory ran out (on either thread); the pipe is then left for abandonLines.
+void finishLines(LinePipe* pipe);
+void abandonLines(LinePipe* pipe); // the pipe gone, whatever it still holds
 
 #endif

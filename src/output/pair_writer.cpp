@@ -83,19 +83,30 @@ static void sumCells(int t, const double* alpha, const double* beta, double* cel
 	for (int j = 0; j < 64; ++j) cell[w.fullest[j]] = sum[j];
 }
 
+static double entryValue(const Entry& e, const double* cell)
+{
+	return e.b >= 0 ? cell[e.a] + cell[e.b] : e.doubled ? 2 * cell[e.a] : cell[e.a];
+}
+
 static void formatLine(const LineRecord& line, ResultsText& text, void* context)
 {
 	const PairWriter& w = *(const PairWriter*)context;
-	const double* cell = line.cell;
 	appendInt(text, line.t);
 	appendChar(text, '|');
 	for (const Entry& e : w.entries) {
 		appendBytes(text, e.label.data(), e.label.size());
-		double v = e.b >= 0 ? cell[e.a] + cell[e.b] : e.doubled ? 2 * cell[e.a] : cell[e.a];
-		appendNumber(text, v);
+		appendNumber(text, entryValue(e, line.cell));
 		appendChar(text, w.separator);
 	}
 	endLine(text);
+}
+
+static int lineValues(const double* cell, double* out, const void* context)
+{
+	const PairWriter& w = *(const PairWriter*)context;
+	int n = 0;
+	for (const Entry& e : w.entries) out[n++] = entryValue(e, cell);
+	return n;
 }
 
 // The states in rank order: first the first state of every cell, fullest
@@ -115,7 +126,8 @@ static void rankStates(PairWriter& w)
 	}
 }
 
-int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations)
+int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientations, ResultsSink sink,
+                     void* sinkContext)
 {
 	PairWriter w;
 	w.cellOf.resize(NoOfStates > 0 ? NoOfStates : 0);
@@ -134,5 +146,5 @@ int writePairResults(void (*place)(int q, int* row, int* col), bool sumOrientati
 	rankStates(w);
 	if (outputInHAPPYFormat != 1) labelledEntries(w);
 	else happyEntries(w, sumOrientations);
-	return writeResults(sumCells, formatLine, &w);
+	return sink({sumCells, formatLine, lineValues, &w}, sinkContext);
 }

@@ -1,6 +1,7 @@
 // The results file itself and the parts of its layouts that all writers share.
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "output.h"
 #include "results_text.h"
@@ -47,16 +48,28 @@ static void visitMarker(int t, const double* alpha, const double* beta, void* sw
 
 static void endSweepBlock(int block, void* sweep) { endLineBlock(((Sweep*)sweep)->lines, block); }
 
-int writeResults(CellSummer cells, LineFormatter format, void* context)
+// Where memory runs out on the way, the file goes and the failure is
+// passed on to the caller.
+int writeResults(const ResultsLayout& layout, void*)
 {
 	std::ofstream out;
 	if (!openResults(out)) return 0;
-	ResultsText text;
-	beginText(text, out);
-	Sweep sweep = {startLines(text, format, context), cells, context};
-	sweepMarkers(visitMarker, endSweepBlock, &sweep);
-	finishLines(sweep.lines);
-	flushText(text);
+	ResultsText text = {};
+	Sweep sweep = {nullptr, layout.cells, layout.context};
+	try {
+		beginText(text, out);
+		sweep.lines = startLines(text, layout.format, layout.context);
+		sweepMarkers(visitMarker, endSweepBlock, &sweep);
+		finishLines(sweep.lines);
+		sweep.lines = nullptr;
+		flushText(text);
+	} catch (const std::bad_alloc&) {
+		if (sweep.lines) abandonLines(sweep.lines);
+		if (text.spill) std::fclose(text.spill);
+		out.close();
+		std::remove(SolutionFileName.c_str());
+		throw;
+	}
 	return closeResults(out);
 }
 

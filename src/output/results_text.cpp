@@ -27,8 +27,8 @@ void beginText(ResultsText& text, std::ofstream& file, bool tempFile)
 static void holdInMemory(ResultsText& text)
 {
 	std::FILE* f = text.spill;
+	text.held.resize(text.spilled); // where this throws, the spill is still there to close
 	text.spill = nullptr;
-	text.held.resize(text.spilled);
 	std::rewind(f);
 	if (text.spilled && std::fread(text.held.data(), 1, text.spilled, f) != text.spilled)
 		text.failed = true;

@@ -16,7 +16,10 @@ static void placeFemale(int q, int* row, int* col)
 	*col = decodeStateX(q, true);
 }
 
-int writeOutFemaleInferSolution() { return writePairResults(placeFemale, false); }
+int writeOutFemaleInferSolution(ResultsSink sink, void* sinkContext)
+{
+	return writePairResults(placeFemale, false, sink, sinkContext);
+}
 
 // A male has one X: one cell per funnel position.
 struct MaleWriter {
@@ -55,7 +58,19 @@ static void formatMaleLine(const LineRecord& line, ResultsText& text, void* cont
 	endLine(text);
 }
 
-int writeOutMaleInferSolution()
+// The pairs of two different founders hold 0, which the text writes as "0".
+static int maleLineValues(const double* cell, double* out, const void* context)
+{
+	const MaleWriter& w = *(const MaleWriter*)context;
+	if (outputInHAPPYFormat != 1) {
+		for (int p = 0; p < 8; ++p) out[p] = cell[p];
+		return 8;
+	}
+	for (int k = 0; k < 36; ++k) out[k] = w.happyCell[k] >= 0 ? cell[w.happyCell[k]] : 0.0;
+	return 36;
+}
+
+int writeOutMaleInferSolution(ResultsSink sink, void* sinkContext)
 {
 	MaleWriter w;
 	for (int q = 0; q < NoOfStates; ++q) w.cellOf.push_back(decodeStateX(q, true));
@@ -64,5 +79,5 @@ int writeOutMaleInferSolution()
 	int k = 0;
 	for (int a = 0; a < 8; ++a)
 		for (int b = 0; b <= a; ++b) w.happyCell[k++] = a == b ? founderPosition(a) : -1;
-	return writeResults(sumMaleCells, formatMaleLine, &w);
+	return sink({sumMaleCells, formatMaleLine, maleLineValues, &w}, sinkContext);
 }

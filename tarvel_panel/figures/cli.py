@@ -22,6 +22,7 @@ import numpy as np
 
 from tarvel_panel.errors import InputError, run_command
 from tarvel_panel.figures import sources
+from tarvel_panel.run import tarvel_files
 from tarvel_panel.figures import draw
 from tarvel_panel.figures.painting import DEFAULT_THRESHOLD, Segments, paint, paint_chromosome
 
@@ -261,7 +262,7 @@ def strain_command(args) -> None:
         if not args.output:
             raise InputError("command line", "-o PREFIX is needed for one TARVEL run")
         scale, unit = display_unit("bp" if args.bp else "cM")
-        st = style(args, sources.DEFAULT_NAMES, unit)
+        st = style(args, tarvel_files.DEFAULT_NAMES, unit)
         pos = run.positions * scale
         chrom = draw.Painted(args.chrom, pos[0], pos[-1], paint(pos, run.probs, st.threshold))
         written(draw.save(draw.strain_mosaic(run_label(args), [chrom], st.names, st.colors, unit,
@@ -305,13 +306,13 @@ def panel_command(args) -> None:
 
 # --- one TARVEL run ------------------------------------------------------------------
 
-def one_run(args) -> sources.ChromProbs:
+def one_run(args) -> tarvel_files.ChromProbs:
     if args.out:
         raise InputError("--out", "give either --out or a run's three files, not both")
     if len(args.files) != 3 or not (args.cm or args.bp):
         raise InputError("command line", "one TARVEL run needs FOUNDERS STRAIN FUNNEL and -cm or -bp POS")
     founders, strain, funnel = args.files
-    return sources.read_run(founders, strain, funnel, args.cm or args.bp, args.results,
+    return tarvel_files.read_run(founders, strain, funnel, args.cm or args.bp, args.results,
                                 is_x=args.x, male=args.sex[:1] in ("m", "M"), chrom=args.chrom,
                                 call_check=args.call_check)
 
@@ -338,7 +339,7 @@ def track_command(args) -> None:
     else:
         run = one_run(args)
         scale, unit = display_unit("bp" if args.bp else "cM")
-        st = style(args, sources.DEFAULT_NAMES, unit)
+        st = style(args, tarvel_files.DEFAULT_NAMES, unit)
         label, chrom_name, pos, probs = run_label(args), args.chrom, run.positions * scale, run.probs
     fig = draw.probability_track(label, chrom_name, pos, np.asarray(probs, dtype=np.float64), st.names,
                                   st.colors, unit, st.width, st.height or 7.0, st.dpi)

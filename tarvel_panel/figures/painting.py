@@ -12,12 +12,11 @@ from dataclasses import dataclass
 import numpy as np
 
 from tarvel_panel.collect.derive import top_pairs
-from tarvel_panel.pairs import PAIRS
+from tarvel_panel.pairs import PAIR_FOUNDERS
 
 
 DEFAULT_THRESHOLD = 0.5
-# founders (lower, higher), numbered 0..7, of every pair: copy 1 gets the lower one
-PAIR_FOUNDERS = np.array([(low - 1, high - 1) for high, low in PAIRS], dtype=np.int8)
+# copy 1 gets the lower founder of the pair (pairs.PAIR_FOUNDERS), copy 2 the higher
 
 
 @dataclass

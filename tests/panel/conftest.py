@@ -1,5 +1,12 @@
 """Shared fixtures of the panel tests: the repository, the TARVEL binary and
-one workflow run on the example panel that every test may read (not write)."""
+one workflow run on the example panel that every test may read (not write).
+
+The tests follow the package's stages (inputs/, prepared/, run/, collect/,
+figures/, support/); workflow/ holds the runs of the whole workflow. Every
+test that runs the workflow is marked `workflow`: those of workflow/, those
+that use a fixture running it (WORKFLOW_FIXTURES) and those marked by hand.
+    /usr/bin/python3 -m pytest tests/panel -m "not workflow"    the fast set
+    /usr/bin/python3 -m pytest tests/panel -m workflow          the workflow runs"""
 import os
 import subprocess
 import sys
@@ -10,6 +17,21 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO))
 SNAKEMAKE = "/usr/bin/snakemake"
+# fixtures that run the workflow (a test using one, directly or through
+# another fixture, is a workflow test)
+WORKFLOW_FIXTURES = {"example_run", "example_plots", "cc_run", "pairs_run", "vcf_run"}
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "workflow: runs the whole workflow (slow); -m 'not workflow' leaves them out")
+
+
+def pytest_collection_modifyitems(config, items):
+    here = Path(__file__).parent
+    for item in items:
+        in_workflow = Path(str(item.fspath)).parent == here / "workflow"
+        if in_workflow or WORKFLOW_FIXTURES & set(getattr(item, "fixturenames", ())):
+            item.add_marker(pytest.mark.workflow)
 
 
 def run_workflow(workdir, *config, check=True):

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,31 @@ TEST_F(Load, ReadsAConsistentSetSkippingEmptyLines)
 	EXPECT_EQ(FounderGroup1, swapped);
 	ASSERT_EQ(load(ThreeMarkers, "0\n1\nN\n", "1\n2\n3\n", true, "2\n1\n4\n\t3 6\n5\n8\n\n7\n9 9\n"), 1);
 	EXPECT_EQ(FounderGroup1, swapped);
+}
+
+TEST_F(Load, FunnelIsReadAsStreamExtractionReadsTheWholeFile)
+{
+	// the entries "in >> v" gives on the file as one stream, -1 where it fails
+	auto extracted = [](const std::string& text) {
+		std::istringstream in(text);
+		std::vector<int> v;
+		for (int k = 0, x; k < 8; ++k) v.push_back(in >> x ? x - 1 : -1);
+		return v;
+	};
+	const std::string cases[] = {
+	    "8 7 6 5 4 3 2 1",        "8\n7\r\n6 5\n\n\n4\t3 2\n1\n",
+	    " \v\f8 7\r6\n5 4 3 2 1 junk", "1 2 3 4 5 6 7 8x\n",
+	    "1 2 x 4 5 6 7 8",        "1 2 3abc 4 5 6 7 8",
+	    "1 2 -\n3 4 5 6 7 8",      "+1 -2 99999999999 4 5 6 7 8",
+	    "1 2 3",                  "",
+	    "\n\n  \n",              std::string("5 6\0 7 8 1 2 3 4", 17),
+	    "0x3 4 010 1 2 3 4 5",    "-\n",
+	    "2\n",                    "1 2 3 4 5 6 7\n+",
+	};
+	for (const std::string& funnel : cases) {
+		ASSERT_EQ(load(ThreeMarkers, "0\n0\n0\n", "1\n2\n3\n", true, funnel), 1) << funnel;
+		EXPECT_EQ(FounderGroup1, extracted(funnel)) << funnel;
+	}
 }
 
 TEST_F(Load, FounderGenotypesAreSingleDigitsBetweenAnySeparators)

@@ -64,7 +64,7 @@ def test_a_changed_setting_is_named_before_anything_is_replaced(first_run):
     work, _ = first_run
     out = work / "out"
     before = (out / "summary.tsv").read_bytes()
-    note = (f"note: the config differs from out/config.json (generation: 20 -> 12, strains: \"\" -> \"SIM01/Tv\"): "
+    note = ("note: the config differs from out/config.json (generation: 20 -> 12, strains: \"\" -> \"SIM01/Tv\"): "
             "{}, replacing the results in out")
     changed = ["generation=12", "strains=SIM01/Tv"]
     # a dry run says what a real run would replace and replaces nothing

@@ -3,7 +3,8 @@ import numpy as np
 import pytest
 
 from tarvel_panel.collect.derive import founder_probs
-from tarvel_panel.figures.painting import PAIR_FOUNDERS, paint, paint_chromosome, top_pair_changes
+from tarvel_panel.figures.painting import paint, paint_chromosome, top_pair_changes
+from tarvel_panel.pairs import PAIR_FOUNDERS
 from tarvel_panel.pairs import pair_index
 
 

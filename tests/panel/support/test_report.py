@@ -136,6 +136,7 @@ def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
     assert (example_plots / "config.json").read_bytes() == recorded
 
 
+@pytest.mark.workflow
 def test_a_chromosome_name_cannot_write_into_the_page(tmp_path):
     """Snakemake writes figure labels unescaped into a script of the page."""
     cross = tmp_path / "cross"

@@ -3,7 +3,6 @@ killed batch leaves only complete results and its rerun finishes the rest,
 results that are not complete never count as done, and raw results go once
 collected unless kept."""
 import gzip
-import os
 import shutil
 import signal
 import subprocess

@@ -4,7 +4,7 @@ import json
 
 import numpy as np
 import pytest
-from test_qtl2 import run_prepare, write_cross
+from crosses import run_prepare, write_cross
 
 from tarvel_panel import pairs as happy
 from tarvel_panel.collect import derive as mosaic

@@ -4,7 +4,6 @@ message. Batches, reruns and failing runs: test_workflow_batches.py."""
 import csv
 import gzip
 import json
-import os
 import shutil
 import subprocess
 

@@ -5,7 +5,6 @@ import json
 import os
 
 import pytest
-from conftest import REPO  # noqa: F401  (puts the repository on the path)
 
 from tarvel_panel import paths
 from tarvel_panel.panel.prepared import read_prepared

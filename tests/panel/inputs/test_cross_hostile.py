@@ -3,7 +3,7 @@ have, codes read as missing, a file read the wrong way round or holding no
 data are refused naming the file and line; markers that cannot be matched are
 counted, never dropped unseen."""
 import pytest
-from test_qtl2 import assert_refused, run_prepare, write_cross
+from crosses import assert_refused, run_prepare, write_cross
 
 from tarvel_panel.inputs.cross.read import read_cross
 from tarvel_panel.panel.model import UNPLACED, site_notes

@@ -6,10 +6,9 @@ import subprocess
 import zipfile
 from pathlib import Path
 
-import pytest
 import yaml
 
-REPO = Path(__file__).resolve().parents[2]
+REPO = Path(__file__).resolve().parents[3]
 PANEL = REPO / "examples/panel"
 SIMULATE = REPO / "build/tools/simulate/tarvel_simulate"
 MAKE_PANEL = [str(REPO / "tools/simulate/make_panel.py"), "--seed", "1"]

@@ -6,7 +6,7 @@ import tracemalloc
 
 import numpy as np
 import pytest
-from test_qtl2 import FOUNDERS, write_cross
+from crosses import FOUNDERS, write_cross
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.cross import tables as qtl2_csv

@@ -18,6 +18,7 @@ from tarvel_panel.errors import InputError
 from tarvel_panel.figures import painting
 from tarvel_panel.figures import cli as plot
 from tarvel_panel.figures import sources as plot_inputs
+from tarvel_panel.run import tarvel_files
 from tarvel_panel.figures import draw as plots
 from tarvel_panel.pairs import ALLELE_WEIGHTS
 from tarvel_panel.run.results import read_results
@@ -242,7 +243,7 @@ def test_tarvel_runs_of_every_kind_pass_the_checks(repo, tarvel, tmp_path, gener
     files = [tmp_path / n for n in ("founders.txt", "strain.txt", "funnel.txt", "positions.txt")]
     subprocess.run([tarvel, *files[:3], str(generation), "-cm", files[3], *(["-x", "-s", sex] if x else [])],
                    check=True, capture_output=True)
-    run = plot_inputs.read_run(*map(str, files), is_x=x, male=sex == "M")
+    run = tarvel_files.read_run(*map(str, files), is_x=x, male=sex == "M")
     assert run.probs.shape == (300, 36)
 
 

@@ -2,7 +2,7 @@
 import sys
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[2]
+REPO = Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(REPO / "tools/panel"))
 import measure_founder_missing as m  # noqa: E402
 

@@ -4,7 +4,6 @@ runs and summary follow the most probable pair, and a step that cannot write
 leaves nothing behind."""
 import csv
 import gzip
-import io
 import json
 import os
 import resource
