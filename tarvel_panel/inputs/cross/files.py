@@ -51,7 +51,8 @@ class DirFiles:
         if not os.path.isfile(path):
             return None
         with open(path, "rb") as f:
-            return _at_most(f.read(limits.CONTROL_BYTES + 1), path)
+            size = os.fstat(f.fileno()).st_size   # read() would first take room for all it may read
+            return _at_most(f.read(min(size, limits.CONTROL_BYTES) + 1), path)
 
     def blocks(self, rel):
         """The bytes of `rel` a block at a time; None when it is missing."""
