@@ -30,6 +30,7 @@ def test_interpolation(tmp_path):
     (["1,100,0.1", "1,2e5,0.2"], 3, "not a whole number"),
     (["1,100,nan"], 2, "not a finite number"),
     (["1,100"], 2, "expected 3 columns"),
+    (["1,100,0.1", '1,"' + "9" * 200_000 + '",0.2'], 3, "not a CSV genetic map (field larger than field limit"),
 ])
 def test_bad_maps_name_the_line(tmp_path, rows, line, fragment):
     with pytest.raises(InputError) as e:

@@ -96,3 +96,36 @@ def test_strains_named_like_options_or_too_long_reach_every_output(hostile_run):
         assert set(STRAINS.values()) <= {row["strain"] for row in csv.DictReader(f, delimiter="\t")}
     drawn = {p.name for p in (out / "plots" / "strains").iterdir()}
     assert "_--help.png" in drawn and all(len(name) < 120 for name in drawn) and len(drawn) == 16
+
+
+# names that meet the panel's own files or each other's file names
+MEETING_CHROMOSOMES = {"2": "1.mosaic.csv"}
+MEETING_STRAINS = {"SIM01/Tv": "markers.tsv", "SIM02/Tv": "SIM03_Tv", "SIM04/Tv": "sim03/tv"}
+
+
+def rows_named(path, delimiter, strains, chromosomes):
+    """The rows of a joined table with its strains and chromosomes renamed, the timings left out."""
+    with open(path, newline="") as f:
+        rows = list(csv.DictReader(f, delimiter=delimiter))
+    for row in rows:
+        row.pop("tarvel_seconds", None)
+        row["strain"], row["chr"] = strains.get(row["strain"], row["strain"]), chromosomes.get(row["chr"], row["chr"])
+    return sorted(tuple(row.items()) for row in rows)
+
+
+def test_names_meeting_the_panels_own_files_get_the_results_of_their_strains(tmp_path, example_run):
+    shutil.copytree(EXAMPLE, tmp_path / "cross", ignore=shutil.ignore_patterns("vcf", "*.png", "*.zip"))
+    for name in ("gmap.csv", "pmap.csv"):
+        lines = (EXAMPLE / name).read_text().splitlines()
+        (tmp_path / "cross" / name).write_text("".join(
+            ",".join(MEETING_CHROMOSOMES.get(f, f) if k == 1 else f for k, f in enumerate(line.split(","))) + "\n"
+            for line in lines))
+    for name in ("geno.csv", "cross_info.csv", "covar.csv"):
+        text = (EXAMPLE / name).read_text()
+        for old, new in MEETING_STRAINS.items():
+            text = text.replace(old, new)
+        (tmp_path / "cross" / name).write_text(text)
+    run_workflow(tmp_path, "cross=cross/panel.yaml", "out=out", "plots=false")
+    for table, delimiter in (("summary.tsv", "\t"), ("mosaic.csv", ",")):
+        assert rows_named(tmp_path / "out" / table, delimiter, {}, {}) == \
+            rows_named(example_run / table, delimiter, MEETING_STRAINS, MEETING_CHROMOSOMES)
