@@ -34,6 +34,8 @@ def refused(done, message):
     ("plots=maybe", "config plots: 'maybe' is not true or false"),
     ("positions=bp", "config positions: 'bp' is not one of gmap, pmap"),
     ("batch_size=-1", "config batch_size: -1 is below the least allowed value, 0"),
+    ("error_rate=nan", "config error_rate: nan is not a finite number"),
+    ("founder_names=A,B_C,A_B,C,D,E,F,G", "config founder_names: the pairs A with B_C and A_B with C would both be"),
 ])
 def test_a_config_the_schema_refuses_stops_before_anything_is_written(tmp_path, item, message):
     done = run_workflow(tmp_path, CROSS, "out=out", item, check=False)
@@ -140,3 +142,12 @@ def test_a_read_only_output_folder_is_one_line(tmp_path, read_only_folder):
     refused(done, f"{read_only_folder / 'out'}: the output folder cannot be written (Read-only file system)"
             if os.geteuid() == 0 else
             f"{read_only_folder / 'out'}: the output folder cannot be written (Permission denied)")
+
+
+def test_a_setting_written_another_way_redoes_nothing(tmp_path):
+    out = tmp_path / "out"
+    config = [CROSS, f"out={out}", "plots=false", "chromosomes=X"]
+    run_workflow(tmp_path, *config, "strains=SIM01/Tv,SIM02/Tv,SIM01/Tv", "generation=20.0")
+    assert strains_in(out) == ["SIM01/Tv", "SIM02/Tv"]
+    again = run_workflow(tmp_path, *config, "strains=SIM01/Tv, SIM02/Tv", "generation=20")
+    assert "Nothing to be done" in again.stderr and "note: the config differs" not in again.stderr
