@@ -180,7 +180,10 @@ def _pieces(chunks, comment, sep):
     odd = _odd(sep)
     number = 0
     for chunk in chunks:
-        if chunk.isspace():   # blank lines only, however many
+        if chunk.count("\n") == len(chunk):   # empty lines only, however many: one per line end
+            number += len(chunk)
+            continue
+        if chunk.isspace():
             number += len(chunk.splitlines())
             continue
         lines = chunk.splitlines()
