@@ -290,12 +290,15 @@ def _strings(text, begin, end, numbers, path, column):
 
 
 class _Names:
-    """Names as numbers 0, 1, ..., at most `limit` of them."""
+    """Names as numbers 0, 1, ... in the order they first come, at most
+    `limit` of them; the names known so far are kept sorted, so that a block's
+    names are looked up at once and only new ones one by one."""
 
     def __init__(self, path, what, key, limit):
         self.path, self.what, self.key, self.limit = path, what, key, limit
         self.names = []
-        self._numbers = {}
+        self._sorted = np.zeros(0, "S1")
+        self._numbers = np.zeros(0, np.int64)   # the number of each name in _sorted
 
     def numbers(self, keys, lines):
         if len(keys) > 1:   # the rows of a sample (or of a SNP) come together: number each run once
@@ -303,21 +306,40 @@ class _Names:
         else:
             starts = np.zeros(1, np.int64)
         heads, first, inverse = np.unique(keys[starts], return_index=True, return_inverse=True)
-        numbers = np.array([self._number(key, lines[starts[i]]) for key, i in zip(heads.tolist(), first.tolist())],
-                           np.int64)
+        numbers = self._known(heads)
+        new = np.flatnonzero(numbers < 0)
+        if new.size:
+            for i in new[np.argsort(first[new], kind="stable")].tolist():
+                numbers[i] = self._add(heads[i].tobytes().rstrip(b"\0"), lines[starts[first[i]]])
+            self._insert(heads[new], numbers[new])
         return np.repeat(numbers[inverse], np.diff(np.concatenate((starts, [len(keys)]))))
 
-    def _number(self, key, line):
-        number = self._numbers.get(key)
-        if number is None:
-            line = int(line)
-            if len(self.names) == self.limit:
-                raise InputError(self.path, f"more {self.what}s than the header's {self.key}, "
-                                 f"{self.limit} ({self.what} {key.decode('utf-8', 'replace')!r})", line)
-            try:
-                name = key.decode("utf-8")
-            except UnicodeDecodeError:
-                raise InputError(self.path, f"{self.what} name {key!r} is not UTF-8 text", line)
-            number = self._numbers[key] = len(self.names)
-            self.names.append(name)
-        return number
+    def _known(self, heads):
+        """The number of each of the sorted `heads`, -1 for a new one."""
+        if not len(self._sorted):
+            return np.full(len(heads), -1, np.int64)
+        heads = self._widened(heads)
+        at = np.minimum(np.searchsorted(self._sorted, heads), len(self._sorted) - 1)
+        return np.where(self._sorted[at] == heads, self._numbers[at], -1)
+
+    def _widened(self, heads):
+        """`heads` as wide as the known names, which widen to them where they are wider."""
+        width = max(heads.dtype.itemsize, self._sorted.dtype.itemsize)
+        self._sorted = self._sorted.astype(f"S{width}", copy=False)
+        return heads.astype(f"S{width}", copy=False)
+
+    def _insert(self, keys, numbers):
+        keys = self._widened(keys)
+        at = np.searchsorted(self._sorted, keys)
+        self._sorted, self._numbers = np.insert(self._sorted, at, keys), np.insert(self._numbers, at, numbers)
+
+    def _add(self, key, line):
+        line = int(line)
+        if len(self.names) == self.limit:
+            raise InputError(self.path, f"more {self.what}s than the header's {self.key}, "
+                             f"{self.limit} ({self.what} {key.decode('utf-8', 'replace')!r})", line)
+        try:
+            self.names.append(key.decode("utf-8"))
+        except UnicodeDecodeError:
+            raise InputError(self.path, f"{self.what} name {key!r} is not UTF-8 text", line)
+        return len(self.names) - 1

@@ -53,7 +53,7 @@ def read_array_panel(config):
     names = founder_names(config) or list(LETTERS)
     rows = read_sample_table(str(config["sample_table"]), names)
     from_tables = bool(config.get("founder_genotypes"))
-    strains = _chosen_strains(config, [r for r in rows if r.strain is not None])
+    strains, row_names = _chosen_strains(config, [r for r in rows if r.strain is not None])
     founders = [] if from_tables else [r for r in rows if r.founder is not None]
     _check_founder_samples(config["sample_table"], founders, names, from_tables)
     used = founders + strains
@@ -71,17 +71,19 @@ def read_array_panel(config):
         alleles = founder_source.from_samples(
             reads.calls, [[i for i, r in enumerate(founders) if r.founder == f + 1] for f in range(FOUNDERS)])
     strain_calls = reads.calls[:, len(founders):]
-    panel = _panel(config, annotation, candidates, reads, alleles, strain_calls, strains, gmap, from_tables)
+    panel = _panel(config, annotation, candidates, reads, alleles, strain_calls, (strains, row_names), gmap,
+                   from_tables)
     panel.notes += _notes(reads, panel, rows, from_tables)
     return panel
 
 
 def _chosen_strains(config, strain_rows):
-    """The strain rows `strains=` chooses (by strain, sample or row name), in the table's order."""
+    """The strain rows `strains=` chooses (by strain, sample or row name), in
+    the table's order, and their names in the panel."""
     chosen = name_list(config.get("strains"))
+    names = _row_names(strain_rows, config["sample_table"])
     if chosen is None:
-        return strain_rows
-    names = _row_names(strain_rows)
+        return strain_rows, names
     known = {key: True for r, n in zip(strain_rows, names) for key in (r.strain, r.sample, n)}
     for name in chosen:
         if name not in known:
@@ -89,13 +91,21 @@ def _chosen_strains(config, strain_rows):
             raise InputError("config strains", f"'{name}' is neither a strain nor a sample of the sample table "
                              f"(its strains: {shown}{', ...' if len(known) > 10 else ''})")
     wanted = set(chosen)
-    return [r for r, n in zip(strain_rows, names) if wanted & {r.strain, r.sample, n}]
+    kept = [(r, n) for r, n in zip(strain_rows, names) if wanted & {r.strain, r.sample, n}]
+    return [r for r, _ in kept], [n for _, n in kept]
 
 
-def _row_names(strain_rows):
-    """The panel's name of each strain sample: the strain's, or STRAIN (SAMPLE) for a replicate."""
+def _row_names(strain_rows, path):
+    """The panel's name of each strain sample: the strain's, or STRAIN (SAMPLE)
+    for one of several samples of a strain."""
     samples = Counter(r.strain for r in strain_rows)
-    return [r.strain if samples[r.strain] == 1 else f"{r.strain} ({r.sample})" for r in strain_rows]
+    names = [r.strain if samples[r.strain] == 1 else f"{r.strain} ({r.sample})" for r in strain_rows]
+    counts = Counter(names)
+    for r, name in zip(strain_rows, names):
+        if counts[name] > 1:   # a strain named like another's replicate
+            raise InputError(path, f"sample {r.sample!r} would be named {name!r} in the panel, "
+                             "as another strain is", r.line)
+    return names
 
 
 def _check_founder_samples(path, founders, names, from_tables):
@@ -163,7 +173,8 @@ def _strand(config):
     return strand
 
 
-def _panel(config, annotation, candidates, reads, alleles, strain_calls, strains, gmap, from_tables):
+def _panel(config, annotation, candidates, reads, alleles, strain_calls, named_strains, gmap, from_tables):
+    strains, row_names = named_strains
     in_reports = reads.seen[candidates]
     x_chr = chrom_name(str(config.get("x_chr") or "X"))
     chromosomes, site_stats = [], {}
@@ -190,7 +201,7 @@ def _panel(config, annotation, candidates, reads, alleles, strain_calls, strains
     if unplaced:
         site_stats[UNPLACED] = unplaced
     rows = [Strain(name=n, funnel=r.funnel, sex=r.sex, generation=r.generation, strain_of=r.strain,
-                   sample=r.sample, foreign_calls=int(k)) for r, n, k in zip(strains, _row_names(strains), foreign)]
+                   sample=r.sample, foreign_calls=int(k)) for r, n, k in zip(strains, row_names, foreign)]
     return Panel(founders=founder_names(config) or list(LETTERS), strains=rows, chromosomes=chromosomes,
                  pos_unit="cM" if gmap else "Mbp", site_stats=site_stats, alleles=list(LETTERS),
                  samples_left_out=reads.left_out)
