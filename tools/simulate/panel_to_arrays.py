@@ -16,8 +16,8 @@ array route sees exactly the cross's markers, positions and calls:
                     empty and the sample in Sample Name, other columns first:
                     the founders' second samples, the other strains and a
                     second sample of one strain (the same calls)
-  report_3.zip      a zip of one report laid out as report_1.txt: the
-                    founders' first samples
+  report_3.zip      a zip of one report laid out as report_1.txt (the
+                    founders' first samples) and a SNP map
   annotation.csv    marker,chr,bp_grcm39,cM_cox,unique,strand
   samples.csv       sample,strain,funnel,sex,generation,role
   founder_geno.csv, allele_codes.csv   the founders as tables (A/B/-; marker,chr,A,B)
@@ -169,6 +169,12 @@ def by_snp(calls, report, rng):
     return "".join(line + "\n" for line in lines)
 
 
+def snp_map(panel):
+    """The SNP map a genotyping service sends beside the reports."""
+    rows = ["Index\tName\tChromosome\tPosition"]
+    return "\n".join(rows + [f"{i}\t{m}\t{c}\t{bp}" for i, (m, c, _, bp) in enumerate(panel["markers"], 1)]) + "\n"
+
+
 def annotation(panel):
     rows = ["marker,chr,bp_grcm39,cM_cox,unique,strand"]
     rows += [f"{m},{c},{bp},{cm},TRUE,plus" for m, c, cm, bp in panel["markers"]]
@@ -200,16 +206,18 @@ def founder_tables(panel, calls):
     return "\n".join(geno) + "\n", "\n".join(codes) + "\n"
 
 
-def write(path, text, compress=None):
-    """`text` to `path`, compressed with gzip or into a zip (`compress`)."""
+def write(path, text, compress=None, snp_map=""):
+    """`text` to `path`, compressed with gzip or into a zip (`compress`), there
+    beside a SNP map."""
     tmp = path.with_name(path.name + ".tmp")
     if compress == "gzip":
         with open(tmp, "wb") as f, gzip.GzipFile(fileobj=f, mode="wb", mtime=0, filename="") as z:
             z.write(text.encode())
     elif compress == "zip":
         with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
-            z.writestr(zipfile.ZipInfo(path.stem + ".txt", date_time=(1980, 1, 1, 0, 0, 0)), text,
-                       compress_type=zipfile.ZIP_DEFLATED)
+            for name, member in ((path.stem + ".txt", text), ("SNP_Map.txt", snp_map)):
+                z.writestr(zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0)), member,
+                           compress_type=zipfile.ZIP_DEFLATED)
     else:
         with open(tmp, "w", newline="") as f:
             f.write(text)
@@ -232,7 +240,7 @@ def main(argv=None):
     rng = random.Random(1)
     write(args.out / "report_1.txt", by_sample(calls, 0, rng, cut=args.truncated))
     write(args.out / "report_2.txt.gz", by_snp(calls, 1, rng), compress="gzip")
-    write(args.out / "report_3.zip", by_sample(calls, 2, rng), compress="zip")
+    write(args.out / "report_3.zip", by_sample(calls, 2, rng), compress="zip", snp_map=snp_map(panel))
     write(args.out / "annotation.csv", annotation(panel))
     write(args.out / "samples.csv", sample_table(panel))
     geno, codes = founder_tables(panel, calls)

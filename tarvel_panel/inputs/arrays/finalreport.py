@@ -3,8 +3,9 @@ then `[Data]`, a line of column names and a tab-separated table of one row per
 SNP and sample, in any order. The columns used are found by name (`SNP Name`,
 `Sample ID`, or `Sample Name` where the ID is empty, and the two allele
 columns of one kind, `Allele1 - Forward` and `Allele2 - Forward` by default);
-the others are ignored. A file may be plain, gzip-compressed or a zip of
-reports.
+the others are ignored. A file may be plain, gzip-compressed or a zip, whose
+files that start with [Header] are read as reports (the SNP and sample maps a
+genotyping service sends beside them are not).
 
 The table is read a block at a time with numpy, one byte kept per call
 (alleles.py) in a SNPs x samples matrix sized by the header's counts, which
@@ -30,6 +31,7 @@ LONGEST_NAME = 255
 HEADER_LINES = 1000
 PROGRESS_EVERY = 20_000_000
 GZIP_MAGIC, ZIP_MAGIC = b"\x1f\x8b", b"PK\x03\x04"
+HEADER_MARK = b"[Header]"
 TAB, NEWLINE = 9, 10
 _ALLELE_OF_BYTE = allele_bytes()
 
@@ -65,13 +67,20 @@ def _zipped_reports(path, strand):
         members = [m for m in archive.namelist() if not m.endswith("/") and not m.startswith("__MACOSX/")]
     except (zipfile.BadZipFile, OSError) as e:
         raise InputError(path, f"not a readable zip file ({e})")
-    if not members:
-        raise InputError(path, "the zip holds no file")
     with archive:
-        for member in members:
+        reports = [m for m in members if _is_report(archive, f"{path}/{m}", m)]
+        if not reports:
+            raise InputError(path, "the zip holds no FinalReport (no file in it starts with [Header])")
+        for member in reports:
             name = f"{path}/{member}"
             with _reading(name, "zip"), archive.open(member) as stream:
                 yield _read(stream, name, strand)
+
+
+def _is_report(archive, name, member):
+    """Whether a zip member starts as a report does."""
+    with _reading(name, "zip"), archive.open(member) as stream:
+        return stream.read(len(HEADER_MARK) + 3).lstrip(b"\xef\xbb\xbf").startswith(HEADER_MARK)
 
 
 class _reading:
