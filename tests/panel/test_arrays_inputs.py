@@ -109,7 +109,7 @@ CASES = {
                             "samples.csv", 19, "sample 'SIM02_9' is in no FinalReport"),
     "a strain named like a replicate": (edit("samples.csv", lines_changed(19, lambda l: l.replace(
         "SIM02/Tv", "SIM03/Tv (SIM03_1)"))), "samples.csv", 19, "would be named 'SIM03/Tv (SIM03_1)'"),
-    "founder without samples": (edit("samples.csv", lambda t: t.replace("FA_1,A", "FA_1,B").replace("FA_2,A", "FA_2,B")),
+    "founder without samples": (edit("samples.csv", lambda t: t.replace("_1,A,", "_1,B,").replace("_2,A,", "_2,B,")),
                                 "samples.csv", None, "founder A has no sample"),
 }
 TABLE_CASES = {

@@ -95,8 +95,7 @@ class _reading:
     def __exit__(self, kind, error, trace):
         if isinstance(error, EOFError):
             raise InputError(self.name, "truncated: the compressed data ends early")
-        if isinstance(error, (zipfile.BadZipFile, zlib.error)) or (
-                isinstance(error, OSError) and not isinstance(error, InputError)):
+        if isinstance(error, (zipfile.BadZipFile, zlib.error, OSError)):
             what = {"gzip": "a readable gzip file", "zip": "readable from the zip"}.get(self.kind, "readable")
             raise InputError(self.name, f"not {what} ({error})")
         return False

@@ -87,9 +87,10 @@ def _chosen_strains(config, strain_rows):
     known = {key: True for r, n in zip(strain_rows, names) for key in (r.strain, r.sample, n)}
     for name in chosen:
         if name not in known:
-            shown = ", ".join(sorted({r.strain for r in strain_rows})[:10])
+            strains = sorted({r.strain for r in strain_rows})
+            shown = ", ".join(strains[:10]) + (", ..." if len(strains) > 10 else "")
             raise InputError("config strains", f"'{name}' is neither a strain nor a sample of the sample table "
-                             f"(its strains: {shown}{', ...' if len(known) > 10 else ''})")
+                             f"(its strains: {shown})")
     wanted = set(chosen)
     kept = [(r, n) for r, n in zip(strain_rows, names) if wanted & {r.strain, r.sample, n}]
     return [r for r, _ in kept], [n for _, n in kept]
@@ -189,7 +190,8 @@ def _panel(config, annotation, candidates, reads, alleles, strain_calls, named_s
         keep = keep[_map_order(annotation, candidates[keep], gmap)]
         codes, wrong = coded(strain_calls[keep], alleles.zero[keep], alleles.one[keep])
         foreign += wrong
-        chromosomes.append(Chromosome(name=name, is_x=name == x_chr, markers=_markers(annotation, candidates[keep], gmap),
+        chromosomes.append(Chromosome(name=name, is_x=name == x_chr,
+                                      markers=_markers(annotation, candidates[keep], gmap),
                                       founder_calls=_given(alleles.codes[keep]), strain_calls=_given(codes)))
     if not chromosomes:
         raise InputError(config["array_annotation"], "no marker of the FinalReports is placed by the annotation "
@@ -250,7 +252,8 @@ def _unplaced(annotation, reads, config):
     """Counts of the reports' markers that no chromosome holds, by reason."""
     not_run = [] if config.get("chromosomes") else \
         [i for i, c in enumerate(annotation.chromosomes) if c in NOT_RUN]
-    counts = {"dropped_not_in_annotation": reads.not_annotated + int(np.count_nonzero(reads.seen & (annotation.chrom < 0))),
+    nowhere = int(np.count_nonzero(reads.seen & (annotation.chrom < 0)))
+    counts = {"dropped_not_in_annotation": reads.not_annotated + nowhere,
               "dropped_y_or_mt": int(np.count_nonzero(reads.seen & np.isin(annotation.chrom, not_run)))}
     return {k: v for k, v in counts.items() if v}
 
@@ -259,7 +262,8 @@ def _notes(reads, panel, rows, from_tables):
     notes = []
     if reads.left_out:
         shown = ", ".join(reads.left_out[:SHOWN]) + (", ..." if len(reads.left_out) > SHOWN else "")
-        notes.append(f"left out, {_count(reads.left_out, 'sample')} of the FinalReports not in the sample table: {shown}")
+        notes.append(f"left out, {_count(reads.left_out, 'sample')} of the FinalReports not in the sample table: "
+                     f"{shown}")
     foreign = [(s.foreign_calls, s.name) for s in panel.strains if s.foreign_calls]
     if foreign:
         most = max(foreign)

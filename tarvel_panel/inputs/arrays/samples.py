@@ -68,4 +68,5 @@ def _row(path, line, sample, strain, cell, founder_names):
     if not cell["funnel"]:
         raise InputError(path, f"sample {sample!r} of strain {strain!r} has no funnel", line)
     return SampleRow(sample, line, strain=strain, funnel=parse_funnel(path, line, cell["funnel"], founder_names),
-                     sex=parse_sex(path, line, cell["sex"]), generation=parse_generation(path, line, cell["generation"]))
+                     sex=parse_sex(path, line, cell["sex"]),
+                     generation=parse_generation(path, line, cell["generation"]))
