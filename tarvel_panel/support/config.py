@@ -1,4 +1,4 @@
-"""The workflow config checked against workflow/config.schema.yaml: a key the
+"""The workflow config checked against workflow/schemas/config.schema.yaml: a key the
 schema does not know, or a value of the wrong type, becomes one line naming
 the key (and, for an unknown key, every known one)."""
 import difflib
