@@ -7,6 +7,7 @@ from functools import partial
 from tarvel_panel.errors import InputError
 from tarvel_panel.panel.founder_names import founder_names
 from tarvel_panel.panel.model import UNPLACED
+from tarvel_panel.support.config import with_defaults
 
 
 # the config key that chooses each route
@@ -14,6 +15,7 @@ ROUTE_KEYS = ("cross", "founders_vcf", "finalreports")
 
 
 def load_panel(config):
+    config = with_defaults(config)
     given = [k for k in ROUTE_KEYS if config.get(k)]
     if given[:2] == ["cross", "founders_vcf"]:
         raise InputError("config", "give either cross= or founders_vcf=, not both")
@@ -24,7 +26,7 @@ def load_panel(config):
     names = founder_names(config)  # checked before any file is read
     if config.get("cross"):
         from tarvel_panel.inputs.cross.read import read_cross
-        panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
+        panel = read_cross(config["cross"], positions=config["positions"],
                            generation_column=config.get("generation_column") or None, chromosomes=chromosomes)
     elif config.get("founders_vcf"):
         from tarvel_panel.inputs.genetic_map import chrom_name

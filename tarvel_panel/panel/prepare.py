@@ -23,6 +23,7 @@ import numpy as np
 
 from tarvel_panel import paths
 from tarvel_panel.errors import InputError, run_command
+from tarvel_panel.support.config import with_defaults
 from tarvel_panel.inputs.sources import load_panel
 from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, NO_CALL, OPTIONAL_STRAIN_KEYS, site_notes
 from tarvel_panel.panel.safe_names import safe_names
@@ -42,9 +43,9 @@ class Options:
 
 
 def options_from(config):
-    return Options(generation=_generation(config.get("generation", 20)),
-                   error_rate=_error_rate(config.get("error_rate", 0.001)),
-                   founder_missing=_founder_missing(config.get("founder_missing", "mask")))
+    return Options(generation=_generation(config["generation"]),
+                   error_rate=_error_rate(config["error_rate"]),
+                   founder_missing=_founder_missing(config["founder_missing"]))
 
 
 def _generation(value):
@@ -267,11 +268,15 @@ def main(argv=None):
 
 
 def _read_config(path):
+    """The settings record, each key it does not set at its default."""
     try:
         with open(path) as f:
-            return json.load(f)
-    except (OSError, ValueError) as e:
+            given = json.load(f)
+    except (OSError, ValueError, RecursionError) as e:
         raise InputError(path, f"cannot read the workflow config ({e})")
+    if not isinstance(given, dict):
+        raise InputError(path, "cannot read the workflow config (not a JSON object)")
+    return with_defaults(given)
 
 
 if __name__ == "__main__":

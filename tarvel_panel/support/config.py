@@ -3,15 +3,31 @@ schema does not know, or a value of the wrong type, becomes one line naming
 the key (and, for an unknown key, every known one)."""
 import difflib
 import json
+import os
 
 import jsonschema
 import yaml
 
+from tarvel_panel import REPO
 from tarvel_panel.errors import InputError
+
+# the one place the defaults are written
+DEFAULTS = os.path.join(REPO, "config", "config.yaml")
 
 
 _TYPE_WORDS = {"string": "text", "integer": "a whole number", "number": "a number",
                "boolean": "true or false", "array": "a list", "object": "a mapping"}
+
+
+def defaults():
+    """Every key's default, as config/config.yaml holds it."""
+    with open(DEFAULTS) as f:
+        return yaml.safe_load(f)
+
+
+def with_defaults(config):
+    """`config` completed with the default of every key it does not set."""
+    return {**defaults(), **config}
 
 
 def read_schema(path):
