@@ -1,5 +1,6 @@
-"""The panel a workflow config names: an R/qtl2 cross (`cross`) or VCF
-files (`founders_vcf`), narrowed to the chromosomes and strains asked for."""
+"""The panel a workflow config names: an R/qtl2 cross (`cross`), VCF files
+(`founders_vcf`) or array FinalReports (`finalreports`), narrowed to the
+chromosomes and strains asked for."""
 from dataclasses import replace
 from functools import partial
 
@@ -7,16 +8,26 @@ from tarvel_panel.errors import InputError
 from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import founder_names
 from tarvel_panel.panel.model import UNPLACED
+from tarvel_panel.support.config import with_defaults
+
+
+# the config key that chooses each route
+ROUTE_KEYS = ("cross", "founders_vcf", "finalreports")
 
 
 def load_panel(config):
-    if config.get("cross") and config.get("founders_vcf"):
+    config = with_defaults(config)
+    given = [k for k in ROUTE_KEYS if config.get(k)]
+    if given[:2] == ["cross", "founders_vcf"]:
         raise InputError("config", "give either cross= or founders_vcf=, not both")
+    if len(given) > 1:
+        raise InputError("config", f"give one of {'=, '.join(ROUTE_KEYS)}=, not {'= and '.join(given)}=")
     chromosomes = name_list(config.get("chromosomes"))
+    strains = name_list(config.get("strains"))
     names = founder_names(config)  # checked before any file is read
     if config.get("cross"):
         from tarvel_panel.inputs.cross.read import read_cross
-        panel = read_cross(config["cross"], positions=config.get("positions") or "gmap",
+        panel = read_cross(config["cross"], positions=config["positions"],
                            generation_column=config.get("generation_column") or None, chromosomes=chromosomes)
     elif config.get("founders_vcf"):
         from tarvel_panel.inputs.genetic_map import chrom_name
@@ -24,9 +35,26 @@ def load_panel(config):
         panel = read_vcf_panel(config)
         # VCF contigs may be named "chr19" or "19"; the panel names them "19"
         chromosomes = chromosomes and [chrom_name(c) for c in chromosomes]
+    elif config.get("finalreports"):
+        from tarvel_panel.inputs.arrays.read import read_array_panel
+        from tarvel_panel.inputs.genetic_map import chrom_name
+        panel = read_array_panel(config)   # it chooses the strains: by strain, sample or row
+        chromosomes, strains = chromosomes and [chrom_name(c) for c in chromosomes], None
     else:
-        raise InputError("config", "no panel given: set cross=PATH (an R/qtl2 cross) or founders_vcf=PATH")
-    return select(named(panel, names), chromosomes, name_list(config.get("strains")))
+        raise InputError("config", "no panel given: set cross=PATH (an R/qtl2 cross), founders_vcf=PATH "
+                         "or finalreports=PATHS (array FinalReports)")
+    return select(named(panel, names), chromosomes, strains)
+
+
+# config keys naming one input file each; finalreports names one or more
+SOURCE_KEYS = ("cross", "founders_vcf", "strains_vcf", "strain_table", "genetic_map",
+               "array_annotation", "sample_table", "founder_genotypes", "allele_codes")
+
+
+def source_paths(config):
+    """Every input file the config names (existing or not), so that a change
+    to one can redo the panel."""
+    return [str(config[k]) for k in SOURCE_KEYS if config.get(k)] + (name_list(config.get("finalreports")) or [])
 
 
 def named(panel, names):

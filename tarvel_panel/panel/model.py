@@ -22,6 +22,16 @@ class Strain:
     funnel: Tuple[int, ...]       # 8 founder numbers 1..8 in funnel order
     sex: Optional[str] = None     # "female", "male" or None when not given
     generation: Optional[int] = None  # None: the workflow's default
+    # a row of a source that genotypes strains as samples (arrays), each
+    # sample its own row: the strain it is a sample of, the sample's ID, and
+    # its calls with an allele no founder carries (read as N); None elsewhere
+    strain_of: Optional[str] = None
+    sample: Optional[str] = None
+    foreign_calls: Optional[int] = None
+
+
+# Strain's attributes that panel.json holds only when they are set
+OPTIONAL_STRAIN_KEYS = ("strain_of", "sample", "foreign_calls")
 
 
 @dataclass
@@ -75,10 +85,19 @@ class Panel:
     site_stats: Dict[str, Dict[str, int]] = field(default_factory=dict)
     # 8 allele codes (a cross's `alleles`, A..H for VCF); None: the founders' names
     alleles: Optional[List[str]] = None
+    # more lines the prepare step prints about what the source left out
+    notes: List[str] = field(default_factory=list)
+    # samples the source holds but the panel leaves out (arrays: not in the
+    # sample table); None for a source without samples of its own
+    samples_left_out: Optional[List[str]] = None
 
 
 # site_stats key of the counts no chromosome holds (no chromosome is named "")
 UNPLACED = ""
+# what the UNPLACED counts are, in the prepare step's lines
+UNPLACED_REASONS = {"dropped_not_in_map": "of the strain genotypes in no map",
+                    "dropped_not_in_annotation": "of the reports that the annotation places on no chromosome",
+                    "dropped_y_or_mt": "on chromosomes Y and MT (not run unless chromosomes= names them)"}
 
 
 def site_notes(panel):
@@ -90,7 +109,7 @@ def site_notes(panel):
         dropped = ", ".join(f"{n} {k[len('dropped_'):].replace('_', ' ')}" for k, n in stats.items()
                             if k.startswith("dropped_") and n)
         if name == UNPLACED:
-            notes.append(f"left out, {stats['dropped_not_in_map']} markers of the strain genotypes in no map")
+            notes += [f"left out, {n} markers {UNPLACED_REASONS.get(k, k)}" for k, n in stats.items() if n]
         elif name not in kept:
             left_out.append(name + (" (the X chromosome)" if stats.get("is_x") else ""))
         elif dropped:

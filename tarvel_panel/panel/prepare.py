@@ -23,8 +23,9 @@ import numpy as np
 
 from tarvel_panel import paths
 from tarvel_panel.errors import InputError, run_command
+from tarvel_panel.support.config import with_defaults
 from tarvel_panel.inputs.sources import load_panel
-from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, NO_CALL, site_notes
+from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, NO_CALL, OPTIONAL_STRAIN_KEYS, site_notes
 from tarvel_panel.panel.safe_names import safe_names
 
 
@@ -42,9 +43,9 @@ class Options:
 
 
 def options_from(config):
-    return Options(generation=_generation(config.get("generation", 20)),
-                   error_rate=_error_rate(config.get("error_rate", 0.001)),
-                   founder_missing=_founder_missing(config.get("founder_missing", "mask")))
+    return Options(generation=_generation(config["generation"]),
+                   error_rate=_error_rate(config["error_rate"]),
+                   founder_missing=_founder_missing(config["founder_missing"]))
 
 
 def _generation(value):
@@ -149,14 +150,22 @@ def _write_all(panel, options, root):
                    "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
             _write_job(paths.job_dir(root, chrom_safe, safe), funnel, text, job)
+    left_out = {} if panel.samples_left_out is None else {"samples_left_out": panel.samples_left_out}
     _write_json(os.path.join(root, "panel.json"), {
         "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
-        "strains": [{"name": s.name, "safe": safe, "funnel": list(s.funnel), "sex": s.sex, "generation": g}
-                    for s, safe, g in zip(panel.strains, safes, generations)],
+        "strains": [_strain_entry(s, safe, g) for s, safe, g in zip(panel.strains, safes, generations)],
         "chromosomes": [{"name": c.name, "safe": safe, "is_x": c.is_x, "markers": len(c.markers)}
                         for c, safe in zip(panel.chromosomes, chrom_safes)],
-        "site_stats": site_stats,
+        "site_stats": site_stats, **left_out,
         "founder_missing": options.founder_missing, "error_rate": options.error_rate})
+
+
+def _strain_entry(strain, safe, generation):
+    """A strain's panel.json entry; the optional attributes only where set."""
+    entry = {"name": strain.name, "safe": safe, "funnel": list(strain.funnel), "sex": strain.sex,
+             "generation": generation}
+    entry.update({k: getattr(strain, k) for k in OPTIONAL_STRAIN_KEYS if getattr(strain, k) is not None})
+    return entry
 
 
 def _write_markers(markers, founders, chr_dir):
@@ -220,7 +229,7 @@ def describe(panel):
     text = (f"prepare: {_count(panel.strains, 'strain')}, {_count(panel.chromosomes, 'chromosome')} "
             f"({_chromosomes(panel.chromosomes)}); "
             f"{_count(range(len(panel.strains) * len(panel.chromosomes)), 'TARVEL run')}")
-    text += "".join(f"\nprepare: {note}" for note in site_notes(panel))
+    text += "".join(f"\nprepare: {note}" for note in site_notes(panel) + panel.notes)
     if not any(c.is_x for c in panel.chromosomes):
         named_x = [c.name for c in panel.chromosomes if c.name.lower() in ("x", "chrx")]
         if named_x:
@@ -259,11 +268,15 @@ def main(argv=None):
 
 
 def _read_config(path):
+    """The settings record, each key it does not set at its default."""
     try:
         with open(path) as f:
-            return json.load(f)
-    except (OSError, ValueError) as e:
+            given = json.load(f)
+    except (OSError, ValueError, RecursionError) as e:
         raise InputError(path, f"cannot read the workflow config ({e})")
+    if not isinstance(given, dict):
+        raise InputError(path, "cannot read the workflow config (not a JSON object)")
+    return with_defaults(given)
 
 
 if __name__ == "__main__":

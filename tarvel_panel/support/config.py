@@ -1,4 +1,4 @@
-"""The workflow config checked against workflow/config.schema.yaml: a key the
+"""The workflow config checked against workflow/schemas/config.schema.yaml: a key the
 schema does not know, or a value of the wrong type, becomes one line naming
 the key (and, for an unknown key, every known one). Values that mean the
 same are written one way first (20.0 as 20, "A, B,A" as "A,B"), so that the
@@ -6,16 +6,32 @@ settings record does not take them for a change."""
 import difflib
 import json
 import math
+import os
 
 import jsonschema
 import yaml
 
+from tarvel_panel import REPO
 from tarvel_panel.errors import InputError
 from tarvel_panel.panel.founder_names import eight_names, founder_names
+
+# the one place the defaults are written
+DEFAULTS = os.path.join(REPO, "config", "config.yaml")
 
 
 _TYPE_WORDS = {"string": "text", "integer": "a whole number", "number": "a number",
                "boolean": "true or false", "array": "a list", "object": "a mapping"}
+
+
+def defaults():
+    """Every key's default, as config/config.yaml holds it."""
+    with open(DEFAULTS) as f:
+        return yaml.safe_load(f)
+
+
+def with_defaults(config):
+    """`config` completed with the default of every key it does not set."""
+    return {**defaults(), **config}
 
 
 def read_schema(path):

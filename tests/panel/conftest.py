@@ -73,3 +73,8 @@ def example_plots(example_run):
     run_workflow(example_run.parent, f"cross={REPO / 'examples' / 'panel' / 'panel.yaml'}",
                  f"out={example_run}", "plots=true")
     return example_run
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "workflow: runs the whole workflow (or a build); slow. "
+                                       "-m 'not workflow' leaves these out")

@@ -16,19 +16,18 @@ import numpy as np
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.genetic_map import chrom_name, read_genetic_map
+from tarvel_panel.inputs.strain_fields import parse_funnel, parse_generation, parse_sex
 from tarvel_panel.inputs.vcf.files import open_vcf
 from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import LETTERS, eight_names
 from tarvel_panel.panel.founder_names import founder_names as configured_names
-from tarvel_panel.panel.model import (MAX_GENERATION, MIN_GENERATION, NO_CALL, Chromosome, Markers, Panel,
-                                Strain)
+from tarvel_panel.panel.model import NO_CALL, Chromosome, Markers, Panel, Strain
 
 
 # Site counts per chromosome, in the order they appear in summary.tsv.
 STAT_KEYS = ["sites_read", "sites_kept", "dropped_not_snp", "dropped_filter",
              "dropped_duplicate", "dropped_founders_agree", "dropped_no_strain_site"]
 TABLE_COLUMNS = ["strain", "funnel", "generation", "sex"]
-SEXES = {"female": "female", "f": "female", "male": "male", "m": "male"}
 BASES = set("ACGT")
 PROGRESS_EVERY = 500_000
 
@@ -73,50 +72,11 @@ def read_strain_table(path, founder_names):
         seen.add(name)
         strains.append(Strain(name=name,
                               funnel=parse_funnel(path, line, row["funnel"], founder_names),
-                              sex=_parse_sex(path, line, row.get("sex", "")),
-                              generation=_parse_generation(path, line, row.get("generation", ""))))
+                              sex=parse_sex(path, line, row.get("sex", "")),
+                              generation=parse_generation(path, line, row.get("generation", ""))))
     if not strains:
         raise InputError(path, "strain table lists no strain")
     return strains
-
-
-def parse_funnel(path, line, text, founder_names):
-    """Eight founder names, numbers 1..8 or letters A..H -> founder numbers in
-    funnel order (a name wins over a number or letter). Without separators
-    every character is one founder (e.g. BECADHFG)."""
-    parts = text.replace(",", " ").replace(";", " ").split()
-    tokens = parts if len(parts) > 1 else list(text.strip())
-    numbers = []
-    for t in tokens:
-        if t in founder_names:  # before numbers: a founder may be named 129
-            numbers.append(founder_names.index(t) + 1)
-        elif t.isdigit():
-            numbers.append(int(t))
-        elif t in LETTERS:
-            numbers.append(LETTERS.index(t) + 1)
-        else:
-            numbers.append(None)
-    if len(numbers) != 8 or sorted(n or 0 for n in numbers) != list(range(1, 9)):
-        raise InputError(path, f"funnel {text!r} is not the eight founders "
-                         f"({','.join(founder_names)}, A..H or 1..8) each once", line=line)
-    return tuple(numbers)
-
-
-def _parse_sex(path, line, text):
-    if text in ("", "NA", "."):
-        return None
-    if text.lower() not in SEXES:
-        raise InputError(path, f"sex {text!r} is not female/male (or F/M)", line=line)
-    return SEXES[text.lower()]
-
-
-def _parse_generation(path, line, text):
-    if text in ("", "NA", "."):
-        return None
-    if not text.isdigit() or not MIN_GENERATION <= int(text) <= MAX_GENERATION:
-        raise InputError(path, f"generation {text!r} is not a whole number from "
-                         f"{MIN_GENERATION} to {MAX_GENERATION}", line=line)
-    return int(text)
 
 
 # ---- genotype and site coding -------------------------------------------

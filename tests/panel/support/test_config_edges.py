@@ -6,21 +6,19 @@ settings record sees no change."""
 import json
 
 import pytest
-import yaml
 from conftest import REPO
 
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.sources import select
 from tarvel_panel.panel.model import Panel, Strain
-from tarvel_panel.support.config import check_config, panel_config, read_schema
+from tarvel_panel.support.config import check_config, defaults, panel_config, read_schema
 
-SCHEMA = read_schema(REPO / "workflow" / "config.schema.yaml")
-DEFAULTS = yaml.safe_load((REPO / "workflow" / "config.yaml").read_text())
+SCHEMA = read_schema(REPO / "workflow" / "schemas" / "config.schema.yaml")
 EIGHT = list("ABCDEFG")
 
 
 def checked(**items):
-    config = dict(DEFAULTS, cross="panel.yaml", **items)
+    config = dict(defaults(), cross="panel.yaml", **items)
     check_config(config, SCHEMA)
     return config
 

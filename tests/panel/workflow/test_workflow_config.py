@@ -48,7 +48,7 @@ def test_a_config_the_schema_refuses_stops_before_anything_is_written(tmp_path, 
 
 def test_a_missing_build_says_how_to_build_it(tmp_path):
     # a copy of the workflow whose repository has no build
-    for part in ("workflow", "tarvel_panel"):
+    for part in ("workflow", "config", "tarvel_panel"):
         shutil.copytree(REPO / part, tmp_path / "repo" / part)
     command = [SNAKEMAKE, "--snakefile", str(tmp_path / "repo" / "workflow" / "Snakefile"), "--directory",
                str(tmp_path), "--cores", "1", "--config", CROSS, "out=out"]
