@@ -92,7 +92,7 @@ class ZipFiles:
 
     def read(self, rel):
         member = self._resolve(rel) if rel is not None else self._member
-        if self._info(member, limits.CONTROL_BYTES) is None:
+        if self._info(member, limits.INFLATED_BYTES) is None:
             return None
         try:
             with self._zip.open(member) as f:
@@ -146,8 +146,8 @@ def _declared_members(zip_path):
         f.seek(max(0, size - (22 + 0xFFFF + 20)))   # the record, its comment and the zip64 locator
         tail = f.read()
         at = tail.rfind(b"PK\x05\x06")
-        if at < 0 or at + 22 > len(tail):
-            return None
+        if at < 0 or at + 22 > len(tail) or at + 22 + struct.unpack_from("<H", tail, at + 20)[0] != len(tail):
+            return None   # no record, or one inside the zip's comment
         count = struct.unpack_from("<H", tail, at + 10)[0]
         locator = tail[max(0, at - 20):at]
         if count == 0xFFFF and locator[:4] == b"PK\x06\x07":
