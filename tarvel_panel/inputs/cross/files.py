@@ -145,9 +145,13 @@ def _declared_members(zip_path):
         size = f.seek(0, 2)
         f.seek(max(0, size - (22 + 0xFFFF + 20)))   # the record, its comment and the zip64 locator
         tail = f.read()
-        at = tail.rfind(b"PK\x05\x06")
-        if at < 0 or at + 22 > len(tail) or at + 22 + struct.unpack_from("<H", tail, at + 20)[0] != len(tail):
-            return None   # no record, or one inside the zip's comment
+        at = len(tail)
+        while True:   # the last record whose comment reaches the end (its comment may hold the mark)
+            at = tail.rfind(b"PK\x05\x06", 0, at)
+            if at < 0:
+                return None
+            if at + 22 <= len(tail) and at + 22 + struct.unpack_from("<H", tail, at + 20)[0] == len(tail):
+                break
         count = struct.unpack_from("<H", tail, at + 10)[0]
         locator = tail[max(0, at - 20):at]
         if count == 0xFFFF and locator[:4] == b"PK\x06\x07":
