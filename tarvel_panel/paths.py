@@ -16,6 +16,7 @@ ends in ".<part>" of CHROMOSOME_PARTS.
     runs/dropped/chr<c>                 once the chromosome's raw results are removed
     founderprobs/chr<c>.csv.gz, genoprobs/chr<c>.csv.gz, npz/chr<c>.npz
     mosaic.csv, summary.tsv, qtl2/<kind>.rds
+    qc/strains.tsv, het_segments.tsv, flags.tsv, similarity.tsv, qc/strains.png|svg
     plots/, report/<page>.html
     logs/tarvel/chr<c>/<s>.log          TARVEL's own output
     logs/<step>/...                     each job's log
@@ -145,6 +146,16 @@ def summary_file(out):
 
 def qtl2_file(out, kind):
     return os.path.join(out, "qtl2", f"{kind}.rds")
+
+
+def qc_table(out, table):
+    """qc/<table>.tsv: strains, het_segments, flags or similarity."""
+    return os.path.join(out, "qc", f"{table}.tsv")
+
+
+def qc_figure(out):
+    """The QC figure's prefix: qc/strains.png and qc/strains.svg."""
+    return os.path.join(out, "qc", "strains")
 
 
 def plots_dir(out):

@@ -5,7 +5,8 @@ its loader.
 Arrays with one block per strain (shape [strains, ...]) are spooled to hidden
 files beside the target while the strains come, then copied into the zip.
 Members are compressed, except those named `stored`: deflate takes float32
-probabilities only about a seventh smaller, at most of a collect step's time."""
+probabilities only about a seventh smaller, at most of a collect step's time.
+NpzRows reads the per-strain arrays back a block of strains at a time."""
 import os
 import zipfile
 from contextlib import ExitStack
@@ -23,6 +24,48 @@ def load_npz(path):
     Python values."""
     with np.load(path, allow_pickle=False) as data:
         return {name: data[name].item() if data[name].ndim == 0 else data[name] for name in data.files}
+
+
+class NpzRows:
+    """with NpzRows(path, ["top_pair", "alleleprobs"]) as rows: rows.read(n)
+    gives {name: array [n, ...]} of the next n strains, so a reader's memory
+    does not grow with the strains. `shapes` and `dtypes` tell each array's."""
+
+    def __init__(self, path, names):
+        self.path, self.names = path, list(names)
+
+    def __enter__(self):
+        self._zip = zipfile.ZipFile(self.path)
+        self._members, self.shapes, self.dtypes = {}, {}, {}
+        try:
+            for name in self.names:
+                member = self._members[name] = self._zip.open(f"{name}.npy")
+                version = np.lib.format.read_magic(member)
+                header = np.lib.format.read_array_header_1_0 if version == (1, 0) else \
+                    np.lib.format.read_array_header_2_0
+                shape, fortran, dtype = header(member)
+                if fortran or not shape:
+                    raise ValueError(f"{name} is not an array of rows")
+                self.shapes[name], self.dtypes[name] = shape, dtype
+        except BaseException:
+            self._zip.close()
+            raise
+        return self
+
+    def read(self, n):
+        blocks = {}
+        for name in self.names:
+            shape, dtype = self.shapes[name], self.dtypes[name]
+            count = n * int(np.prod(shape[1:], dtype=np.int64))
+            data = self._members[name].read(count * dtype.itemsize)
+            if len(data) != count * dtype.itemsize:
+                raise EOFError(f"{name} ends early")
+            blocks[name] = np.frombuffer(data, dtype=dtype).reshape((n,) + tuple(shape[1:]))
+        return blocks
+
+    def __exit__(self, *exc):
+        self._zip.close()
+        return False
 
 
 class NpzWriter:

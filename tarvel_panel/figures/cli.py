@@ -6,10 +6,11 @@
     python3 -m tarvel_panel plot panel --out OUT [--chr C ... | --genome] [-o PREFIX]
     python3 -m tarvel_panel plot track --out OUT --strain NAME --chr C -o PREFIX
     python3 -m tarvel_panel plot track FOUNDERS STRAIN FUNNEL -cm POS -o PREFIX
+    python3 -m tarvel_panel plot qc --out OUT [-o PREFIX]
 
 OUT is the panel workflow's output folder (the plots read its npz/chr<c>.npz
-files); the second forms take one TARVEL run (its results file, by default
-STRAIN.prob, and its four input files).
+files, the QC figure its qc/strains.tsv); the second forms take one TARVEL
+run (its results file, by default STRAIN.prob, and its four input files).
 """
 import argparse
 import multiprocessing
@@ -20,10 +21,14 @@ from typing import List, Sequence
 
 import numpy as np
 
+from tarvel_panel import paths
 from tarvel_panel.errors import InputError, run_command
 from tarvel_panel.figures import sources
 from tarvel_panel.run import tarvel_files
 from tarvel_panel.figures import draw
+from tarvel_panel.figures import qc_figure
+from tarvel_panel.qc.settings import Settings
+from tarvel_panel.qc.write import read_table
 from tarvel_panel.figures.painting import DEFAULT_THRESHOLD, Segments, paint, paint_chromosome
 
 
@@ -102,6 +107,15 @@ def parser() -> argparse.ArgumentParser:
     t.add_argument("--chr", dest="chrom", default="", help="chromosome (with --out; shown for one run)")
     t.add_argument("-o", dest="output", required=True, help="output PREFIX (PREFIX.png, PREFIX.svg)")
     _common(t, "7")
+
+    q = sub.add_parser("qc", help="per strain its call rate, heterozygosity and error candidates, flagged ones marked")
+    q.add_argument("--out", required=True, help="the workflow's output folder (with qc/strains.tsv)")
+    q.add_argument("-o", dest="output", help="output PREFIX (default OUT/qc/strains)")
+    for name in ("call_rate_min", "het_share_max", "error_rate_max"):
+        q.add_argument(f"--{name.replace('_', '-')}", type=float, default=getattr(Settings, name),
+                       help=f"the threshold drawn (default {getattr(Settings, name)})")
+    q.add_argument("--width", type=float, default=10.0, help="inches (default 10)")
+    q.add_argument("--dpi", type=float, default=100.0, help="PNG pixels per inch (default 100)")
     return top
 
 
@@ -346,10 +360,20 @@ def track_command(args) -> None:
     written(draw.save(fig, prefix(args.output)))
 
 
+def qc_command(args) -> None:
+    for what, value in (("--width", args.width), ("--dpi", args.dpi)):
+        if not 0 < value <= 1000:
+            raise InputError(what, f"{value:g} is not a sensible size")
+    _, rows = read_table(paths.qc_table(args.out, "strains"))
+    fig = qc_figure.qc_figure(qc_figure.from_table(rows), (args.call_rate_min, args.het_share_max,
+                                                           args.error_rate_max), args.width, dpi=args.dpi)
+    written(draw.save(fig, prefix(args.output) if args.output else paths.qc_figure(args.out)))
+
+
 def main(argv=None) -> int:
     args = parser().parse_args(argv)
     commands = {"all": all_command, "strain": strain_command, "panel": panel_command,
-                "track": track_command}
+                "track": track_command, "qc": qc_command}
     return run_command(lambda: commands[args.plot](args))
 
 

@@ -6,9 +6,12 @@ way everywhere."""
 import json
 import os
 
+import numpy as np
+
 from tarvel_panel import paths
 from tarvel_panel.errors import InputError
 from tarvel_panel.near_names import did_you_mean
+from tarvel_panel.panel.model import NO_CALL
 
 
 MAPS = ("pmap", "gmap")
@@ -83,6 +86,17 @@ class PreparedPanel:
     def markers(self, safe):
         return Markers(paths.markers_file(self.prepared, safe))
 
+    def founder_alleles(self, safe):
+        """uint8 [markers, 8] of the chromosome's founders.txt: 0/1, NO_CALL untyped."""
+        return read_founder_alleles(os.path.join(paths.chromosome_dir(self.prepared, safe), "founders.txt"),
+                                    self.markers_count(safe))
+
+    def strain_calls(self, chrom_safe, strain_safe):
+        """uint8 [markers] of a strain's strain.txt on one chromosome: 0/1/2,
+        NO_CALL for N (the calls TARVEL was given, masked where prepare masked them)."""
+        path = os.path.join(paths.job_dir(self.prepared, chrom_safe, strain_safe), "strain.txt")
+        return read_strain_calls(path, self.markers_count(chrom_safe))
+
     def markers_count(self, safe):
         return self.chromosome(safe)["markers"]
 
@@ -96,6 +110,50 @@ class PreparedPanel:
             have = self.markers(safe).maps
             maps = [m for m in maps if m in have]
         return maps
+
+
+_FOUNDER_CODES = {"0": 0, "1": 1, "-1": NO_CALL}
+
+
+def read_founder_alleles(path, markers):
+    """A founders.txt as prepare writes it: one line of eight codes per marker."""
+    try:
+        with open(path, encoding="ascii") as f:
+            lines = f.read().splitlines()
+    except (OSError, ValueError) as e:
+        raise InputError(path, f"cannot read the prepared founders ({getattr(e, 'strerror', None) or e})")
+    if len(lines) != markers:
+        raise InputError(path, f"{len(lines)} lines, the prepared panel has {markers} markers")
+    alleles = np.empty((markers, 8), np.uint8)
+    rows = {}
+    for n, line in enumerate(lines):
+        row = rows.get(line)
+        if row is None:
+            codes = line.split()
+            if len(codes) != 8 or any(c not in _FOUNDER_CODES for c in codes):
+                raise InputError(path, "not a founder line prepare wrote", n + 1)
+            row = rows[line] = [_FOUNDER_CODES[c] for c in codes]
+        alleles[n] = row
+    return alleles
+
+
+_CALL_CODES = np.full(256, 254, np.uint8)
+_CALL_CODES[[ord("0"), ord("1"), ord("2"), ord("N")]] = [0, 1, 2, NO_CALL]
+
+
+def read_strain_calls(path, markers):
+    """A strain.txt as prepare writes it: one character 0, 1, 2 or N and a
+    line end per marker."""
+    try:
+        data = np.fromfile(path, dtype=np.uint8)
+    except OSError as e:
+        raise InputError(path, f"cannot read the prepared calls ({e.strerror})")
+    if len(data) != 2 * markers or np.any(data[1::2] != ord("\n")):
+        raise InputError(path, f"not the calls prepare wrote for {markers} markers")
+    calls = _CALL_CODES[data[::2]]
+    if np.any(calls == 254):
+        raise InputError(path, "a call that is not 0, 1, 2 or N", int(np.argmax(calls == 254)) + 1)
+    return calls
 
 
 def _find(entries, name, what, path):

@@ -4,6 +4,7 @@ download).
 
     python3 -m tarvel_panel report-table summary OUT/summary.tsv PAGE.html
     python3 -m tarvel_panel report-table settings OUT/config.json PAGE.html
+    python3 -m tarvel_panel report-table qc OUT/qc/strains.tsv PAGE.html   (and flags.tsv beside it)
 
 Every value read from a file is escaped: strain and chromosome names may hold
 any character.
@@ -11,6 +12,7 @@ any character.
 import argparse
 import html
 import json
+import os
 import sys
 from typing import List, Sequence
 
@@ -97,6 +99,20 @@ def settings_page(path: str) -> str:
     return page("Settings", note, html_table(("setting", "value"), rows))
 
 
+def qc_page(path: str) -> str:
+    """The flags first (what, where, why), then every strain's QC figures."""
+    from tarvel_panel.qc.write import read_table
+    header, rows = read_table(path)
+    flags_path = os.path.join(os.path.dirname(path), "flags.tsv")
+    flag_header, flags = read_table(flags_path)
+    flagged = len({f["strain"] for f in flags})
+    note = (f"{path}: {len(rows)} strains, {flagged} flagged with {len(flags)} flags ({flags_path}, first); "
+            "then every strain's figures.")
+    tables = html_table(flag_header, [[f[c] for c in flag_header] for f in flags]) + "\n<p></p>\n" + \
+        html_table(header, [[r[c] for c in header] for r in rows])
+    return page("Strain QC", note, tables)
+
+
 def write(text: str, dest: str) -> None:
     with AtomicFile(dest) as f:
         f.write(text)
@@ -104,11 +120,11 @@ def write(text: str, dest: str) -> None:
 
 def main(argv=None) -> int:
     p = argparse.ArgumentParser(prog="python3 -m tarvel_panel report-table", description=__doc__.split("\n")[0])
-    p.add_argument("table", choices=("summary", "settings"))
-    p.add_argument("source", help="OUT/summary.tsv or OUT/config.json")
+    p.add_argument("table", choices=("summary", "settings", "qc"))
+    p.add_argument("source", help="OUT/summary.tsv, OUT/config.json or OUT/qc/strains.tsv")
     p.add_argument("dest", help="the HTML page written")
     args = p.parse_args(argv)
-    render = {"summary": summary_page, "settings": settings_page}[args.table]
+    render = {"summary": summary_page, "settings": settings_page, "qc": qc_page}[args.table]
     return run_command(lambda: write(render(args.source), args.dest),
                        os_error=lambda e: f"{e.filename}: cannot be written ({e.strerror})", output=args.dest)
 

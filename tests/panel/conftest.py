@@ -1,7 +1,7 @@
 """Shared fixtures of the panel tests: the repository, the TARVEL binary and
 one workflow run on the example panel that every test may read (not write).
 
-The tests follow the package's stages (inputs/, prepared/, run/, collect/,
+The tests follow the package's stages (inputs/, prepared/, run/, collect/, qc/,
 figures/, support/); workflow/ holds the runs of the whole workflow. Every
 test that runs the workflow is marked `workflow`: those of workflow/, those
 that use a fixture running it (WORKFLOW_FIXTURES) and those marked by hand.
@@ -23,7 +23,8 @@ WORKFLOW_FIXTURES = {"example_run", "example_plots", "cc_run", "pairs_run", "vcf
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "workflow: runs the whole workflow (slow); -m 'not workflow' leaves them out")
+    config.addinivalue_line("markers", "workflow: runs the whole workflow (or a build); slow. "
+                                       "-m 'not workflow' leaves these out")
 
 
 def pytest_collection_modifyitems(config, items):
@@ -74,7 +75,3 @@ def example_plots(example_run):
                  f"out={example_run}", "plots=true")
     return example_run
 
-
-def pytest_configure(config):
-    config.addinivalue_line("markers", "workflow: runs the whole workflow (or a build); slow. "
-                                       "-m 'not workflow' leaves these out")

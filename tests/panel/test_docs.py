@@ -7,7 +7,6 @@ import json
 import re
 import shutil
 import subprocess
-from pathlib import Path
 
 import jsonschema
 import pytest

@@ -103,7 +103,8 @@ def run_seed(seed, strain, chrom):
 
 
 def breed_chromosome(args, chrom, index, strains, rng, tmp):
-    """Simulates every strain on one chromosome; returns markers, founder rows and strain data."""
+    """Simulates every strain on one chromosome (at its own "generation" where
+    it has one); returns markers, founder rows and strain data."""
     name, length, count, per_cm = chrom
     cm = marker_positions(length, count, rng)
     pos_file = tmp / f"positions_{name}.txt"
@@ -114,7 +115,8 @@ def breed_chromosome(args, chrom, index, strains, rng, tmp):
     for k, strain in enumerate(strains):
         seed = run_seed(args.seed, k, index)
         out = simulate(args.simulate, tmp / f"chr{name}_{k}", seed, name == "X",
-                       strain["sex"] == "male", strain["funnel"], args.generation, pos_file,
+                       strain["sex"] == "male", strain["funnel"], strain.get("generation", args.generation),
+                       pos_file,
                        founders=founders_file,
                        founder_missing=args.founder_missing if founders_file is None else 0.0,
                        missing=args.missing)

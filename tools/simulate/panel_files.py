@@ -70,7 +70,7 @@ def cross_tables(strains, chroms, generation):
         "cross_info.csv": csv_text("founders in funnel order", ["id"] + list(FOUNDERS),
                                    [[s["name"]] + s["funnel"] for s in strains]),
         "covar.csv": csv_text("sex and #Generation", ["id", "Sex", "ngen"],
-                              [[s["name"], s["sex"], generation] for s in strains]),
+                              [[s["name"], s["sex"], s.get("generation", generation)] for s in strains]),
         "truth.csv": "strain,chr,marker,copy1,copy2\n"
                      + "".join(",".join(r) + "\n" for r in truth),
     }

@@ -83,15 +83,19 @@ def report(example_plots, tmp_path_factory):
     return build_report(example_plots, tmp_path_factory.mktemp("report") / "report.html"), example_plots
 
 
-def test_page_holds_every_panel_mosaic_the_summary_and_the_settings(report):
+def test_page_holds_every_panel_mosaic_the_summary_the_settings_and_the_qc(report):
     page, out = report
     assert not re.search(r"<(script|link|img)[^>]+(src|href)=\"?https?:", page), "the page loads something"
     results = {r["filename"]: r for r in embedded_results(page).values()}
     chromosomes = json.loads((out / "prepared" / "panel.json").read_text())["chromosomes"]
     figures = {f"panel_chr{c['safe']}.png" for c in chromosomes} | {"panel_genome.png"}
-    assert set(results) == figures | {"summary.html", "settings.html"}
+    assert set(results) == figures | {"summary.html", "settings.html", "qc.html", "strains.png"}
     for name in figures:
         assert data(results[name]["data_uri"]) == (out / "plots" / name).read_bytes()
+    assert data(results["strains.png"]["data_uri"]) == (out / "qc" / "strains.png").read_bytes()
+    qc = data(results["qc.html"]["data_uri"]).decode()
+    qc_lines = sum(len((out / "qc" / t).read_text().splitlines()) for t in ("strains.tsv", "flags.tsv"))
+    assert qc.count("<tr>") == qc_lines and "<td>SIM08/Tv</td>" in qc
     assert {r["labels"]["figure"] for n, r in results.items() if n in figures} == \
         {"genome"} | {f"chromosome {c['name']}" for c in chromosomes}
     summary = data(results["summary.html"]["data_uri"]).decode()
@@ -110,7 +114,8 @@ def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
     shown = head + SHOW_GENOME + "</body>" + tail
     dom = chromium(shown, tmp_path, "--dump-dom", ready=lambda dom: '<pre id="decoded">' in dom)
     decoded = json.loads(re.search(r'<pre id="decoded">(.*?)</pre>', dom).group(1))
-    pngs = {n: matplotlib.image.imread(out / "plots" / n).shape[:2] for n, *_ in decoded}
+    folders = {"strains.png": out / "qc"}    # the QC figure; the rest are the plots
+    pngs = {n: matplotlib.image.imread(folders.get(n, out / "plots") / n).shape[:2] for n, *_ in decoded}
     assert {n: (h, w) for n, w, h in decoded} == pngs and "panel_genome.png" in pngs
     assert "chromosome X" in dom and "Panel mosaics" in dom
     chromium(shown, tmp_path, f"--screenshot={genome}", ready=lambda _: min(founder_pixels(genome)) > 500)
@@ -122,7 +127,7 @@ def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
 def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
     """--report takes no lock (a run may be writing the panel) and keeps the
     recorded config, here while another process holds the lock; with
-    plots=false it holds the tables only."""
+    plots=false it holds the tables and the QC figure only."""
     recorded = (example_plots / "config.json").read_bytes()
     holder = subprocess.Popen([sys.executable, "-c", "import sys; from tarvel_panel.support import outfolder; "
                                f"outfolder.lock({str(example_plots)!r}); print('held', flush=True); sys.stdin.read()"],
@@ -132,7 +137,7 @@ def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
         results = embedded_results(build_report(example_plots, tmp_path / "r.html", plots_on=False))
     finally:
         holder.communicate("")
-    assert {r["filename"] for r in results.values()} == {"summary.html", "settings.html"}
+    assert {r["filename"] for r in results.values()} == {"summary.html", "settings.html", "qc.html", "strains.png"}
     assert (example_plots / "config.json").read_bytes() == recorded
 
 
@@ -147,7 +152,7 @@ def test_a_chromosome_name_cannot_write_into_the_page(tmp_path):
     run_workflow(tmp_path, f"cross={cross / 'panel.yaml'}", f"out={tmp_path / 'out'}")
     page = build_report(tmp_path / "out", tmp_path / "r.html", cross=cross / "panel.yaml")
     labels = {r["labels"]["figure"] for r in embedded_results(page).values() if r["mime_type"] == "image/png"}
-    assert labels == {"genome", "chromosome 1", "chromosome X", "chromosome 2__script__b_id_injected_"}
+    assert labels == {"genome", "chromosome 1", "chromosome X", "chromosome 2__script__b_id_injected_", "strain QC"}
     dom = chromium(page, tmp_path, "--dump-dom")
     assert "Panel mosaics" in dom and '<b id="injected"' not in dom
 
