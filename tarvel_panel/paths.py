@@ -15,7 +15,7 @@ ends in ".<part>" of CHROMOSOME_PARTS.
     runs/batches/chr<c>/<k>.txt         strains of batch k, once all are done
     runs/dropped/chr<c>                 once the chromosome's raw results are removed
     founderprobs/chr<c>.csv.gz, genoprobs/chr<c>.csv.gz, npz/chr<c>.npz
-    mosaic.csv, summary.tsv, qtl2/<kind>.rds
+    mosaic.csv, summary.tsv, qtl2/<kind>.rds, qtl2/<kind>_<c>.rds
     qc/strains.tsv, het_segments.tsv, flags.tsv, similarity.tsv, qc/strains.png|svg
     plots/, report/<page>.html
     logs/tarvel/chr<c>/<s>.log          TARVEL's own output
@@ -146,6 +146,12 @@ def summary_file(out):
 
 def qtl2_file(out, kind):
     return os.path.join(out, "qtl2", f"{kind}.rds")
+
+
+def qtl2_chromosome_file(out, kind, chrom):
+    """qtl2/<kind>_<c>.rds: the R/qtl2 object of one chromosome (the
+    probabilities' kinds, QTL2_VALUES)."""
+    return os.path.join(out, "qtl2", f"{kind}_{chrom}.rds")
 
 
 def qc_table(out, table):

@@ -76,3 +76,12 @@ def kept_markers(markers, min_cm, where):
         raise InputError(KEY, f"the genetic map of {where} goes back at marker {markers.names[back]} "
                               f"({gmap[back]!r} cM after {gmap[back - 1]!r})")
     return reduce_markers(gmap, min_cm)
+
+
+def mapped_counts(panel, min_cm):
+    """{chromosome's safe name: markers kept for mapping} of a prepared panel."""
+    counts = {}
+    for c in panel.chromosomes:
+        markers = panel.markers(c["safe"]) if min_cm else None
+        counts[c["safe"]] = len(kept_markers(markers, min_cm, f"chromosome {c['name']}")) if min_cm else c["markers"]
+    return counts
