@@ -191,3 +191,16 @@ def test_panels_carry_both_maps_whatever_runs(positions):
         assert pmap.tolist() == [maps["pmap"][name] for name in names]
         assert gmap.tolist() == pytest.approx([maps["gmap"][name] for name in names], abs=1e-9)
     assert all(np.isnan(c.markers.gmap).all() for c in load_panel(vcf).chromosomes)
+
+
+@pytest.mark.workflow
+def test_fewer_markers_on_a_panel_without_a_genetic_map_stop_before_any_run(tmp_path):
+    vcf = EXAMPLE / "vcf"
+    done = run_workflow(tmp_path, f"founders_vcf={vcf / 'founders.vcf.gz'}", f"strains_vcf={vcf / 'strains.vcf'}",
+                        "founders=AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", f"strain_table={vcf / 'strain_table.tsv'}",
+                        f"out={tmp_path / 'out'}", "reduce_markers_cm=0.5", check=False)
+    errors = [line for line in done.stderr.splitlines() if line.startswith("error")]
+    assert done.returncode == 1 and errors == [
+        "error: reduce_markers_cm: needs the markers' genetic map (cM), which chromosome 1 lacks "
+        "(a cross with a gmap file, or a VCF panel with genetic_map)"]
+    assert not (tmp_path / "out" / "runs").exists() or not list((tmp_path / "out" / "runs").rglob("*.prob"))
