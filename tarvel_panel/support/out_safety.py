@@ -233,8 +233,9 @@ def _remove(path):
 
 
 def new_folders(out):
-    """The folders that making `out` creates, outermost first."""
-    made, path = [], os.path.abspath(out)
+    """The folders that making `out` creates, outermost first (for a link,
+    those of the folder it leads to)."""
+    made, path = [], os.path.realpath(out)
     while not os.path.lexists(path):
         made.insert(0, path)
         path = os.path.dirname(path)

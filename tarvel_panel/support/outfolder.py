@@ -21,8 +21,10 @@ LOCK = ".panel.lock"
 
 
 def make_folder(out):
+    """Makes the output folder; when it is a symbolic link (a scratch folder
+    linked on a cluster), the folder it leads to."""
     try:
-        os.makedirs(out, exist_ok=True)
+        os.makedirs(os.path.realpath(out), exist_ok=True)
         probe = os.path.join(out, f".write-test-{os.getpid()}")
         with open(probe, "w"):
             pass
