@@ -31,7 +31,8 @@ from tarvel_panel.errors import InputError
 OWNED_FILES, OWNED_FOLDERS = paths.top_level()
 # the empty file Snakemake leaves in a folder it made as a step's output
 TIMESTAMP = ".snakemake_timestamp"
-TEMPORARY = re.compile(r"\.(?P<name>.+)\.tmp-(?P<pid>[0-9]+)")
+# (the npz writer's spools add a suffix: .chr1.npz.tmp-<pid>.<array>)
+TEMPORARY = re.compile(r"\.(?P<name>.+?)\.tmp-(?P<pid>[0-9]+)(\..+)?")
 PARTIAL = re.compile(re.escape(paths.PARTIAL_PREFIX) + r"(?P<pid>[0-9]+)(\.prob)?")
 # a folder of a cluster run's job may still be written from another machine,
 # whose processes cannot be seen from here: its temporary files go only once

@@ -9,6 +9,7 @@ import subprocess
 import pytest
 
 from tarvel_panel import paths
+from tarvel_panel.atomic import AtomicFile, temporary_name
 from tarvel_panel.errors import InputError
 from tarvel_panel.support import out_safety, outfolder
 
@@ -121,13 +122,14 @@ def test_dead_processes_temporary_files_go_and_only_those(tmp_path):
     out = workflow_tree(tmp_path / "out")
     gone, me = dead_pid(), os.getpid()
     dead = [write(out / "qtl2" / f".alleleprobs.rds.tmp-{gone}"), write(out / f".mosaic.csv.tmp-{gone}"),
-            write(out / "runs" / "chr1" / "S1" / f"{paths.PARTIAL_PREFIX}{gone}.prob")]
+            write(out / "runs" / "chr1" / "S1" / f"{paths.PARTIAL_PREFIX}{gone}.prob"),
+            write(out / "npz" / f".chr1.npz.tmp-{gone}.genoprobs")]
     (out / f".prepared.tmp-{gone}" / "chr1").mkdir(parents=True)
     kept = [write(out / "qtl2" / f".genoprobs.rds.tmp-{me}"),     # a live process's
             write(out / "mine" / f".table.tmp-{gone}"),           # in a folder of the user's
             write(out / f".notes.tmp-{gone}"),                    # not a name the workflow writes
             write(out / "qtl2" / "alleleprobs.rds")]
-    assert out_safety.remove_leftovers(str(out)) == 4
+    assert out_safety.remove_leftovers(str(out)) == 5
     assert not any(p.exists() for p in dead) and not (out / f".prepared.tmp-{gone}").exists()
     assert all(p.exists() for p in kept)
     # on a cluster a file still being written elsewhere is left until it has not changed for a while
@@ -166,3 +168,14 @@ def test_a_live_holders_lock_names_how_to_clear_it_and_is_released_once(tmp_path
     assert (tmp_path / ".panel.lock").read_text().split()[0] == str(me)
     outfolder.release()
     assert not (tmp_path / ".panel.lock").exists()
+
+
+def test_a_link_at_the_temporary_name_is_removed_not_written_through(tmp_path):
+    outside = write(tmp_path / "outside.txt", "mine\n")
+    target = tmp_path / "out" / "summary.tsv"
+    target.parent.mkdir()
+    os.symlink(outside, temporary_name(str(target)))
+    with AtomicFile(str(target)) as f:
+        f.write("table\n")
+    assert target.read_text() == "table\n" and outside.read_text() == "mine\n"
+    assert not os.path.lexists(temporary_name(str(target)))
