@@ -8,6 +8,8 @@
 - No input file may be one the workflow writes or replaces: the output
   folder may be the cross's own folder, but its config.json, say, must not
   be the control file.
+- A config.json there that is no settings record of this workflow is
+  someone's own file: refused rather than written over.
 - Three folders are emptied and written again as a whole (prepared/ and
   plots/ by Snakemake before their step, a strain's runs/chr<c>/<s>/ once its
   chromosome is collected). What this workflow writes there has a known shape
@@ -19,6 +21,7 @@
 - A new output folder that a run refused before preparing anything is
   removed again, with what the run wrote in it.
 """
+import json
 import os
 import re
 import shutil
@@ -171,10 +174,30 @@ def check_foreign(out):
                                     f"{folder}{os.sep}: move it out of the output folder")
 
 
-def check(out, inputs):
+def check_record(out, wanted):
+    """Refuses a config.json in `out` that is no settings record of this
+    workflow (no JSON object sharing a key with the `wanted` record): it is
+    someone's own file, which the run would write over."""
+    path = paths.config_record(out)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            recorded = json.loads(f.read())
+    except FileNotFoundError:
+        return
+    except ValueError:
+        recorded = None
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    if not isinstance(recorded, dict) or not set(recorded) & set(json.loads(wanted)):
+        raise InputError(path, "is not the settings record this workflow keeps there, and a run would write "
+                               "over it: move it out of the output folder")
+
+
+def check(out, inputs, wanted):
     """Every check of this module, before the run writes anything."""
     check_inputs(out, inputs)
     check_links(out)
+    check_record(out, wanted)
     check_foreign(out)
 
 

@@ -2,6 +2,7 @@
 over, nothing of the user's removed where a step empties a folder, dead
 processes' temporary files cleared, a refused new folder taken back, and a
 lock that names how to clear it."""
+import json
 import os
 import socket
 import subprocess
@@ -12,6 +13,11 @@ from tarvel_panel import paths
 from tarvel_panel.atomic import AtomicFile, temporary_name
 from tarvel_panel.errors import InputError
 from tarvel_panel.support import out_safety, outfolder
+
+
+# a settings record as a run writes it, and the one a new run wants
+RECORD = json.dumps({"cross": "panel.yaml", "generation": 20})
+WANTED = json.dumps({"cross": "panel.yaml", "generation": 12})
 
 
 def dead_pid():
@@ -35,8 +41,9 @@ def workflow_tree(out):
                  paths.results_file(runs, "1", "S1"), paths.seconds_file(runs, "1", "S1"),
                  os.path.join(paths.plots_dir(str(out)), "panel_genome.png"),
                  os.path.join(paths.plots_dir(str(out)), "strains", "S1.svg"),
-                 paths.npz_file(str(out), "1"), paths.config_record(str(out))):
+                 paths.npz_file(str(out), "1")):
         write(out / os.path.relpath(path, str(out)))
+    write(out / "config.json", RECORD)
     return out
 
 
@@ -58,7 +65,7 @@ def test_a_link_where_the_workflow_writes_is_refused_by_name(tmp_path, link):
         place.parent.mkdir(parents=True, exist_ok=True)
         place.unlink(missing_ok=True)
     place.symlink_to(elsewhere)
-    error = refusal(lambda: out_safety.check(str(out), []))
+    error = refusal(lambda: out_safety.check(str(out), [], WANTED))
     assert error.path == str(place) and str(elsewhere) in error.message
 
 
@@ -67,7 +74,7 @@ def test_links_the_workflow_never_writes_through_are_accepted(tmp_path):
     (real / "notes").symlink_to(tmp_path)   # a name of the user's, not one the workflow writes
     linked = tmp_path / "out"
     linked.symlink_to(real)                 # the output folder itself, as on a cluster's scratch
-    out_safety.check(str(linked), [])
+    out_safety.check(str(linked), [], WANTED)
 
 
 def test_a_link_inside_the_output_folder_pointing_inside_it_is_refused_too(tmp_path):
@@ -91,6 +98,15 @@ def test_an_input_where_the_workflow_writes_is_refused(tmp_path):
     assert refusal(lambda: out_safety.check_inputs(str(tmp_path / "out-link"), [str(inside)])).path == str(inside)
     # a name that merely begins like one of the workflow's folders is not inside it
     out_safety.check_inputs(str(tmp_path / "out"), [str(write(tmp_path / "out" / "prepared-old" / "a"))])
+
+
+@pytest.mark.parametrize("text", ["[1, 2]", '{"theme": "dark"}', "not json", ""])
+def test_a_config_json_that_is_no_settings_record_is_not_written_over(tmp_path, text):
+    out = workflow_tree(tmp_path / "out")
+    out_safety.check_record(str(out), WANTED)     # an earlier run's record, other settings or not
+    (out / "config.json").write_text(text)
+    assert refusal(lambda: out_safety.check_record(str(out), WANTED)).path == str(out / "config.json")
+    assert (out / "config.json").read_text() == text
 
 
 @pytest.mark.parametrize("users,named", [
