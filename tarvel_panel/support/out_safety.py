@@ -111,9 +111,9 @@ def _images(name):
     return name.endswith((".png", ".svg")) or name == TIMESTAMP or _temporary(name)
 
 
-# What the workflow writes in each folder that it empties as a whole, as
-# (path below the output folder, files allowed, folders allowed and what is
-# allowed in each); anything else is the user's.
+# What the workflow writes in each folder that it empties as a whole: a
+# shape gives, for a folder `depth` levels below the emptied one, which file
+# names and which folder names may be there; anything else is the user's.
 def _prepared_shape(depth):
     """prepared/: panel.json, and chromosome folders chr<c>/ of the panel's
     files and strain folders holding only files."""
@@ -146,7 +146,7 @@ def _foreign(top, shape):
         for name in files:
             if not file_ok(name):
                 return os.path.join(folder, name)
-        for name in list(folders):
+        for name in folders:
             if not folder_ok(name):
                 return os.path.join(folder, name)
     return None
