@@ -249,10 +249,12 @@ def remove_leftovers(out, min_age=0.0):
 
 
 def _remove(path):
+    """Removes a file; one that is gone already or cannot be removed (not
+    ours to remove, a folder the user made read-only) is left as it is."""
     try:
         os.remove(path)
         return 1
-    except FileNotFoundError:
+    except OSError:
         return 0
 
 
