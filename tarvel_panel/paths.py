@@ -194,3 +194,16 @@ def batch_members(items, batch, batch_size):
     """The items of batch number `batch` (from 0), in order."""
     size = batch_size or len(items)
     return items[batch * size:(batch + 1) * size]
+
+
+def top_level():
+    """What the workflow writes directly in the output folder: the names of
+    its files there, and of the folders holding all the rest (every path
+    above begins with one of them)."""
+    files, folders = set(), set()
+    for path in (config_record(""), lock_file(""), prepared_dir(""), runs_dir(""), founderprobs_file("", "c"),
+                 genoprobs_file("", "c"), npz_dir(""), mosaic_file(""), summary_file(""), qtl2_file("", "k"),
+                 qc_table("", "t"), plots_dir(""), report_page("", "p"), step_log("", "s")):
+        head, sep, _ = path.partition(os.sep)
+        (folders if sep or path in (prepared_dir(""), runs_dir(""), npz_dir(""), plots_dir("")) else files).add(head)
+    return sorted(files), sorted(folders)
