@@ -23,8 +23,8 @@ import numpy as np
 from tarvel_panel import native, paths
 from tarvel_panel.atomic import AtomicFile
 from tarvel_panel.collect import derive, qtl2_parts
-from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.npz import NpzWriter
+from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
 from tarvel_panel.errors import run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
