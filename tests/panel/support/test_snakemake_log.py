@@ -139,3 +139,15 @@ def test_a_job_block_of_thousands_of_files_is_cut_on_the_terminal_only(snakemake
 ])
 def test_a_long_line_keeps_its_start_and_says_how_much_is_left_out(line, expected):
     assert snakemake_log.shorten(line, longest=30) == expected
+
+
+def test_snakemakes_message_and_its_line_end_go_out_in_one_write(snakemake_terminal, pipe, monkeypatch):
+    writes = []
+    whole = progress.write_whole
+    monkeypatch.setattr(progress, "write_whole", lambda fd, text: writes.append(text) or whole(fd, text))
+    logger = snakemake_terminal()
+    logger.info("Select jobs to execute...")
+    logger.error("Exiting because a job execution failed. Look above for error message")
+    assert writes == ["Select jobs to execute...\n",
+                      "Exiting because a job execution failed. Look above for error message\n"]
+    assert pipe.read() == "".join(writes)
