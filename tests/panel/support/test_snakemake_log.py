@@ -57,8 +57,8 @@ def test_a_line_reaches_the_terminal_only_whole(pipe, tmp_path):
 
 @pytest.fixture
 def snakemake_terminal(pipe, tmp_path, monkeypatch):
-    """A Snakemake logger writing to `pipe` and a complete log, as tidied for
-    a run; yields (logger, make) where make(quiet, dry_run) tidies it."""
+    """make(quiet, dry_run): a Snakemake logger writing to `pipe` and to a
+    complete log (complete.log), tidied as for a run with those options."""
     monkeypatch.setattr(sys, "stderr", sys.stderr)
     logger = Logger()
     complete = logging.FileHandler(tmp_path / "complete.log")
