@@ -39,11 +39,12 @@ ROUTINE = (
     "Provided cluster nodes: ",
     "Rules claiming more threads will be scaled down.",
     "Job stats:",
-    "Config file ",
     "Assuming unrestricted shared filesystem usage.",
     "Submitted job ",
     "Submitted group job ",
 )
+# and the ends of others ("Config file X is extended ...")
+ROUTINE_ENDS = ("is extended by additional config specified via the command line.",)
 # the longest line of Snakemake's on the terminal
 LONGEST = 1000
 # how Snakemake ends its run, a line worth reading only when something failed
@@ -68,7 +69,7 @@ class RoutineLines(logging.Filter):
             return False
         if text.startswith(COMPLETE_LOG):
             return self.failed
-        return not text.startswith(ROUTINE)
+        return not (text.startswith(ROUTINE) or text.endswith(ROUTINE_ENDS))
 
 
 def shorten(line, longest=LONGEST):

@@ -80,6 +80,7 @@ def snakemake_terminal(pipe, tmp_path, monkeypatch):
 
 
 def routine_run(logger):
+    logger.info("Config file config/config.yaml is extended by additional config specified via the command line.")
     logger.info("Building DAG of jobs...")
     logger.resources_info("Provided cores: 2")
     logger.run_info("Job stats:\njob    count\nall        1")
@@ -97,12 +98,14 @@ def test_quiet_rules_leave_the_panels_lines_and_every_error(snakemake_terminal, 
     logger.job_error(name="tarvel", msg=None, jobid=5, input=["out/prepared"], output=["out/runs/batches/chr1/0.txt"],
                      log=["out/logs/tarvel/batches/chr1/0.log"], conda_env=None, shellcmd="python3 -m tarvel_panel batch",
                      aux={})
+    logger.info("Config file my.yaml holds no mapping.")
     logger.warning("Some jobs were not run.")
     logger.info("Shutting down, this might take some time.")
     logger.info("Complete log: .snakemake/log/b.log")
     shown = pipe.read().splitlines()
     assert "Error in rule tarvel:" in shown and "    jobid: 5" in shown
     # after a failure the complete log is worth its line
+    assert "Config file my.yaml holds no mapping." in shown
     assert shown[-3:] == ["Some jobs were not run.", "Shutting down, this might take some time.",
                           "Complete log: .snakemake/log/b.log"]
     kept = (tmp_path / "complete.log").read_text()
