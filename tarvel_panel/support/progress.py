@@ -162,6 +162,7 @@ class Lines:
         self.stream, self.log = stream, log
         self.fd = _fileno(stream)
         self.pending = ""
+        self.gone = False
         self.lock = threading.Lock()
 
     def write(self, text):
@@ -183,11 +184,19 @@ class Lines:
         if self.log is not None:
             self.log.write(text)
             self.log.flush()
-        if self.fd is None:
-            self.stream.write(text)
-            self.stream.flush()
-        else:
-            write_whole(self.fd, text)
+        if self.gone:
+            return
+        try:
+            if self.fd is None:
+                self.stream.write(text)
+                self.stream.flush()
+            else:
+                write_whole(self.fd, text)
+        except BrokenPipeError:
+            # no one reads any more (`| head` has had its lines): the run
+            # goes on, saying the rest to its logs only, rather than a job
+            # or one of Snakemake's threads failing on a line
+            self.gone = True
 
     def __getattr__(self, name):
         return getattr(self.stream, name)

@@ -55,6 +55,16 @@ def test_a_line_reaches_the_terminal_only_whole(pipe, tmp_path):
     assert (tmp_path / "job.log").read_text() == "runs: 3 of 9 batches done\nrest"
 
 
+def test_a_run_whose_reader_has_gone_goes_on_saying_its_lines_to_the_log(tmp_path):
+    r, w = os.pipe()
+    os.close(r)         # `| head` has had its lines
+    with open(tmp_path / "job.log", "w") as log, os.fdopen(w, "w") as writer:
+        lines = progress.Lines(writer, log)
+        lines.write("runs: 1 of 9 batches done\n")
+        lines.write("runs: 2 of 9 batches done\n")
+    assert (tmp_path / "job.log").read_text() == "runs: 1 of 9 batches done\nruns: 2 of 9 batches done\n"
+
+
 @pytest.fixture
 def snakemake_terminal(pipe, tmp_path, monkeypatch):
     """make(quiet, dry_run): a Snakemake logger writing to `pipe` and to a
