@@ -1,12 +1,15 @@
-"""Collect TARVEL's results under strain, marker and founder names.
+"""Collect the strains' pair values under strain, marker and founder names.
 
     python3 -m tarvel_panel collect --out OUT --chr SAFE \
         --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv --npz N.npz \
         [--genoprobs G.csv.gz] [--npz-genoprobs] \
         [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]]
 
-One strain at a time, so memory does not grow with the strains. Pair values
-in genoprobs are TARVEL's text unchanged; derived values in the tables carry
+One strain at a time, so memory does not grow with the strains. Each
+strain's values are read from its values file (run/values_file.py) in full
+float64 precision and checked; every table, the npz and the R parts are made
+from them. Pair values in genoprobs are written as TARVEL writes them in its
+results text (its own number formatter); derived values in the tables carry
 six significant digits, as TARVEL writes its own.
 """
 import argparse
@@ -26,7 +29,7 @@ from tarvel_panel.errors import run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
 from tarvel_panel.panel.prepare import x_sex
 from tarvel_panel.panel.prepared import read_prepared
-from tarvel_panel.run.results import TWO_COPY_X_MAX, read_results, value_texts
+from tarvel_panel.run.values_file import read_values
 from tarvel_panel.support import progress
 
 
@@ -60,11 +63,11 @@ def _collect(out, safe, outputs, npz_genoprobs):
         qtl2 = Qtl2Parts(stack, outputs, panel, chrom, markers)
         ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         for strain in strains:
-            path = paths.results_file(runs, safe, strain["safe"])
-            values = read_results(path, len(markers), max_value=TWO_COPY_X_MAX if two_copy_x(chrom, strain) else 1.0)
+            path = paths.values_file(runs, safe, strain["safe"])
+            values = read_values(path, len(markers), two_copy_x(chrom, strain))
             tops, top_probs = derive.top_pairs(values)
             founder = derive.founder_probs(values)
-            tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
+            tables.add(strain["name"], values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
             blocks = dict(alleleprobs=founder.T, top_pair=tops, top_prob=top_probs)
             if npz_genoprobs:
                 blocks["genoprobs"] = values.T
@@ -83,23 +86,23 @@ class ChromosomeTables:
         self.extra = list(panel.site_stats.get(chrom, {}).items())
         # "marker,chr,pos" of each row, quoted where CSV needs it
         self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(markers.names, markers.pos)]
-        self.founder_tails = native.Tails(self.tails)
+        self.row_tails = native.Tails(self.tails)
         self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True, binary=True))
         self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel.founders).encode("utf-8"))
         self.geno = None
         if outputs.get("genoprobs"):
-            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True))
-            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs))
+            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True, binary=True))
+            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs).encode("utf-8"))
         self.mosaic = table_writer(stack.enter_context(AtomicFile(outputs["mosaic"])), ",")
         self.summary = table_writer(stack.enter_context(AtomicFile(outputs["summary"])), "\t")
         self.mosaic.writerow(MOSAIC_HEADER)
         self.summary.writerow(SUMMARY_HEADER + [k for k, _ in self.extra])
 
-    def add(self, name, path, values, founder, tops, top_probs, seconds):
+    def add(self, name, values, founder, tops, top_probs, seconds):
         lead = csv_line([name])[:-1] + ","
-        self.fprob.write(native.format_rows(founder, lead, self.founder_tails))
+        self.fprob.write(native.format_rows(founder, lead, self.row_tails))
         if self.geno:
-            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, value_texts(path))))
+            self.geno.write(native.format_rows(values, lead, self.row_tails))
         names, pos = self.markers.names, self.markers.pos
         for first, last, pair, mean in derive.runs(tops, top_probs):
             self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
@@ -125,8 +128,8 @@ def _npz_writer(path, panel, chrom, markers, genoprobs):
 
 
 class Qtl2Parts:
-    """The chromosome's binary parts for the .rds files (float64 values as
-    read from TARVEL's text), when asked for."""
+    """The chromosome's binary parts for the .rds files (the float64 values
+    of the values files), when asked for."""
 
     def __init__(self, stack, outputs, panel, chrom, markers):
         self.alleles = self.pairs = None
