@@ -25,7 +25,7 @@ from tarvel_panel.atomic import AtomicFile
 from tarvel_panel.collect import derive, qtl2_parts
 from tarvel_panel.collect.npz import NpzWriter
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
-from tarvel_panel.errors import run_command
+from tarvel_panel.errors import exit_on_signals, run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
 from tarvel_panel.panel.prepare import x_sex
 from tarvel_panel.panel.prepared import read_prepared
@@ -173,6 +173,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if bool(args.qtl2_index) != bool(args.qtl2_alleleprobs):
         parser.error("--qtl2-index and --qtl2-alleleprobs go together")
+
+    exit_on_signals()
 
     def work():
         outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}

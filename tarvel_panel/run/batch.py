@@ -44,7 +44,7 @@ from concurrent.futures import ThreadPoolExecutor
 from tarvel_panel import paths
 from tarvel_panel.atomic import AtomicFile
 from tarvel_panel.collect.chromosome import two_copy_x
-from tarvel_panel.errors import InputError, run_command
+from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.panel.prepared import read_job, read_prepared
 from tarvel_panel.run.results import read_results
 from tarvel_panel.run.values_file import TWO_COPY_X_MAX, check_values, read_values, write_values
@@ -403,10 +403,6 @@ def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engi
     progress.say(progress.batches_line(out, batch.panel, batch_size))
 
 
-def _terminate(signum, frame):
-    raise SystemExit(128 + signum)
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m tarvel_panel batch", description=__doc__.split("\n")[0])
     program = parser.add_mutually_exclusive_group(required=True)
@@ -420,8 +416,7 @@ def main(argv=None):
     parser.add_argument("--done", required=True, help="file listing the batch's strains once done")
     parser.add_argument("--keep-runs", action="store_true", help="the engine writes TARVEL's results text too")
     args = parser.parse_args(argv)
-    for signum in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(signum, _terminate)
+    exit_on_signals()
     program = args.engine or args.tarvel
     return run_command(lambda: run_batch(program, args.out, args.chr, args.batch, args.batch_size,
                                          args.threads, args.done, engine=bool(args.engine), keep_runs=args.keep_runs),
