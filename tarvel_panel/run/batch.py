@@ -193,24 +193,28 @@ class EngineRunner(Stoppable):
             return []
         parts = engine_parts(self.batch, strains, self.threads)
         errors = [None] * len(parts)
+        # one event per part, set when its thread is through: a signal that
+        # interrupts Thread.join can leave the thread looking stopped
+        ended = [threading.Event() for _ in parts]
 
         def run_part(k):
             try:
                 errors[k] = self.run_part(k, parts[k])
             except InputError as e:
                 errors[k] = e
-        threads = [threading.Thread(target=run_part, args=(k,), daemon=True) for k in range(len(parts))]
+            finally:
+                ended[k].set()
+        for k in range(len(parts)):
+            threading.Thread(target=run_part, args=(k,), daemon=True).start()
         try:
-            for t in threads:
-                t.start()
-            for t in threads:
-                while t.is_alive():
-                    t.join(0.2)
+            for event in ended:
+                while not event.wait(0.2):
+                    pass
         except BaseException:
             # the engine removes its temporary files on SIGTERM
             self.stop(signal.SIGTERM)
-            for t in threads:
-                t.join(10)
+            for event in ended:
+                event.wait(10)
             raise
         return [e for e in errors if e]
 
