@@ -90,14 +90,17 @@ class Batch:
     def values(self, strain):
         return paths.values_file(self.runs, self.chrom, strain)
 
-    def complete(self, strain):
-        """Whether the strain's values (and its text, when kept) are in place
-        and read back complete."""
+    def present(self, strain):
+        """Whether the strain's files (its text too, when kept) are all there."""
         needed = [self.values(strain), paths.seconds_file(self.runs, self.chrom, strain)]
         if self.text:
             needed += [paths.results_file(self.runs, self.chrom, strain),
                        os.path.join(self.run_dir(strain), paths.STRAIN)]
-        if not all(os.path.exists(p) for p in needed):
+        return all(os.path.exists(p) for p in needed)
+
+    def complete(self, strain):
+        """Whether the strain's files are there and its values read back complete."""
+        if not self.present(strain):
             return False
         try:
             read_values(self.values(strain), self.markers, self.two_copy[strain])
@@ -151,6 +154,21 @@ def job_line(batch, strain, job):
     return "\t".join(fields) + "\n"
 
 
+def write_job_list(path, batch, part):
+    """The engine's list of one part's strains ((strain, job) pairs)."""
+    with AtomicFile(path) as f:
+        f.write("".join(job_line(batch, s, job) for s, job in part))
+
+
+def engine_command(engine, batch, jobs_file, job):
+    """The engine's command line on a job list of the batch's chromosome
+    (`job`: one of its strains' prepared jobs, for the chromosome's options)."""
+    chr_dir = paths.chromosome_dir(batch.prepared, batch.chrom)
+    command = [str(engine), "--founders", os.path.join(chr_dir, paths.FOUNDERS),
+               "--positions", os.path.join(chr_dir, paths.POSITIONS), job["positions"], "--jobs", jobs_file]
+    return command + (["-x"] if job["x"] else [])
+
+
 class Stoppable:
     """The processes a runner started, stopped together when the batch is."""
 
@@ -200,7 +218,7 @@ class EngineRunner(Stoppable):
         def run_part(k):
             try:
                 errors[k] = self.run_part(k, parts[k])
-            except InputError as e:
+            except BaseException as e:   # an OSError too: raised again below
                 errors[k] = e
             finally:
                 ended[k].set()
@@ -216,6 +234,9 @@ class EngineRunner(Stoppable):
             for event in ended:
                 event.wait(10)
             raise
+        for e in errors:
+            if e is not None and not isinstance(e, InputError):
+                raise e
         return [e for e in errors if e]
 
     def run_part(self, k, part):
@@ -223,14 +244,8 @@ class EngineRunner(Stoppable):
         was stopped), else the InputError that says why not."""
         batch = self.batch
         jobs_file = paths.job_list(batch.runs, batch.chrom, batch.number, k)
-        with AtomicFile(jobs_file) as f:
-            f.write("".join(job_line(batch, s, job) for s, job in part))
-        job = part[0][1]
-        chr_dir = paths.chromosome_dir(batch.prepared, batch.chrom)
-        command = [str(self.engine), "--founders", os.path.join(chr_dir, paths.FOUNDERS),
-                   "--positions", os.path.join(chr_dir, paths.POSITIONS), job["positions"], "--jobs", jobs_file]
-        if job["x"]:
-            command.append("-x")
+        write_job_list(jobs_file, batch, part)
+        command = engine_command(self.engine, batch, jobs_file, part[0][1])
         log = paths.engine_log(batch.out, batch.chrom, batch.number, k)
         os.makedirs(os.path.dirname(log), exist_ok=True)
         said = []
@@ -402,6 +417,10 @@ def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engi
     if failed:
         more = f" (and {len(failed) - 1} more failed)" if len(failed) > 1 else ""
         raise InputError(failed[0].path, failed[0].message + more, failed[0].line)
+    missing = [s for s in pending if not batch.present(s)]
+    if missing:
+        raise InputError(done, f"{'the engine' if engine else 'TARVEL'} ended without the values of "
+                         f"{len(missing)} strains (the first: {missing[0]}); the batch is not done")
     with AtomicFile(done) as f:
         f.write("".join(f"{s}\n" for s in batch.strains))
     progress.say(progress.batches_line(out, batch.panel, batch_size))
