@@ -1,4 +1,4 @@
-"""Remove the raw TARVEL results of a collected chromosome.
+"""Remove the raw runs of a collected chromosome: values, wall times and any results text.
 
     python3 -m tarvel_panel drop-runs --out OUT --chr SAFE
 
