@@ -3,6 +3,7 @@ by side on one simulated Collaborative Cross-sized panel. See bench/panel.sh --h
 import argparse
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -29,7 +30,8 @@ tree with its engine. Then the floor: the engine alone on the same batches
 (one job list per chromosome, as the workflow's batches make them from the
 prepared panel), two engines at a time. Prints per run the wall time, the
 peak memory of the largest job (the resident memory of a job's process tree,
-sampled every 0.1 s; the Snakemake process itself apart), the number of jobs
+sampled every 0.1 s; the Snakemake process itself apart), the CPU time of
+the whole run (user and system, every process it started), the number of jobs
 and the bytes left in the output folder, with the ratio working tree /
 reference; the floor's wall time and the panel's ratio to it; then the
 largest job of each kind (prepare, runs, collect, R, plots)."""
@@ -129,6 +131,13 @@ def job_trees(root):
     return {child: tree(child) for child in children.get(root, [])}
 
 
+def children_cpu():
+    """User and system seconds of every finished descendant so far: less
+    moved by other work on the machine than the wall time."""
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return used.ru_utime + used.ru_stime
+
+
 def disk_bytes(folder):
     total = 0
     for top, _, files in os.walk(folder):
@@ -147,18 +156,20 @@ def run_workflow(snakefile, program, cross, workdir, plots):
     command = [SNAKEMAKE, "--snakefile", snakefile, "--directory", workdir, "--cores", "2",
                "--config", f"cross={cross}", "out=out", program, f"plots={str(plots).lower()}"]
     log = os.path.join(workdir, "snakemake.log")
+    cpu = children_cpu()
     start = time.monotonic()
     with open(log, "w") as out:
         process = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT)
         with JobMemory(process.pid) as memory:
             status = process.wait()
     wall = time.monotonic() - start
+    cpu = children_cpu() - cpu
     if status != 0:
         raise SystemExit(f"bench/panel: the workflow failed ({' '.join(command)}); see {log}")
     with open(log) as f:
         steps = re.findall(r"(\d+) of (\d+) steps \(100%\) done", f.read())
     jobs = int(steps[-1][1]) if steps else 0
-    return {"wall": wall, "peak_kib": memory.peak_kib, "by_kind": memory.by_kind, "jobs": jobs,
+    return {"wall": wall, "cpu": cpu, "peak_kib": memory.peak_kib, "by_kind": memory.by_kind, "jobs": jobs,
             "bytes": disk_bytes(os.path.join(workdir, "out"))}
 
 
@@ -182,7 +193,7 @@ def engine_floor(engine, out):
         commands.append(runs.engine_command(engine, b, jobs, part[0][1]))
     # the largest chromosomes first, so that the two lanes end together
     commands.sort(key=lambda c: -os.path.getsize(c[c.index("--positions") + 1]))
-    start, peak, running = time.monotonic(), 0, []
+    start, cpu, peak, running = time.monotonic(), children_cpu(), 0, []
     while commands or running:
         while commands and len(running) < 2:
             running.append(subprocess.Popen(commands.pop(0), stdout=subprocess.DEVNULL))
@@ -197,7 +208,7 @@ def engine_floor(engine, out):
                 if process.returncode != 0:
                     raise SystemExit(f"bench/panel: the engine failed on {process.args}")
                 running.remove(process)
-    return time.monotonic() - start, peak
+    return time.monotonic() - start, children_cpu() - cpu, peak
 
 
 def ratio(new, old):
@@ -205,22 +216,24 @@ def ratio(new, old):
 
 
 def table(rows, floor=None):
-    lines = ["| run | wall s | largest job MB | jobs | bytes on disk |",
-             "|---|---:|---:|---:|---:|"]
+    lines = ["| run | wall s | CPU s | largest job MB | jobs | bytes on disk |",
+             "|---|---:|---:|---:|---:|---:|"]
     for label, ref, cand in rows:
-        lines.append(f"| {label}, reference | {ref['wall']:.1f} | {ref['peak_kib'] / 1024:.0f} | "
+        lines.append(f"| {label}, reference | {ref['wall']:.1f} | {ref['cpu']:.1f} | {ref['peak_kib'] / 1024:.0f} | "
                      f"{ref['jobs']} | {ref['bytes'] / 1e6:.1f} MB |")
-        lines.append(f"| {label}, working tree | {cand['wall']:.1f} | {cand['peak_kib'] / 1024:.0f} | "
-                     f"{cand['jobs']} | {cand['bytes'] / 1e6:.1f} MB |")
-        lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | "
+        lines.append(f"| {label}, working tree | {cand['wall']:.1f} | {cand['cpu']:.1f} | "
+                     f"{cand['peak_kib'] / 1024:.0f} | {cand['jobs']} | {cand['bytes'] / 1e6:.1f} MB |")
+        lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | {ratio(cand['cpu'], ref['cpu'])} | "
                      f"{ratio(cand['peak_kib'], ref['peak_kib'])} | {ratio(cand['jobs'], ref['jobs'])} | "
                      f"{ratio(cand['bytes'], ref['bytes'])} |")
     if floor:
-        seconds, kib = floor
-        lines += ["", f"| engine floor (two engines at a time) | wall s | one engine's peak MB | panel / floor |",
-                  "|---|---:|---:|---:|"]
+        seconds, cpu, kib = floor
+        lines += ["", "| against the engine floor (the engine alone, two at a time) | wall s | CPU s | "
+                      "one engine's peak MB | panel / floor, wall | panel / floor, CPU |",
+                  "|---|---:|---:|---:|---:|---:|"]
         for label, _, cand in rows:
-            lines.append(f"| {label} | {seconds:.1f} | {kib / 1024:.0f} | {cand['wall'] / seconds:.3f} |")
+            lines.append(f"| {label} | {seconds:.1f} | {cpu:.1f} | {kib / 1024:.0f} | "
+                         f"{ratio(cand['wall'], seconds)} | {ratio(cand['cpu'], cpu)} |")
     lines += ["", "Largest job of each kind, MB (reference / working tree):"]
     for label, ref, cand in rows:
         kinds = [k for k, _ in JOB_KINDS + [("other", "")] if k in ref["by_kind"] or k in cand["by_kind"]]

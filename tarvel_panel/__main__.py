@@ -18,7 +18,6 @@ STEPS = {
     "collect": ("tarvel_panel.collect.chromosome", "one chromosome's tables, npz and R object parts"),
     "join": ("tarvel_panel.collect.join", "the panel's mosaic.csv and summary.tsv from the chromosomes' parts"),
     "qtl2": ("tarvel_panel.collect.qtl2_rds", "one R/qtl2 object of the panel (qtl2/<kind>.rds)"),
-    "drop-runs": ("tarvel_panel.run.drop_runs", "remove a collected chromosome's raw runs"),
     "qc": ("tarvel_panel.qc.cli", "strain QC: call and error rates, heterozygosity, X against the funnel, look-alikes"),
     "plot": ("tarvel_panel.figures.cli", "founder plots: strain and panel mosaics, probability tracks"),
     "report-table": ("tarvel_panel.support.report_tables", "a table of the panel as a page of the report"),

@@ -403,6 +403,11 @@ def _last_message(log):
 def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engine=True, keep_runs=False):
     """`program` is tarvel_engine (engine=True) or a TARVEL program run per strain."""
     batch = Batch(out, chrom, batch_number, batch_size, text=keep_runs or not engine)
+    # job lists of a killed runner
+    stale = paths.job_list(batch.runs, chrom, batch_number, "*")
+    folder, name = glob.escape(os.path.dirname(stale)), os.path.basename(stale)
+    for path in glob.glob(os.path.join(folder, name)) + glob.glob(os.path.join(folder, f".{name}.tmp-*")):
+        os.remove(path)
     pending = []
     for strain in batch.strains:
         os.makedirs(batch.run_dir(strain), exist_ok=True)

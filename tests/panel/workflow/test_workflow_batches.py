@@ -136,7 +136,8 @@ def test_an_interrupted_batch_finishes_what_is_missing(tmp_path, one_job_per_chr
     cut.write_bytes(cut.read_bytes()[:-8])
     (runs / "SIM08_Tv" / "seconds.txt").unlink()
     leftovers = [runs / "SIM03_Tv" / ".strain.values.tmp-99999", runs / "SIM03_Tv" / ".strain.txt.prob.tmp-99999",
-                 runs / "SIM01_Tv" / ".seconds.txt.tmp-99999"]
+                 runs / "SIM01_Tv" / ".seconds.txt.tmp-99999", out / "runs" / "batches" / "chr2" / ".0-1.jobs",
+                 out / "runs" / "batches" / "chr2" / "..0-0.jobs.tmp-99999"]
     for path in leftovers:
         path.write_text("0|0.5,")
     kept = (runs / "SIM01_Tv" / "strain.values").stat().st_mtime_ns
