@@ -3,6 +3,7 @@ by side on one simulated Collaborative Cross-sized panel. See bench/panel.sh --h
 import argparse
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -16,24 +17,30 @@ import builds  # noqa: E402
 
 SNAKEMAKE = "/usr/bin/snakemake"
 PYTHON = "/usr/bin/python3"
-DEFAULT_REV = "0bb8e1d"
+DEFAULT_REV = "5f02fd7"
 
 HELP = f"""Makes a simulated panel with tools/simulate/make_panel.py (69 strains,
 chromosomes 1-19 and X, 110,100 markers, 2% missing calls, 0.4% untyped founder
 genotypes, #Generation 20; --quick: 8 strains, the example panel's three
-chromosomes), builds revision REV (default {DEFAULT_REV}) into CACHE/ref-<hash>/
-and this working tree's TARVEL, then runs each revision's workflow on the
-panel, plots off and then on (--no-plots: off only), from a fresh folder each
-time, --cores 2. Prints per run the wall time, the peak memory of the largest
-job (the resident memory of a job's process tree, sampled every 0.1 s; the
-Snakemake process itself apart), the number of jobs and the bytes left in the
-output folder, with the ratio working tree / reference; then the largest job
-of each kind (prepare, runs, collect, R, plots)."""
+chromosomes), builds revision BASE (default {DEFAULT_REV}) into CACHE/ref-<hash>/
+and this working tree's TARVEL and tarvel_engine, then runs each revision's
+workflow on the panel, plots off and then on (--no-plots: off only), from a
+fresh folder each time, --cores 2: the reference with its TARVEL, the working
+tree with its engine. Then the floor: the engine alone on the same batches
+(one job list per chromosome, as the workflow's batches make them from the
+prepared panel), two engines at a time. Prints per run the wall time, the
+peak memory of the largest job (the resident memory of a job's process tree,
+sampled every 0.1 s; the Snakemake process itself apart), the CPU time of
+the whole run (user and system, every process it started), the number of jobs
+and the bytes left in the output folder, with the ratio working tree /
+reference; the floor's wall time and the panel's ratio to it; then the
+largest job of each kind (prepare, runs, collect, R, plots)."""
 
 
 def parse_args(argv):
     p = argparse.ArgumentParser(prog="bench/panel.sh", description=HELP)
-    p.add_argument("--rev", default=DEFAULT_REV, help=f"reference git revision (default {DEFAULT_REV})")
+    p.add_argument("--base", "--rev", dest="rev", default=DEFAULT_REV,
+                   help=f"reference git revision (default {DEFAULT_REV})")
     p.add_argument("--quick", action="store_true", help="a small panel, for a smoke run")
     p.add_argument("--no-plots", action="store_true", help="only the runs without plots")
     p.add_argument("--cache", default=builds.DEFAULT_CACHE, help="builds and scratch (default build-bench/)")
@@ -58,7 +65,7 @@ def make_panel(simulate, dest, quick):
 # steps as `-m tarvel_panel STEP` or, before the steps had one entry point,
 # as `-m tarvel_panel.STEP`)
 JOB_KINDS = [("R", ("Rscript",)), ("plots", ("plot all",)), ("collect", ("tarvel_panel.collect", " collect --out")),
-             ("runs", ("TARVEL",)), ("prepare", ("tarvel_panel.prepare", " prepare --config"))]
+             ("runs", ("TARVEL", "tarvel_engine")), ("prepare", ("tarvel_panel.prepare", " prepare --config"))]
 
 
 class JobMemory:
@@ -124,6 +131,13 @@ def job_trees(root):
     return {child: tree(child) for child in children.get(root, [])}
 
 
+def children_cpu():
+    """User and system seconds of every finished descendant so far: less
+    moved by other work on the machine than the wall time."""
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return used.ru_utime + used.ru_stime
+
+
 def disk_bytes(folder):
     total = 0
     for top, _, files in os.walk(folder):
@@ -135,42 +149,91 @@ def disk_bytes(folder):
     return total
 
 
-def run_workflow(snakefile, tarvel, cross, workdir, plots):
+def run_workflow(snakefile, program, cross, workdir, plots):
+    """`program`: "tarvel=BIN" or "engine=BIN"."""
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
     command = [SNAKEMAKE, "--snakefile", snakefile, "--directory", workdir, "--cores", "2",
-               "--config", f"cross={cross}", "out=out", f"tarvel={tarvel}", f"plots={str(plots).lower()}"]
+               "--config", f"cross={cross}", "out=out", program, f"plots={str(plots).lower()}"]
     log = os.path.join(workdir, "snakemake.log")
+    cpu = children_cpu()
     start = time.monotonic()
     with open(log, "w") as out:
         process = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT)
         with JobMemory(process.pid) as memory:
             status = process.wait()
     wall = time.monotonic() - start
+    cpu = children_cpu() - cpu
     if status != 0:
         raise SystemExit(f"bench/panel: the workflow failed ({' '.join(command)}); see {log}")
     with open(log) as f:
         steps = re.findall(r"(\d+) of (\d+) steps \(100%\) done", f.read())
     jobs = int(steps[-1][1]) if steps else 0
-    return {"wall": wall, "peak_kib": memory.peak_kib, "by_kind": memory.by_kind, "jobs": jobs,
+    return {"wall": wall, "cpu": cpu, "peak_kib": memory.peak_kib, "by_kind": memory.by_kind, "jobs": jobs,
             "bytes": disk_bytes(os.path.join(workdir, "out"))}
+
+
+def engine_floor(engine, out):
+    """Wall seconds of the engine alone on the panel's batches (one per
+    chromosome, all its strains), two engines at a time; and the peak
+    resident memory of one engine, KiB."""
+    sys.path.insert(0, REPO)
+    from tarvel_panel.panel.prepared import read_prepared
+    from tarvel_panel.run import batch as runs
+    floor = os.path.join(out, "floor")
+    commands = []
+    for chrom in read_prepared(out).chromosome_safes():
+        b = runs.Batch(out, chrom, 0, 0)
+        for strain in b.strains:
+            os.makedirs(b.run_dir(strain), exist_ok=True)
+        part = runs.engine_parts(b, b.strains, 1)[0]
+        jobs = os.path.join(floor, f"chr{chrom}.jobs")
+        os.makedirs(floor, exist_ok=True)
+        runs.write_job_list(jobs, b, part)
+        commands.append(runs.engine_command(engine, b, jobs, part[0][1]))
+    # the largest chromosomes first, so that the two lanes end together
+    commands.sort(key=lambda c: -os.path.getsize(c[c.index("--positions") + 1]))
+    start, cpu, peak, running = time.monotonic(), children_cpu(), 0, []
+    while commands or running:
+        while commands and len(running) < 2:
+            running.append(subprocess.Popen(commands.pop(0), stdout=subprocess.DEVNULL))
+        time.sleep(0.01)
+        for process in list(running):
+            try:
+                with open(f"/proc/{process.pid}/status") as f:
+                    peak = max([peak] + [int(line.split()[1]) for line in f if line.startswith("VmHWM:")])
+            except OSError:
+                pass
+            if process.poll() is not None:
+                if process.returncode != 0:
+                    raise SystemExit(f"bench/panel: the engine failed on {process.args}")
+                running.remove(process)
+    return time.monotonic() - start, children_cpu() - cpu, peak
 
 
 def ratio(new, old):
     return f"{new / old:.3f}" if old else "-"
 
 
-def table(rows):
-    lines = ["| run | wall s | largest job MB | jobs | bytes on disk |",
-             "|---|---:|---:|---:|---:|"]
+def table(rows, floor=None):
+    lines = ["| run | wall s | CPU s | largest job MB | jobs | bytes on disk |",
+             "|---|---:|---:|---:|---:|---:|"]
     for label, ref, cand in rows:
-        lines.append(f"| {label}, reference | {ref['wall']:.1f} | {ref['peak_kib'] / 1024:.0f} | "
+        lines.append(f"| {label}, reference | {ref['wall']:.1f} | {ref['cpu']:.1f} | {ref['peak_kib'] / 1024:.0f} | "
                      f"{ref['jobs']} | {ref['bytes'] / 1e6:.1f} MB |")
-        lines.append(f"| {label}, working tree | {cand['wall']:.1f} | {cand['peak_kib'] / 1024:.0f} | "
-                     f"{cand['jobs']} | {cand['bytes'] / 1e6:.1f} MB |")
-        lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | "
+        lines.append(f"| {label}, working tree | {cand['wall']:.1f} | {cand['cpu']:.1f} | "
+                     f"{cand['peak_kib'] / 1024:.0f} | {cand['jobs']} | {cand['bytes'] / 1e6:.1f} MB |")
+        lines.append(f"| {label}, ratio | {ratio(cand['wall'], ref['wall'])} | {ratio(cand['cpu'], ref['cpu'])} | "
                      f"{ratio(cand['peak_kib'], ref['peak_kib'])} | {ratio(cand['jobs'], ref['jobs'])} | "
                      f"{ratio(cand['bytes'], ref['bytes'])} |")
+    if floor:
+        seconds, cpu, kib = floor
+        lines += ["", "| against the engine floor (the engine alone, two at a time) | wall s | CPU s | "
+                      "one engine's peak MB | panel / floor, wall | panel / floor, CPU |",
+                  "|---|---:|---:|---:|---:|---:|"]
+        for label, _, cand in rows:
+            lines.append(f"| {label} | {seconds:.1f} | {cpu:.1f} | {kib / 1024:.0f} | "
+                         f"{ratio(cand['wall'], seconds)} | {ratio(cand['cpu'], cpu)} |")
     lines += ["", "Largest job of each kind, MB (reference / working tree):"]
     for label, ref, cand in rows:
         kinds = [k for k, _ in JOB_KINDS + [("other", "")] if k in ref["by_kind"] or k in cand["by_kind"]]
@@ -192,8 +255,9 @@ def main(argv=None):
     say("making the panel")
     cross = make_panel(os.path.join(cand_build, "tools", "simulate", "tarvel_simulate"),
                        os.path.join(work, "cross"), a.quick)
-    sides = [("reference", os.path.join(ref_src, "workflow", "Snakefile"), os.path.join(ref_build, "TARVEL")),
-             ("working tree", os.path.join(REPO, "workflow", "Snakefile"), os.path.join(cand_build, "TARVEL"))]
+    sides = [("reference", os.path.join(ref_src, "workflow", "Snakefile"), "tarvel=" + os.path.join(ref_build, "TARVEL")),
+             ("working tree", os.path.join(REPO, "workflow", "Snakefile"),
+              "engine=" + os.path.join(cand_build, "tarvel_engine"))]
     rows = []
     for plots in ([False] if a.no_plots else [False, True]):
         label = "plots on" if plots else "plots off"
@@ -204,9 +268,12 @@ def main(argv=None):
                                         os.path.join(work, f"{name.replace(' ', '_')}-{label.replace(' ', '_')}"),
                                         plots))
         rows.append((label, *results))
+    say("the engine floor")
+    floor = engine_floor(os.path.join(cand_build, "tarvel_engine"),
+                         os.path.join(work, "working_tree-plots_off", "out"))
     print(f"reference {a.rev} ({full[:10]}) against the working tree; "
           f"{'quick panel' if a.quick else '69 strains, 20 chromosomes, 110,100 markers'}, --cores 2")
-    print(table(rows))
+    print(table(rows, floor))
     if not a.keep:
         shutil.rmtree(work, ignore_errors=True)
     return 0

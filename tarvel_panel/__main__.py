@@ -14,11 +14,10 @@ from tarvel_panel.support import progress
 # step: (module, what it does), in the order the data takes
 STEPS = {
     "prepare": ("tarvel_panel.panel.prepare", "read the panel's inputs and lay out one TARVEL run per strain"),
-    "batch": ("tarvel_panel.run.batch", "run TARVEL on one batch of strains of one chromosome"),
+    "batch": ("tarvel_panel.run.batch", "run the engine (or a TARVEL program) on one batch of strains of one chromosome"),
     "collect": ("tarvel_panel.collect.chromosome", "one chromosome's tables, npz and R object parts"),
     "join": ("tarvel_panel.collect.join", "the panel's mosaic.csv and summary.tsv from the chromosomes' parts"),
     "qtl2": ("tarvel_panel.collect.qtl2_rds", "one R/qtl2 object of the panel (qtl2/<kind>.rds)"),
-    "drop-runs": ("tarvel_panel.run.drop_runs", "remove a collected chromosome's raw TARVEL results"),
     "qc": ("tarvel_panel.qc.cli", "strain QC: call and error rates, heterozygosity, X against the funnel, look-alikes"),
     "plot": ("tarvel_panel.figures.cli", "founder plots: strain and panel mosaics, probability tracks"),
     "report-table": ("tarvel_panel.support.report_tables", "a table of the panel as a page of the report"),

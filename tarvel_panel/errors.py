@@ -1,5 +1,6 @@
 """The one error a user's input can cause: it names the file, the line where
 there is one, and what is wrong."""
+import signal
 import sys
 from contextlib import contextmanager
 
@@ -50,3 +51,13 @@ def run_command(action, os_error=None, output=None):
         print(f"error: {text}", file=sys.stderr)
         return 1
     return 0
+
+
+def exit_on_signals():
+    """SIGTERM and SIGINT end the step as an exception does: every file
+    being written is taken back (atomic.py), and the status is 128 + the
+    signal's number, as a shell reports a stopped program."""
+    def stop(signum, frame):
+        raise SystemExit(128 + signum)
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, stop)

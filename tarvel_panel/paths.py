@@ -10,15 +10,19 @@ ends in ".<part>" of CHROMOSOME_PARTS.
     prepared/panel.json
     prepared/chr<c>/markers.tsv, founders.txt, positions.txt
     prepared/chr<c>/<s>/strain.txt, funnel.txt, job.json
-    runs/chr<c>/<s>/strain.txt.prob, seconds.txt, strain.txt
+    runs/chr<c>/<s>/strain.values, seconds.txt   the strain's pair values (binary), wall time
+    runs/chr<c>/<s>/strain.txt.prob, strain.txt  TARVEL's results text and input (kept runs,
+                                        or a TARVEL program given in the config)
     runs/chr<c>.<part>                  a chromosome's parts of the joined outputs
     runs/batches/chr<c>/<k>.txt         strains of batch k, once all are done
+    runs/batches/chr<c>/.<k>-<p>.jobs   the engine's list of strains, part p of batch k, while it runs
     runs/dropped/chr<c>                 once the chromosome's raw results are removed
     founderprobs/chr<c>.csv.gz, genoprobs/chr<c>.csv.gz, npz/chr<c>.npz
     mosaic.csv, summary.tsv, qtl2/<kind>.rds, qtl2/<kind>_<c>.rds
     qc/strains.tsv, het_segments.tsv, flags.tsv, similarity.tsv, qc/strains.png|svg
     plots/, report/<page>.html
-    logs/tarvel/chr<c>/<s>.log          TARVEL's own output
+    logs/tarvel/chr<c>/<s>.log          TARVEL's own output (a TARVEL program given in the config)
+    logs/tarvel/batches/chr<c>/<k>-engine-<p>.log   the engine's output, part p of batch k
     logs/<step>/...                     each job's log
 """
 import os
@@ -29,6 +33,7 @@ LOCK = ".panel.lock"
 PREPARED = "prepared"
 RUNS = "runs"
 RESULTS = "strain.txt.prob"
+VALUES = "strain.values"
 SECONDS = "seconds.txt"
 STRAIN = "strain.txt"
 # temporary names in a run folder: TARVEL's input copy and its results
@@ -87,6 +92,11 @@ def results_file(runs, chrom, strain):
     return os.path.join(run_dir(runs, chrom, strain), RESULTS)
 
 
+def values_file(runs, chrom, strain):
+    """The strain's pair values on the chromosome (run/values_file.py)."""
+    return os.path.join(run_dir(runs, chrom, strain), VALUES)
+
+
 def seconds_file(runs, chrom, strain):
     return os.path.join(run_dir(runs, chrom, strain), SECONDS)
 
@@ -94,6 +104,12 @@ def seconds_file(runs, chrom, strain):
 def batch_file(runs, chrom, batch):
     # beside the chromosomes' folders, which all begin with "chr"
     return os.path.join(runs, "batches", f"chr{chrom}", f"{batch}.txt")
+
+
+def job_list(runs, chrom, batch, part):
+    """The engine's list of the strains of one part of a batch (hidden, so
+    never a batch's done file)."""
+    return os.path.join(runs, "batches", f"chr{chrom}", f".{batch}-{part}.jobs")
 
 
 def dropped_file(runs, chrom):
@@ -174,6 +190,11 @@ def report_page(out, name):
 
 def log_file(out, chrom, strain):
     return os.path.join(out, "logs", "tarvel", f"chr{chrom}", f"{strain}.log")
+
+
+def engine_log(out, chrom, batch, part):
+    """The engine's output on one part of a batch, beside the batch's own log."""
+    return step_log(out, "tarvel", "batches", f"chr{chrom}", f"{batch}-engine-{part}")
 
 
 def step_log(out, step, *names):

@@ -1,12 +1,15 @@
-"""Collect TARVEL's results under strain, marker and founder names.
+"""Collect the strains' pair values under strain, marker and founder names.
 
     python3 -m tarvel_panel collect --out OUT --chr SAFE \
         --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv --npz N.npz \
         [--genoprobs G.csv.gz] [--npz-genoprobs] \
         [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]] [--reduce-markers-cm D]
 
-One strain at a time, so memory does not grow with the strains. Pair values
-in genoprobs are TARVEL's text unchanged; derived values in the tables carry
+One strain at a time, so memory does not grow with the strains. Each
+strain's values are read from its values file (run/values_file.py) in full
+float64 precision and checked; every table, the npz and the R parts are made
+from them. Pair values in genoprobs are written as TARVEL writes them in its
+results text (its own number formatter); derived values in the tables carry
 six significant digits, as TARVEL writes its own. With --reduce-markers-cm
 the founderprobs and genoprobs tables and the R/qtl2 parts hold only the
 markers kept for mapping (collect/reduce_markers.py); the npz, mosaic and
@@ -26,11 +29,11 @@ from tarvel_panel.collect import derive, qtl2_parts
 from tarvel_panel.collect.npz import NpzWriter
 from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
-from tarvel_panel.errors import run_command
+from tarvel_panel.errors import exit_on_signals, run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
 from tarvel_panel.panel.prepare import x_sex
 from tarvel_panel.panel.prepared import read_prepared
-from tarvel_panel.run.results import TWO_COPY_X_MAX, read_results, value_texts
+from tarvel_panel.run.values_file import read_values
 from tarvel_panel.support import progress
 
 
@@ -65,11 +68,11 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm):
         qtl2 = Qtl2Parts(stack, outputs, panel, chrom, mapped)
         ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         for strain in strains:
-            path = paths.results_file(runs, safe, strain["safe"])
-            values = read_results(path, len(markers), max_value=TWO_COPY_X_MAX if two_copy_x(chrom, strain) else 1.0)
+            path = paths.values_file(runs, safe, strain["safe"])
+            values = read_values(path, len(markers), two_copy_x(chrom, strain))
             tops, top_probs = derive.top_pairs(values)
             founder = derive.founder_probs(values)
-            tables.add(strain["name"], path, values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
+            tables.add(strain["name"], values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
             blocks = dict(alleleprobs=founder.T, top_pair=tops, top_prob=top_probs)
             if npz_genoprobs:
                 blocks["genoprobs"] = values.T
@@ -94,13 +97,6 @@ class MappedMarkers:
         """The kept rows of a [markers, ...] array."""
         return values if self.every else values[self.kept]
 
-    def texts(self, lines):
-        """The kept ones of the markers' lines, in order."""
-        if self.every:
-            return lines
-        wanted = set(self.kept.tolist())
-        return (line for i, line in enumerate(lines) if i in wanted)
-
 
 class ChromosomeTables:
     """founderprobs (and genoprobs) CSV on the markers kept for mapping, and
@@ -113,24 +109,23 @@ class ChromosomeTables:
         self.extra = list(panel.site_stats.get(chrom, {}).items())
         # "marker,chr,pos" of each row, quoted where CSV needs it
         self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(mapped.names, mapped.pos)]
-        self.founder_tails = native.Tails(self.tails)
+        self.row_tails = native.Tails(self.tails)
         self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True, binary=True))
         self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel.founders).encode("utf-8"))
         self.geno = None
         if outputs.get("genoprobs"):
-            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True))
-            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs))
+            self.geno = stack.enter_context(AtomicFile(outputs["genoprobs"], gz=True, binary=True))
+            self.geno.write(csv_line(["strain", "marker", "chr", "pos"] + self.pairs).encode("utf-8"))
         self.mosaic = table_writer(stack.enter_context(AtomicFile(outputs["mosaic"])), ",")
         self.summary = table_writer(stack.enter_context(AtomicFile(outputs["summary"])), "\t")
         self.mosaic.writerow(MOSAIC_HEADER)
         self.summary.writerow(SUMMARY_HEADER + [k for k, _ in self.extra])
 
-    def add(self, name, path, values, founder, tops, top_probs, seconds):
+    def add(self, name, values, founder, tops, top_probs, seconds):
         lead = csv_line([name])[:-1] + ","
-        self.fprob.write(native.format_rows(self.mapped.rows(founder), lead, self.founder_tails))
+        self.fprob.write(native.format_rows(self.mapped.rows(founder), lead, self.row_tails))
         if self.geno:
-            texts = self.mapped.texts(value_texts(path))
-            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, texts)))
+            self.geno.write(native.format_rows(self.mapped.rows(values), lead, self.row_tails))
         names, pos = self.markers.names, self.markers.pos
         for first, last, pair, mean in derive.runs(tops, top_probs):
             self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
@@ -156,8 +151,8 @@ def _npz_writer(path, panel, chrom, markers, genoprobs):
 
 
 class Qtl2Parts:
-    """The chromosome's binary parts for the .rds files (float64 values as
-    read from TARVEL's text) on the markers kept for mapping, when asked for."""
+    """The chromosome's binary parts for the .rds files (the float64 values
+    of the values files) on the markers kept for mapping, when asked for."""
 
     def __init__(self, stack, outputs, panel, chrom, mapped):
         self.alleles = self.pairs = None
@@ -205,6 +200,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if bool(args.qtl2_index) != bool(args.qtl2_alleleprobs):
         parser.error("--qtl2-index and --qtl2-alleleprobs go together")
+
+    exit_on_signals()
 
     def work():
         outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}

@@ -40,6 +40,24 @@ def check_library(path):
                          f"first: {BUILD_HINT}")
 
 
+ENGINE_NAME = "tarvel_engine"
+
+
+def engine_path(given=""):
+    """The engine the panel runs: the one given, else the repository's build."""
+    return str(given or os.path.join(REPO, "build", ENGINE_NAME))
+
+
+def check_engine(path, given):
+    """A missing engine in one line: the config key when it was given, else
+    how to build it."""
+    if os.path.isfile(path) and os.access(path, os.X_OK):
+        return
+    if given:
+        raise InputError("config engine", f"{path} is not an executable file")
+    raise InputError(path, f"the panel's engine is not built yet; build it in the repository first: {BUILD_HINT}")
+
+
 def _load():
     global _library
     if _library is None:

@@ -1,26 +1,38 @@
-"""Run TARVEL for one batch of strains of one prepared chromosome.
+"""Run one batch of strains of one prepared chromosome.
 
-    python3 -m tarvel_panel batch --tarvel BIN --out OUT --chr C \
-        --batch K --batch-size N --threads T --done OUT/runs/batches/chr<C>/<K>.txt
+    python3 -m tarvel_panel batch (--engine BIN | --tarvel BIN) --out OUT --chr C \
+        --batch K --batch-size N --threads T --done OUT/runs/batches/chr<C>/<K>.txt [--keep-runs]
 
 C is the chromosome's safe name; the batch is strains K*N .. K*N+N-1 of
-panel.json (N = 0: all of them). Up to T TARVEL processes run at once, each
-started directly. Each strain's results go to runs/chr<C>/<strain>/
-strain.txt.prob (paths.py) with its wall time in seconds.txt and the strain
-file beside it. TARVEL writes to a temporary name; the results are checked in
-full (results.read_results) and renamed into place only then, so a results
-file under its final name is always complete. A strain whose results are
-already there and read back complete is kept; temporary files left by a
-killed run are removed first. The --done file lists the batch's strains once
-every one has its results; a strain that fails is named in one line and the
-job ends with status 1, its other strains kept. On standard error, a batch
-of many strains says now and then how many are done, and each batch ends
-with the panel's count of batches done and an estimate of the time left
-(progress.py).
+panel.json (N = 0: all of them). Each strain's pair values go to
+runs/chr<C>/<strain>/strain.values (paths.py, run/values_file.py) with its
+wall time in seconds.txt.
+
+With --engine, tarvel_engine runs the batch: its strains, in order of
+#Generation and sex (the engine makes its tables once per such group), are
+cut into up to T consecutive parts, one engine process each, side by side;
+each part's strains are listed in one job list. The engine writes every
+values file complete or not at all and says "done" after each; its output is
+in logs/tarvel/batches/chr<C>/<K>-engine-<part>.log. With --keep-runs it also
+writes TARVEL's results text, strain.txt.prob, with the strain file beside it.
+
+With --tarvel, a TARVEL program runs once per strain, up to T at once, each
+started directly, writing to a temporary name; its results text is checked
+in full (values_file.check_values: every line adds up as TARVEL's do) and
+converted into the values file, and renamed into place only then.
+
+Either way a strain whose files are there and read back complete is kept;
+temporary files left by a killed run are removed first. The --done file
+lists the batch's strains once every one has its values; a strain refused is
+named in one line and the job ends with status 1, the strains finished kept.
+On standard error, a batch of many strains says now and then how many are
+done, and each batch ends with the panel's count of batches done and an
+estimate of the time left (progress.py).
 """
 import argparse
 import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -31,9 +43,11 @@ from concurrent.futures import ThreadPoolExecutor
 
 from tarvel_panel import paths
 from tarvel_panel.atomic import AtomicFile
-from tarvel_panel.errors import InputError, run_command
+from tarvel_panel.collect.chromosome import two_copy_x
+from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.panel.prepared import read_job, read_prepared
-from tarvel_panel.run.results import TWO_COPY_X_MAX, read_results
+from tarvel_panel.run.results import read_results
+from tarvel_panel.run.values_file import TWO_COPY_X_MAX, check_values, read_values, write_values
 from tarvel_panel.support import progress
 
 
@@ -49,16 +63,20 @@ def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
 class Batch:
     """The strains of one batch and where their files go."""
 
-    def __init__(self, out, chrom, batch, batch_size):
-        self.out = out
+    def __init__(self, out, chrom, batch, batch_size, text=False):
+        self.out, self.number = out, batch
         self.prepared = paths.prepared_dir(out)
         self.runs = paths.runs_dir(out)
         panel = read_prepared(out)
         entry = panel.chromosome(chrom)
-        self.chrom, self.panel, self.batch_size = chrom, panel, batch_size
+        self.chrom, self.panel, self.batch_size, self.entry = chrom, panel, batch_size, entry
         self.label = f"chromosome {progress.shown(entry['name'], chrom)}, batch {batch}"
         self.markers = entry["markers"]
-        self.strains = [s["safe"] for s in paths.batch_members(panel.strains, batch, batch_size)]
+        # whether a complete run keeps TARVEL's results text and input too
+        self.text = text
+        members = paths.batch_members(panel.strains, batch, batch_size)
+        self.strains = [s["safe"] for s in members]
+        self.two_copy = {s["safe"]: two_copy_x(entry, s) for s in members}
         if not self.strains:
             raise InputError(panel.path, f"chromosome {entry['name']} has no batch {batch} "
                              f"of {batch_size or 'all'} strains")
@@ -69,35 +87,227 @@ class Batch:
     def run_dir(self, strain):
         return paths.run_dir(self.runs, self.chrom, strain)
 
+    def values(self, strain):
+        return paths.values_file(self.runs, self.chrom, strain)
+
+    def present(self, strain):
+        """Whether the strain's files (its text too, when kept) are all there."""
+        needed = [self.values(strain), paths.seconds_file(self.runs, self.chrom, strain)]
+        if self.text:
+            needed += [paths.results_file(self.runs, self.chrom, strain),
+                       os.path.join(self.run_dir(strain), paths.STRAIN)]
+        return all(os.path.exists(p) for p in needed)
+
     def complete(self, strain):
-        """Whether the strain's results are in place and read back complete."""
-        results = paths.results_file(self.runs, self.chrom, strain)
-        if not os.path.exists(results) or not os.path.exists(paths.seconds_file(self.runs, self.chrom, strain)):
+        """Whether the strain's files are there and its values read back complete."""
+        if not self.present(strain):
             return False
         try:
-            _check_results(results, self.markers, results, read_job(self.job_dir(strain)))
+            read_values(self.values(strain), self.markers, self.two_copy[strain])
         except InputError:
             return False
         return True
 
+    def finished(self, strain, seconds):
+        """The strain's wall time recorded, the last of its files: from now
+        on it counts as complete."""
+        with AtomicFile(paths.seconds_file(self.runs, self.chrom, strain)) as f:
+            f.write(f"{seconds:.3f}\n")
+
 
 def remove_leftovers(run_dir):
     """Temporary files of a killed run: TARVEL's partial input and results and
-    half-written files of the atomic writer."""
+    half-written files of the atomic writers."""
     for pattern in (paths.PARTIAL_PREFIX + "*", ".*.tmp-*"):
         for path in glob.glob(os.path.join(glob.escape(run_dir), pattern)):
             os.remove(path)
 
 
-class Runner:
-    """Runs the pending strains of a batch, `threads` TARVEL processes at once."""
+def engine_parts(batch, strains, threads):
+    """The pending strains in order of #Generation and sex, cut into up to
+    `threads` consecutive parts of nearly equal size."""
+    jobs = {s: read_job(batch.job_dir(s)) for s in strains}
+    ordered = sorted(strains, key=lambda s: (jobs[s]["generation"], str(jobs[s]["sex"])))
+    n = max(1, min(threads, len(ordered)))
+    size, extra = divmod(len(ordered), n)
+    parts, first = [], 0
+    for k in range(n):
+        last = first + size + (k < extra)
+        parts.append([(s, jobs[s]) for s in ordered[first:last]])
+        first = last
+    return [p for p in parts if p]
 
-    def __init__(self, tarvel, batch, threads, ticker=None):
-        self.tarvel, self.batch, self.threads = tarvel, batch, max(1, threads)
-        self.ticker = ticker
+
+_UNLISTABLE = re.compile(r"[\t\n\r]")
+
+
+def job_line(batch, strain, job):
+    """The strain's line of the engine's list (native/engine/job_list.h)."""
+    fields = [os.path.join(batch.job_dir(strain), paths.STRAIN), os.path.join(batch.job_dir(strain), "funnel.txt"),
+              str(int(job["generation"])), {"M": "m", "F": "f"}.get(job["sex"] or "", "-"),
+              repr(float(job["error_rate"])), batch.values(strain)]
+    if batch.text:
+        fields.append(paths.results_file(batch.runs, batch.chrom, strain))
+    if any(_UNLISTABLE.search(f) for f in fields):
+        raise InputError("config out", f"{batch.out!r} holds a tab or a line end, which no path given to "
+                         "the engine may hold")
+    return "\t".join(fields) + "\n"
+
+
+def write_job_list(path, batch, part):
+    """The engine's list of one part's strains ((strain, job) pairs)."""
+    with AtomicFile(path) as f:
+        f.write("".join(job_line(batch, s, job) for s, job in part))
+
+
+def engine_command(engine, batch, jobs_file, job):
+    """The engine's command line on a job list of the batch's chromosome
+    (`job`: one of its strains' prepared jobs, for the chromosome's options)."""
+    chr_dir = paths.chromosome_dir(batch.prepared, batch.chrom)
+    command = [str(engine), "--founders", os.path.join(chr_dir, paths.FOUNDERS),
+               "--positions", os.path.join(chr_dir, paths.POSITIONS), job["positions"], "--jobs", jobs_file]
+    return command + (["-x"] if job["x"] else [])
+
+
+class Stoppable:
+    """The processes a runner started, stopped together when the batch is."""
+
+    def __init__(self):
         self.processes = set()
         self.lock = threading.Lock()
         self.stopping = threading.Event()
+
+    def start(self, command, **options):
+        """The started process, or None once the batch is stopping."""
+        with self.lock:
+            if self.stopping.is_set():
+                return None
+            process = subprocess.Popen(command, **options)
+            self.processes.add(process)
+            return process
+
+    def ended(self, process):
+        with self.lock:
+            self.processes.discard(process)
+
+    def stop(self, signum=signal.SIGKILL):
+        self.stopping.set()
+        with self.lock:
+            for process in self.processes:
+                process.send_signal(signum)
+
+
+class EngineRunner(Stoppable):
+    """Runs the pending strains of a batch in up to `threads` engine
+    processes side by side."""
+
+    def __init__(self, engine, batch, threads, ticker=None):
+        super().__init__()
+        self.engine, self.batch, self.threads, self.ticker = engine, batch, max(1, threads), ticker
+
+    def run(self, strains):
+        """The errors of the parts that failed, in part order."""
+        if not strains:
+            return []
+        parts = engine_parts(self.batch, strains, self.threads)
+        errors = [None] * len(parts)
+        # one event per part, set when its thread is through: a signal that
+        # interrupts Thread.join can leave the thread looking stopped
+        ended = [threading.Event() for _ in parts]
+
+        def run_part(k):
+            try:
+                errors[k] = self.run_part(k, parts[k])
+            except BaseException as e:   # an OSError too: raised again below
+                errors[k] = e
+            finally:
+                ended[k].set()
+        for k in range(len(parts)):
+            threading.Thread(target=run_part, args=(k,), daemon=True).start()
+        try:
+            for event in ended:
+                while not event.wait(0.2):
+                    pass
+        except BaseException:
+            # the engine removes its temporary files on SIGTERM
+            self.stop(signal.SIGTERM)
+            for event in ended:
+                event.wait(10)
+            raise
+        for e in errors:
+            if e is not None and not isinstance(e, InputError):
+                raise e
+        return [e for e in errors if e]
+
+    def run_part(self, k, part):
+        """None when the part's strains all have their values (or the batch
+        was stopped), else the InputError that says why not."""
+        batch = self.batch
+        jobs_file = paths.job_list(batch.runs, batch.chrom, batch.number, k)
+        write_job_list(jobs_file, batch, part)
+        command = engine_command(self.engine, batch, jobs_file, part[0][1])
+        log = paths.engine_log(batch.out, batch.chrom, batch.number, k)
+        os.makedirs(os.path.dirname(log), exist_ok=True)
+        said = []
+        try:
+            with open(log, "w") as log_file:
+                log_file.write(" ".join(command) + "\n")
+                log_file.flush()
+                process = self.start(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                if process is None:
+                    return None
+                try:
+                    for raw in process.stdout:
+                        line = raw.decode("utf-8", "replace").rstrip("\n")
+                        log_file.write(line + "\n")
+                        log_file.flush()
+                        done = re.fullmatch(r"done (\d+) (\d+(?:\.\d+)?)", line)
+                        if done and 1 <= int(done.group(1)) <= len(part):
+                            self._finished(part[int(done.group(1)) - 1][0], float(done.group(2)))
+                        elif line.strip():
+                            said.append(line)
+                    status = process.wait()
+                finally:
+                    process.stdout.close()
+                    self.ended(process)
+        finally:
+            if os.path.exists(jobs_file):
+                os.remove(jobs_file)
+        if status == 0 or self.stopping.is_set():
+            return None
+        return self._refusal(part, jobs_file, log, status, said)
+
+    def _finished(self, strain, seconds):
+        batch = self.batch
+        if batch.text:
+            copy = AtomicFile(os.path.join(batch.run_dir(strain), paths.STRAIN), binary=True)
+            with copy as f, open(os.path.join(batch.job_dir(strain), paths.STRAIN), "rb") as source:
+                shutil.copyfileobj(source, f)
+        batch.finished(strain, seconds)
+        if self.ticker:
+            self.ticker.step()
+
+    def _refusal(self, part, jobs_file, log, status, said):
+        """The engine's own message, under the name of the strain it concerns."""
+        chromosome = self.batch.entry["name"]
+        prefix = re.compile(re.escape(jobs_file) + r":(\d+): (.*)")
+        for line in reversed(said):
+            found = prefix.fullmatch(line)
+            if found and 1 <= int(found.group(1)) <= len(part):
+                strain = part[int(found.group(1)) - 1][1]["strain"]
+                return InputError(log, f"the engine refused strain {strain}, chromosome {chromosome}: "
+                                  f"{found.group(2)}")
+        message = said[-1] if said else "(no output)"
+        return InputError(log, f"the engine failed ({_how(status)}) on chromosome {chromosome}: {message}")
+
+
+class TarvelRunner(Stoppable):
+    """Runs the pending strains of a batch, `threads` TARVEL processes at once."""
+
+    def __init__(self, tarvel, batch, threads, ticker=None):
+        super().__init__()
+        self.tarvel, self.batch, self.threads = tarvel, batch, max(1, threads)
+        self.ticker = ticker
 
     def run(self, strains):
         """The errors of the strains that failed, in batch order."""
@@ -108,12 +318,6 @@ class Runner:
             except BaseException:
                 self.stop()
                 raise
-
-    def stop(self):
-        self.stopping.set()
-        with self.lock:
-            for process in self.processes:
-                process.kill()
 
     def run_strain(self, strain):
         """None when the strain's results are in place (or the batch was
@@ -132,11 +336,11 @@ class Runner:
             seconds = self._run(command, log, job)
             if seconds is None:
                 return None
-            _check_results(partial + ".prob", batch.markers, log, job)
-            with AtomicFile(paths.seconds_file(batch.runs, batch.chrom, strain)) as f:
-                f.write(f"{seconds:.3f}\n")
+            values = _check_results(partial + ".prob", batch.markers, log, job, batch.two_copy[strain])
+            write_values(batch.values(strain), values)
             os.replace(partial, os.path.join(run_dir, paths.STRAIN))
             os.rename(partial + ".prob", paths.results_file(batch.runs, batch.chrom, strain))
+            batch.finished(strain, seconds)
             if self.ticker:
                 self.ticker.step()
         except InputError as e:
@@ -154,15 +358,12 @@ class Runner:
             log_file.write(" ".join(command) + "\n")
             log_file.flush()
             start = time.monotonic()
-            with self.lock:
-                if self.stopping.is_set():
-                    return None
-                process = subprocess.Popen(command, stdout=log_file, stderr=subprocess.STDOUT)
-                self.processes.add(process)
+            process = self.start(command, stdout=log_file, stderr=subprocess.STDOUT)
+            if process is None:
+                return None
             status = process.wait()
             seconds = time.monotonic() - start
-            with self.lock:
-                self.processes.discard(process)
+            self.ended(process)
         if self.stopping.is_set():
             return None
         if status != 0:
@@ -174,17 +375,17 @@ class Runner:
         return seconds
 
 
-def _check_results(path, markers, log, job):
-    """TARVEL's results read back in full, or an error naming the run."""
+def _check_results(path, markers, log, job, two_copy):
+    """TARVEL's results read back in full and checked, as values; else an
+    error naming the strain and the run's log."""
     try:
-        if job["x"] and job["sex"] == "F":
-            read_results(path, markers, max_value=TWO_COPY_X_MAX)
-        else:
-            read_results(path, markers)
+        values = read_results(path, markers, max_value=TWO_COPY_X_MAX if two_copy else 1.0)
+        check_values(values, os.path.basename(path), two_copy)
     except InputError as e:
         where = f"line {e.line}: " if e.line else ""
-        raise InputError(log, f"TARVEL's results on strain {job['strain']}, chromosome {job['chromosome']} "
-                         f"are not complete ({where}{e.message})")
+        raise InputError(log, f"TARVEL's results file on strain {job['strain']}, chromosome {job['chromosome']} "
+                         f"is refused ({where}{e.message})")
+    return values
 
 
 def _how(status):
@@ -199,8 +400,14 @@ def _last_message(log):
     return (errors or said or ["(no output)"])[-1]
 
 
-def run_batch(tarvel, out, chrom, batch_number, batch_size, threads, done):
-    batch = Batch(out, chrom, batch_number, batch_size)
+def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engine=True, keep_runs=False):
+    """`program` is tarvel_engine (engine=True) or a TARVEL program run per strain."""
+    batch = Batch(out, chrom, batch_number, batch_size, text=keep_runs or not engine)
+    # job lists of a killed runner
+    stale = paths.job_list(batch.runs, chrom, batch_number, "*")
+    folder, name = glob.escape(os.path.dirname(stale)), os.path.basename(stale)
+    for path in glob.glob(os.path.join(folder, name)) + glob.glob(os.path.join(folder, f".{name}.tmp-*")):
+        os.remove(path)
     pending = []
     for strain in batch.strains:
         os.makedirs(batch.run_dir(strain), exist_ok=True)
@@ -210,34 +417,38 @@ def run_batch(tarvel, out, chrom, batch_number, batch_size, threads, done):
     print(f"chromosome file chr{chrom}, batch {batch_number}: {len(batch.strains) - len(pending)} of "
           f"{len(batch.strains)} strains already done, running {len(pending)}", flush=True)
     ticker = progress.Ticker(f"runs: {batch.label}", len(pending), "strains")
-    failed = Runner(tarvel, batch, threads, ticker).run(pending)
+    runner = EngineRunner if engine else TarvelRunner
+    failed = runner(program, batch, threads, ticker).run(pending)
     if failed:
-        more = f" (and {len(failed) - 1} more strains failed)" if len(failed) > 1 else ""
+        more = f" (and {len(failed) - 1} more failed)" if len(failed) > 1 else ""
         raise InputError(failed[0].path, failed[0].message + more, failed[0].line)
+    missing = [s for s in pending if not batch.present(s)]
+    if missing:
+        raise InputError(done, f"{'the engine' if engine else 'TARVEL'} ended without the values of "
+                         f"{len(missing)} strains (the first: {missing[0]}); the batch is not done")
     with AtomicFile(done) as f:
         f.write("".join(f"{s}\n" for s in batch.strains))
     progress.say(progress.batches_line(out, batch.panel, batch_size))
 
 
-def _terminate(signum, frame):
-    raise SystemExit(128 + signum)
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m tarvel_panel batch", description=__doc__.split("\n")[0])
-    parser.add_argument("--tarvel", required=True)
+    program = parser.add_mutually_exclusive_group(required=True)
+    program.add_argument("--engine", help="tarvel_engine: the batch's strains in one process (or --threads)")
+    program.add_argument("--tarvel", help="a TARVEL program, run once per strain")
     parser.add_argument("--out", required=True, help="the panel's output folder")
     parser.add_argument("--chr", required=True, help="the chromosome's safe name")
     parser.add_argument("--batch", type=int, required=True)
     parser.add_argument("--batch-size", type=int, default=0, help="strains per batch; 0: all")
-    parser.add_argument("--threads", type=int, default=1, help="TARVEL processes at once")
+    parser.add_argument("--threads", type=int, default=1, help="engine or TARVEL processes at once")
     parser.add_argument("--done", required=True, help="file listing the batch's strains once done")
+    parser.add_argument("--keep-runs", action="store_true", help="the engine writes TARVEL's results text too")
     args = parser.parse_args(argv)
-    for signum in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(signum, _terminate)
-    return run_command(lambda: run_batch(args.tarvel, args.out, args.chr, args.batch, args.batch_size,
-                                         args.threads, args.done),
-                       lambda e: f"running TARVEL ({args.tarvel}): {e}")
+    exit_on_signals()
+    program = args.engine or args.tarvel
+    return run_command(lambda: run_batch(program, args.out, args.chr, args.batch, args.batch_size,
+                                         args.threads, args.done, engine=bool(args.engine), keep_runs=args.keep_runs),
+                       lambda e: f"running {'the engine' if args.engine else 'TARVEL'} ({program}): {e}")
 
 
 if __name__ == "__main__":

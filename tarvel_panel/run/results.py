@@ -4,16 +4,18 @@ only when every line has this shape, every value is a probability and the
 line count is the marker count. The two-copy X model's pair values are not
 probabilities (a female X at a low #Generation gives values above 1, and its
 lines may add up to more than 1): callers reading such a run take
-TWO_COPY_X_MAX as the bound."""
+TWO_COPY_X_MAX as the bound.
+
+The panel reads text only where a TARVEL program was given in its config
+(the batch converts each results file into a values file, values_file.py)
+and for the plots of a single TARVEL run (tarvel_files.py)."""
 import numpy as np
 
 from tarvel_panel import native
 from tarvel_panel.errors import InputError
 from tarvel_panel.pairs import NPAIRS
+from tarvel_panel.run.values_file import TWO_COPY_X_MAX  # noqa: F401 (the readers of a run take it from here)
 
-
-# the bound of a two-copy X run's pair values and of their sum on a line
-TWO_COPY_X_MAX = 2.0
 # a value may exceed 1 by the rounding of its six significant digits
 _ROUNDING = 1e-5
 
@@ -39,10 +41,3 @@ def parse_results(data, markers, path, max_value=1.0):
     if values is None:
         raise InputError(path, f"not a line of TARVEL's results (index|{NPAIRS} probabilities,)", bad)
     return values
-
-
-def value_texts(path):
-    """The 36 values of every line as TARVEL wrote them ("v1,...,v36"), for a
-    file read_results has accepted."""
-    with open(path, "rb") as f:
-        return [line.partition(b"|")[2].rstrip(b"\r\n").rstrip(b",").decode() for line in f]

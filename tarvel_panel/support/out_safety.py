@@ -11,8 +11,8 @@
 - A config.json there that is no settings record of this workflow is
   someone's own file: refused rather than written over.
 - Three folders are emptied and written again as a whole (prepared/ and
-  plots/ by Snakemake before their step, a strain's runs/chr<c>/<s>/ once its
-  chromosome is collected). What this workflow writes there has a known shape
+  plots/ by Snakemake before their step, a chromosome's runs/chr<c>/ once it is
+  collected). What this workflow writes there has a known shape
   (FOREIGN below); anything else there is the user's, and the run is refused
   naming it rather than deleting it.
 - Temporary files (.<name>.tmp-<pid>, TARVEL's .strain.txt.part-<pid>) left
@@ -130,11 +130,14 @@ def _plots_shape(depth):
     return _images, (lambda n: n == "strains") if depth == 0 else (lambda n: False)
 
 
-RUN_FILES = (paths.RESULTS, paths.SECONDS, paths.STRAIN)
+RUN_FILES = (paths.VALUES, paths.RESULTS, paths.SECONDS, paths.STRAIN)
 
 
-def _run_shape(depth):
-    """runs/chr<c>/<s>/: a strain's results and the files written on the way."""
+def _runs_shape(depth):
+    """runs/chr<c>/: strain folders <s>/ of a strain's values, results text
+    and the files written on the way."""
+    if depth == 0:
+        return _temporary, lambda n: True
     return (lambda n: n in RUN_FILES or _temporary(n)), (lambda n: False)
 
 
@@ -159,9 +162,7 @@ def _emptied(out):
     runs = paths.runs_dir(out)
     for chromosome in _entries(runs):
         if chromosome.name.startswith("chr") and chromosome.is_dir(follow_symlinks=False):
-            for strain in _entries(chromosome.path):
-                if strain.is_dir(follow_symlinks=False):
-                    yield strain.path, _run_shape, "the step that drops a collected chromosome's runs"
+            yield chromosome.path, _runs_shape, "the step that drops a collected chromosome's runs"
 
 
 def check_foreign(out):

@@ -1,8 +1,10 @@
 # TARVEL in batches: one job runs a batch of `batch_size` strains (0: all) of
-# one chromosome, up to `batch_threads` TARVEL processes at once, each started
-# directly by one runner (`python3 -m tarvel_panel batch`, run/batch.py). Results in runs/, apart from
-# the checkpoint's folder; a batch's done file lists its strains once all
-# their results are in place and read back complete.
+# one chromosome (`python3 -m tarvel_panel batch`, run/batch.py): tarvel_engine
+# runs them, the batch's strains split among up to `batch_threads` engine
+# processes side by side; a TARVEL program given as `tarvel` runs once per
+# strain instead, that many at once. Values in runs/, apart from the
+# checkpoint's folder; a batch's done file lists its strains once all their
+# values are in place and read back complete.
 
 
 def batch_strains(wildcards):
@@ -12,9 +14,9 @@ def batch_strains(wildcards):
 
 def chromosome_runs(chrom_safe):
     """The files the collect step of a chromosome takes as input: the done
-    file of each of its batches. Its strains' results are then at
-    runs/chr<c>/<strain>/strain.txt.prob (paths.results_file). Unless
-    keep_runs is set, the done files are temporary and the results are
+    file of each of its batches. Its strains' values are then at
+    runs/chr<c>/<strain>/strain.values (paths.values_file). Unless
+    keep_runs is set, the done files are temporary and the runs are
     removed once the chromosome is collected (rule drop_runs)."""
     batches = paths.batch_count(len(prepared_panel().strains), BATCH_SIZE)
     return [paths.batch_file(RUNS, chrom_safe, k) for k in range(batches)]
@@ -38,6 +40,10 @@ def batch_runtime(wildcards, threads, attempt):
     return attempt * max(int(config["runtime_min_minutes"]), math.ceil(minutes))
 
 
+# kept runs hold TARVEL's results text too, as the engine writes it
+KEEP_TEXT = " --keep-runs" if KEEP_RUNS else ""
+
+
 def done_file(path):
     return path if KEEP_RUNS else temp(path)
 
@@ -51,8 +57,8 @@ rule tarvel:
         mem_mb=batch_mem_mb,
         runtime=batch_runtime,
     shell:
-        "{PY} batch --tarvel {TARVEL:q} --out {OUT:q} --chr {wildcards.chr:q} --batch {wildcards.batch:q}"
-        " --batch-size {BATCH_SIZE} --threads {threads} --done {output:q} > {log:q}"
+        "{PY} batch {RUNNER} --out {OUT:q} --chr {wildcards.chr:q} --batch {wildcards.batch:q}"
+        " --batch-size {BATCH_SIZE} --threads {threads} --done {output:q}{KEEP_TEXT} > {log:q}"
 
 
 def dropped_marker(chrom_safe):
@@ -64,7 +70,8 @@ def collected(wildcards):
     return [apply_wildcards(f, wildcards) for f in rules.collect.rule.output if not f.is_temp]
 
 
-# once a chromosome is collected its raw results go (unless keep_runs); the
+# once a chromosome is collected its raw runs go (unless keep_runs): its
+# folder of runs, runs/chr<c>/, holds only its strains' run folders. The
 # marker file keeps a rerun from asking for them again
 rule drop_runs:
     input:
@@ -72,6 +79,8 @@ rule drop_runs:
         runs=lambda wildcards: chromosome_runs(wildcards.chr),
     output: touch(dropped_marker("{chr}"))
     log: log_of("drop_runs", "chr{chr}")
-    # a shell command, not a run block: Snakemake 7 starts a run block as
-    # another Snakemake, a dozen lines in the log for each chromosome
-    shell: "{PY} --log {log:q} drop-runs --out {OUT:q} --chr {wildcards.chr:q}"
+    params: folder=lambda wildcards: paths.chromosome_dir(RUNS, wildcards.chr)
+    # a plain command, not a run block (Snakemake 7 starts a run block as
+    # another Snakemake, a dozen lines in the log for each chromosome) nor an
+    # interpreter (half a second a chromosome on a busy machine)
+    shell: "rm -rf -- {params.folder:q} > {log:q} 2>&1"

@@ -1,7 +1,8 @@
 """The collect step on a small hand-made chromosome: the tables, the npz and
 the opt-in genoprobs carry the strains' values under their real names, the
-runs and summary follow the most probable pair, and a step that cannot write
-leaves nothing behind."""
+runs and summary follow the most probable pair, a values file that is not a
+strain's values is refused naming it, and a step that cannot write or is
+stopped leaves nothing behind, its rerun everything."""
 import csv
 import gzip
 import json
@@ -10,6 +11,7 @@ import resource
 import signal
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -17,6 +19,7 @@ from conftest import REPO
 
 from tarvel_panel.collect import chromosome as collect
 from tarvel_panel.collect.npz import load_npz
+from tarvel_panel.run.values_file import write_values
 
 
 FOUNDERS = list("ABCDEFGH")
@@ -40,7 +43,7 @@ FIRST = [marker_values(AA=1.0), marker_values(AA=0.6, AB=0.4), marker_values(AC=
 
 @pytest.fixture
 def chromosome(tmp_path):
-    """A prepared chromosome and its results: (prepared, runs, {strain: value texts})."""
+    """A prepared chromosome and its strains' values files: (prepared, runs, {strain: values})."""
     prepared, runs = tmp_path / "prepared", tmp_path / "runs"
     (prepared / "chrc2").mkdir(parents=True)
     (prepared / "panel.json").write_text(json.dumps({"founders": FOUNDERS, "pos_unit": "cM", "strains": STRAINS, "chromosomes": [CHROM]}))
@@ -48,14 +51,14 @@ def chromosome(tmp_path):
         f"{m}\t{i * 0.5!r}\t{i + 3.0!r}\t{i * 0.5!r}\n" for i, m in enumerate(MARKERS)))
     rng = np.random.default_rng(4)
     second = rng.dirichlet(np.full(36, 0.2), size=5)
-    texts = {}
+    values = {}
     for strain, rows in zip(STRAINS, (FIRST, second)):
         job = runs / "chrc2" / strain["safe"]
         job.mkdir(parents=True)
-        texts[strain["name"]] = [",".join(f"{v:.6g}" for v in row) for row in rows]
-        (job / "strain.txt.prob").write_text("".join(f"{i}|{t},\n" for i, t in enumerate(texts[strain["name"]])))
+        values[strain["name"]] = np.array(rows, dtype=float)
+        write_values(job / "strain.values", values[strain["name"]])
         (job / "seconds.txt").write_text("0.25\n")
-    return prepared, runs, texts
+    return prepared, runs, values
 
 
 def run_collect(prepared, runs, out, *extra):
@@ -73,7 +76,7 @@ def read_table(path, delimiter=","):
 
 
 def test_tables_and_npz_carry_the_values_under_real_names(chromosome, tmp_path):
-    prepared, runs, texts = chromosome
+    prepared, runs, pair_values = chromosome
     out = tmp_path / "out"
     assert run_collect(prepared, runs, out) == 0
     founders = read_table(out / "founderprobs")
@@ -85,7 +88,7 @@ def test_tables_and_npz_carry_the_values_under_real_names(chromosome, tmp_path):
     assert list(npz["founders"]) == FOUNDERS and npz["pos"].tolist() == [0.0, 0.5, 1.0, 1.5, 2.0]
     assert "genoprobs" not in npz and npz["alleleprobs"].dtype == np.float32
     for s, strain in enumerate(STRAINS):
-        values = np.array([[float(v) for v in t.split(",")] for t in texts[strain["name"]]])
+        values = pair_values[strain["name"]]
         # a founder's probability: its homozygous pair and half of every pair it is in
         expected = np.array([[sum(row[k] * (pair.count(f) / 2) for k, pair in enumerate(PAIRS)) for f in FOUNDERS]
                              for row in values])
@@ -110,17 +113,20 @@ def test_runs_and_summary_follow_the_top_pair(chromosome, tmp_path):
     assert float(summary["het_mass"]) == pytest.approx((0.4 + 0.5 + 0.5 + 0.95 + 0.08) / 5)
 
 
-def test_pair_values_on_request_are_tarvels_text(chromosome, tmp_path):
-    prepared, runs, texts = chromosome
+def test_pair_values_on_request_are_the_strains_values(chromosome, tmp_path):
+    prepared, runs, pair_values = chromosome
     out = tmp_path / "out"
     assert run_collect(prepared, runs, out, "--genoprobs", str(out / "genoprobs"), "--npz-genoprobs") == 0
     rows = read_table(out / "genoprobs")
     assert list(rows[0])[4:] == PAIRS
     for s, strain in enumerate(STRAINS):
         mine = [r for r in rows if r["strain"] == strain["name"]]
-        assert [",".join(list(r.values())[4:]) for r in mine] == texts[strain["name"]]
-        values = np.array([[float(v) for v in t.split(",")] for t in texts[strain["name"]]])
-        assert np.allclose(load_npz(out / "npz")["genoprobs"][s].T, values)
+        assert [r["marker"] for r in mine] == MARKERS
+        written = np.array([[float(v) for v in list(r.values())[4:]] for r in mine])
+        # six significant digits, a zero as "0"
+        assert np.allclose(written, pair_values[strain["name"]], rtol=5e-6, atol=0)
+        assert all(text == "0" for r, row in zip(mine, written) for text, x in zip(list(r.values())[4:], row) if x == 0)
+        assert np.allclose(load_npz(out / "npz")["genoprobs"][s].T, pair_values[strain["name"]])
 
 
 def test_bad_results_and_a_full_disk_leave_nothing_behind(chromosome, tmp_path):
@@ -145,16 +151,74 @@ def test_bad_results_and_a_full_disk_leave_nothing_behind(chromosome, tmp_path):
         assert done.returncode == 1 and left == [], done.stderr
         assert len(done.stderr.splitlines()) == 1 and done.stderr.startswith("error: ") \
             and "File too large" in done.stderr and any(n in done.stderr for n in ("f.csv.gz", "n.npz", "g.csv.gz"))
-    bad = runs / "chrc2" / STRAINS[1]["safe"] / "strain.txt.prob"
-    lines = bad.read_text().splitlines(True)
-    bad.write_text("".join(lines[:3] + [lines[3].replace(",", ",x", 1)] + lines[4:]))
-    done, left = collect_in(tmp_path / "bad")
-    assert done.returncode == 1 and left == []
-    assert done.stderr == f"error: {bad}:4: not a line of TARVEL's results (index|36 probabilities,)\n"
 
+
+def damage(path, kind):
+    data = bytearray(path.read_bytes())
+    if kind == "cut short":
+        del data[-8:]
+    elif kind == "text":
+        data = bytearray(b"".join(b"%d|1,%s\n" % (i, b"0," * 35) for i in range(5)))
+    elif kind == "markers":
+        data[16] = 4
+    elif kind == "adds up to 2":
+        data[24 + 8 * 36 * 3:24 + 8 * 36 * 3 + 8] = np.float64(1.0).tobytes()   # marker 4 gets AA = 1 as well
+    elif kind == "nan":
+        data[24 + 8 * 36:24 + 8 * 37] = np.float64("nan").tobytes()
+    path.write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("kind, said", [
+    ("cut short", "179 values where 5 markers need 180 (a damaged or unfinished file)"),
+    ("text", "not a values file (no TARVPROB mark)"),
+    ("markers", "4 markers, the chromosome has 5"),
+    ("adds up to 2", "line 4: its 36 values add up to 2, not 1"),
+    ("nan", "line 2: a value outside 0..1 (nan)")])
+def test_a_damaged_values_file_is_refused_naming_it(chromosome, tmp_path, capsys, kind, said):
+    prepared, runs, _ = chromosome
+    bad = runs / "chrc2" / STRAINS[0]["safe"] / "strain.values"
+    damage(bad, kind)
+    out = tmp_path / "out"
+    assert run_collect(prepared, runs, out) == 1
+    where, _, message = said.rpartition(": ")
+    expected = f"{bad}:{where.split()[1]}: {message}" if where else f"{bad}: {message}"
+    assert capsys.readouterr().err == f"error: {expected}\n"
+    assert not out.exists() or list(out.iterdir()) == []
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT])
+def test_a_stopped_collect_leaves_nothing_that_looks_complete_and_a_rerun_repairs_it(chromosome, tmp_path, signum):
+    """Stopped while it waits for the second strain's values (a pipe nobody writes)."""
+    prepared, runs, _ = chromosome
+    values = runs / "chrc2" / STRAINS[1]["safe"] / "strain.values"
+    kept = values.read_bytes()
+    values.unlink()
+    os.mkfifo(values)
+    out = tmp_path / "out"
+    out.mkdir()
+    command = [sys.executable, "-m", "tarvel_panel", "collect", "--out", str(prepared.parent), "--chr", "c2",
+               "--founderprobs", "f.csv.gz", "--mosaic", "m.csv", "--summary", "s.tsv", "--npz", "n.npz",
+               "--genoprobs", "g.csv.gz", "--qtl2-index", "i.bin", "--qtl2-alleleprobs", "a.f64"]
+    job = subprocess.Popen(command, cwd=out, stderr=subprocess.PIPE, text=True,
+                           env={"PYTHONPATH": str(REPO), "PYTHONDONTWRITEBYTECODE": "1"})
+    deadline = time.monotonic() + 30
+    while len(list(out.iterdir())) < 6:   # every output begun
+        assert time.monotonic() < deadline and job.poll() is None, job.stderr.read() if job.poll() else "slow"
+        time.sleep(0.05)
+    job.send_signal(signum)
+    assert job.wait(timeout=30) == 128 + signum
+    assert list(out.iterdir()) == []
+    values.unlink()
+    values.write_bytes(kept)
+    again = tmp_path / "again"
+    assert run_collect(prepared, runs, again) == 0
+    assert run_collect(prepared, runs, out) == 0
+    assert sorted(os.listdir(out)) == sorted(os.listdir(again)) == ["founderprobs", "mosaic", "npz", "summary"]
+    for name in ("founderprobs", "mosaic", "summary", "npz"):
+        assert (out / name).read_bytes() == (again / name).read_bytes()
 
 def test_fewer_markers_for_mapping_in_the_tables_and_r_parts_only(chromosome, tmp_path):
-    prepared, runs, texts = chromosome
+    prepared, runs, values = chromosome
     out = tmp_path / "out"
     qtl2 = ["--qtl2-index", str(out / "index"), "--qtl2-alleleprobs", str(out / "alleles"),
             "--qtl2-genoprobs", str(out / "pairs")]
@@ -164,8 +228,8 @@ def test_fewer_markers_for_mapping_in_the_tables_and_r_parts_only(chromosome, tm
     kept = [0, 2, 4]
     for table in ("founderprobs", "genoprobs"):
         assert [r["marker"] for r in read_table(out / table)] == [MARKERS[i] for i in kept] * len(STRAINS)
-    pairs = [",".join(list(r.values())[4:]) for r in read_table(out / "genoprobs")]
-    assert pairs == [texts[s["name"]][i] for s in STRAINS for i in kept]
+    pairs = [[float(v) for v in list(r.values())[4:]] for r in read_table(out / "genoprobs")]
+    assert np.allclose(pairs, [values[s["name"]][i] for s in STRAINS for i in kept], rtol=1e-5, atol=1e-6)
     assert list(load_npz(out / "npz")["markers"]) == MARKERS
     assert {r["markers"] for r in read_table(out / "summary", "\t")} == {"5"}
     script = REPO / "workflow" / "scripts" / "qtl2_rds.R"

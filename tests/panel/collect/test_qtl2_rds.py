@@ -131,9 +131,11 @@ def test_probabilities_are_tarvels_for_a_strain_run_by_hand(example_run, pairs_r
     strain = panel["strains"][4]
     pairs = hand_run(tarvel, example_run / "prepared", chrom, strain, tmp_path)
     alleles = np.array(r_lines(VALUES, example_run / "qtl2" / "alleleprobs.rds", chrom, strain["name"]), dtype=float)
-    assert np.allclose(alleles, founder_probs(pairs), rtol=1e-6, atol=1e-12)
+    # the objects hold the model's full values, the hand run its six-digit text
+    # (each value within 5e-6 of itself, so a sum of them too)
+    assert np.allclose(alleles, founder_probs(pairs), rtol=5e-6, atol=1e-12)
     if chrom == "X":  # run as one copy: only the homozygous pairs hold probability
-        assert np.allclose(alleles, pairs[:, [a * (a + 3) // 2 for a in range(8)]], rtol=1e-6, atol=1e-12)
+        assert np.allclose(alleles, pairs[:, [a * (a + 3) // 2 for a in range(8)]], rtol=5e-6, atol=1e-12)
     # per chromosome only, on the markers kept 1 cM apart
     rds = pairs_run / "qtl2" / f"genoprobs_{chrom}.rds"
     facts = describe(rds)
@@ -143,7 +145,7 @@ def test_probabilities_are_tarvels_for_a_strain_run_by_hand(example_run, pairs_r
     kept = reduce_markers(gmap, 1.0)
     assert 0 < len(kept) < len(names) and facts[("dimnames", chrom, "3")] == [names[i] for i in kept]
     stored = np.array(r_lines(VALUES, rds, chrom, strain["name"]), dtype=float)
-    assert np.allclose(stored, pairs[kept], rtol=1e-6, atol=1e-12)
+    assert np.allclose(stored, pairs[kept], rtol=5e-6, atol=1e-12)
     with gzip.open(pairs_run / "genoprobs" / f"chr{chrom}.csv.gz", "rt") as f:
         rows = [line.split(",") for line in f.read().splitlines()[1:] if line.startswith(strain["name"] + ",")]
     assert [r[1] for r in rows] == [names[i] for i in kept]

@@ -21,7 +21,7 @@ from tarvel_panel.figures import sources as plot_inputs
 from tarvel_panel.run import tarvel_files
 from tarvel_panel.figures import draw as plots
 from tarvel_panel.pairs import ALLELE_WEIGHTS
-from tarvel_panel.run.results import read_results
+from tarvel_panel.run.values_file import read_values
 
 
 # the founders' usual colours, A..H, as the plots must use them by default
@@ -36,7 +36,7 @@ def run_plot(repo, *args):
 
 
 def write_npz(out):
-    """npz/chr<c>.npz from a run's raw results, for a workflow whose
+    """npz/chr<c>.npz from a run's values files, for a workflow whose
     collection step does not write them yet."""
     panel = plot_inputs.read_out_panel(out)
     for c in panel.chromosomes:
@@ -44,7 +44,7 @@ def write_npz(out):
             continue
         with open(out / "prepared" / f"chr{c.safe}" / "markers.tsv") as f:
             markers = [(r["marker"], float(r["pos"])) for r in csv.DictReader(f, delimiter="\t")]
-        values = np.stack([read_results(out / "runs" / f"chr{c.safe}" / s.safe / "strain.txt.prob", len(markers))
+        values = np.stack([read_values(out / "runs" / f"chr{c.safe}" / s.safe / "strain.values", len(markers))
                            for s in panel.strains])
         top = values.argmax(axis=2)
         os.makedirs(out / "npz", exist_ok=True)

@@ -46,13 +46,14 @@ def workflow_paths(out, chroms, strains):
     for c in chroms:
         folders += [paths.chromosome_dir(prepared, c), paths.chromosome_dir(runs, c)]
         files += [paths.markers_file(prepared, c), paths.founderprobs_file(out, c), paths.genoprobs_file(out, c),
-                  paths.npz_file(out, c), paths.batch_file(runs, c, 0), paths.dropped_file(runs, c)]
+                  paths.npz_file(out, c), paths.batch_file(runs, c, 0), paths.dropped_file(runs, c),
+                  paths.job_list(runs, c, 0, 0), paths.engine_log(out, c, 0, 0)]
         files += [paths.chromosome_part(out, c, part)
                   for part in (paths.MOSAIC_PART, paths.SUMMARY_PART, paths.QTL2_INDEX_PART)]
         files += [paths.qtl2_values_part(out, c, kind) for kind in paths.QTL2_VALUES]
     for c, s in product(chroms, strains):
         folders += [paths.job_dir(prepared, c, s), paths.run_dir(runs, c, s)]
-        files += [paths.results_file(runs, c, s), paths.log_file(out, c, s)]
+        files += [paths.results_file(runs, c, s), paths.values_file(runs, c, s), paths.log_file(out, c, s)]
     return files, folders
 
 

@@ -38,7 +38,8 @@ def workflow_tree(out):
     runs = paths.runs_dir(str(out))
     for path in (paths.panel_file(str(out)), paths.markers_file(paths.prepared_dir(str(out)), "1"),
                  os.path.join(paths.job_dir(paths.prepared_dir(str(out)), "1", "S1"), paths.STRAIN),
-                 paths.results_file(runs, "1", "S1"), paths.seconds_file(runs, "1", "S1"),
+                 paths.values_file(runs, "1", "S1"), paths.results_file(runs, "1", "S1"),
+                 paths.seconds_file(runs, "1", "S1"),
                  os.path.join(paths.plots_dir(str(out)), "panel_genome.png"),
                  os.path.join(paths.plots_dir(str(out)), "strains", "S1.svg"),
                  paths.npz_file(str(out), "1")):
@@ -113,6 +114,7 @@ def test_a_config_json_that_is_no_settings_record_is_not_written_over(tmp_path, 
 @pytest.mark.parametrize("users,named", [
     ("prepared/notes.txt", "prepared/notes.txt"), ("prepared/chr1/S1/deeper/d", "prepared/chr1/S1/deeper"),
     ("plots/strains/table.csv", "plots/strains/table.csv"), ("runs/chr1/S1/old/e", "runs/chr1/S1/old"),
+    ("runs/chr1/notes", "runs/chr1/notes"),   # drop-runs removes the chromosome's whole folder
 ])
 def test_a_file_of_the_users_where_a_step_empties_a_folder_is_refused(tmp_path, users, named):
     out = workflow_tree(tmp_path / "out")
@@ -130,7 +132,6 @@ def test_what_the_workflow_writes_and_its_temporary_files_are_not_the_users(tmp_
     write(out / "plots" / ".snakemake_timestamp")
     write(out / "plots" / ".panel_chr1.png.tmp-12")
     write(out / "mine" / "anything")          # beside the workflow's folders, never emptied
-    write(out / "runs" / "chr1" / "notes")    # beside the strains' folders, left by drop-runs
     out_safety.check_foreign(str(out))
 
 

@@ -53,17 +53,23 @@ def test_a_missing_build_says_how_to_build_it(tmp_path):
     command = [SNAKEMAKE, "--snakefile", str(tmp_path / "repo" / "workflow" / "Snakefile"), "--directory",
                str(tmp_path), "--cores", "1", "--config", CROSS, "out=out"]
     done = subprocess.run(command, capture_output=True, text=True)
-    refused(done, f"{tmp_path / 'repo' / 'build' / 'TARVEL'}: TARVEL is not built yet; build it in the repository "
-            "first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2")
-    # TARVEL alone, without the library that reads its results
+    refused(done, f"{tmp_path / 'repo' / 'build' / 'tarvel_engine'}: the panel's engine is not built yet; build it in "
+            "the repository first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2")
+    # the engine alone, without the library that formats TARVEL's numbers
     (tmp_path / "repo" / "build").mkdir()
-    shutil.copy(REPO / "build" / "TARVEL", tmp_path / "repo" / "build" / "TARVEL")
+    shutil.copy(REPO / "build" / "tarvel_engine", tmp_path / "repo" / "build" / "tarvel_engine")
     done = subprocess.run(command, capture_output=True, text=True)
     refused(done, f"{tmp_path / 'repo' / 'build' / 'libtarvel_panel.so'}: the panel's helper library is not built "
             "yet; build it in the repository first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && "
             "cmake --build build -j2")
     done = run_workflow(tmp_path, CROSS, "out=out", f"tarvel={tmp_path / 'nowhere'}", check=False)
     refused(done, f"config tarvel: {tmp_path / 'nowhere'} is not an executable file")
+    done = run_workflow(tmp_path, CROSS, "out=out", f"engine={tmp_path / 'nowhere'}", check=False)
+    refused(done, f"config engine: {tmp_path / 'nowhere'} is not an executable file")
+    done = run_workflow(tmp_path, CROSS, "out=out", f"engine={REPO / 'build' / 'tarvel_engine'}",
+                        f"tarvel={REPO / 'build' / 'TARVEL'}", check=False)
+    refused(done, "config engine: is given with tarvel: give the engine, or a TARVEL program to run once per "
+            "strain, not both")
     assert not (tmp_path / "out").exists()
 
 

@@ -1,0 +1,94 @@
+"""A strain's pair values on one chromosome in binary, as tarvel_engine writes
+them (native/engine/values_file.h) and as the batch converts a TARVEL
+program's results text into: the bytes "TARVPROB", uint32 version 1, uint32
+values per line (36), uint64 markers, then the values as little-endian
+float64, marker by marker. The panel's steps read pair values only from
+here.
+
+A line's values are checked the way TARVEL's lines add up. On an autosome and
+on a one-copy (male) X the 36 values are the posterior of every pair and sum
+to 1. On a two-copy (female) X TARVEL writes one orientation of each pair of
+two founders doubled, so a line's sum lies anywhere in [0, 2] (values up to
+2); what stays bounded there is the part of the position-pair table the line
+stands for, the homozygous values plus half of each other value, which is at
+most 1. The tolerance is that of 36 values rounded to six
+significant digits, so results read from text pass as well as engine values."""
+import struct
+
+import numpy as np
+
+from tarvel_panel.atomic import AtomicFile
+from tarvel_panel.errors import InputError
+from tarvel_panel.pairs import HETEROZYGOUS, NPAIRS
+
+MAGIC = b"TARVPROB"
+VERSION = 1
+HEADER = struct.Struct("<8sIIQ")
+# a value of six significant digits is off by at most 5e-7 of itself
+TOLERANCE = NPAIRS * 5e-7
+# the bound of a two-copy X line's values
+TWO_COPY_X_MAX = 2.0
+# per value, the share of the table a two-copy X line's value stands for
+_TABLE_SHARE = np.ones(NPAIRS)
+_TABLE_SHARE[HETEROZYGOUS] = 0.5
+
+
+def read_values(path, markers, two_copy_x=False):
+    """The file's values as float64 [markers, 36], checked; else one error
+    naming the file (and the marker's line, from 1, for a bad line)."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(HEADER.size)
+            if len(head) < HEADER.size:
+                raise InputError(path, "not a values file (shorter than its header)")
+            magic, version, per_line, count = HEADER.unpack(head)
+            if magic != MAGIC:
+                raise InputError(path, "not a values file (no TARVPROB mark)")
+            if version != VERSION or per_line != NPAIRS:
+                raise InputError(path, f"a values file of version {version} with {per_line} values a line; "
+                                 f"this panel reads version {VERSION} with {NPAIRS}")
+            if count != markers:
+                raise InputError(path, f"{count} markers, the chromosome has {markers}")
+            values = np.fromfile(f, dtype="<f8", count=markers * NPAIRS + 1)
+    except OSError as e:
+        raise InputError(path, f"cannot be read ({e.strerror})")
+    if len(values) != markers * NPAIRS:
+        raise InputError(path, f"{len(values)} values where {markers} markers need {markers * NPAIRS}"
+                         " (a damaged or unfinished file)")
+    values = values.reshape(markers, NPAIRS).astype(np.float64, copy=False)
+    check_values(values, path, two_copy_x)
+    return values
+
+
+def check_values(values, path, two_copy_x=False):
+    """An InputError naming the first marker (its line, from 1) whose values
+    are not a line of TARVEL's: a value outside [0, 1] (two-copy X: [0, 2]),
+    or a line that does not add up (see the module's text)."""
+    top = (TWO_COPY_X_MAX if two_copy_x else 1.0) + TOLERANCE
+    finite = np.isfinite(values).all(axis=1)
+    in_range = finite & (values >= 0).all(axis=1) & (values <= top).all(axis=1)
+    if two_copy_x:
+        totals = values @ _TABLE_SHARE
+        adds_up = totals <= 1.0 + TOLERANCE
+        what = "its homozygous values and half its others add up to {:.6g}, more than 1"
+    else:
+        totals = values.sum(axis=1)
+        adds_up = np.abs(totals - 1.0) <= TOLERANCE
+        what = "its 36 values add up to {:.6g}, not 1"
+    good = in_range & adds_up
+    if good.all():
+        return
+    bad = int(np.argmin(good))
+    if not in_range[bad]:
+        odd = [v for v in values[bad].tolist() if not 0 <= v <= top]
+        raise InputError(path, f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})", bad + 1)
+    raise InputError(path, what.format(totals[bad]), bad + 1)
+
+
+def write_values(path, values):
+    """The values [markers, 36] as a values file, complete or not at all."""
+    values = np.ascontiguousarray(values, dtype="<f8")
+    markers, per_line = values.shape
+    with AtomicFile(path, binary=True) as f:
+        f.write(HEADER.pack(MAGIC, VERSION, per_line, markers))
+        f.write(values.tobytes())
