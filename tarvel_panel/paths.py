@@ -175,9 +175,10 @@ def qc_table(out, table):
     return os.path.join(out, "qc", f"{table}.tsv")
 
 
-def qc_figure(out):
-    """The QC figure's prefix: qc/strains.png and qc/strains.svg."""
-    return os.path.join(out, "qc", "strains")
+def qc_figure(out, suffix=""):
+    """The QC figure qc/strains.png or .svg (the suffix); without one, the
+    prefix of both."""
+    return os.path.join(out, "qc", "strains" + suffix)
 
 
 def plots_dir(out):

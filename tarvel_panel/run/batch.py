@@ -112,7 +112,7 @@ class Batch:
         """The strain's wall time recorded, the last of its files: from now
         on it counts as complete."""
         with AtomicFile(paths.seconds_file(self.runs, self.chrom, strain)) as f:
-            f.write(f"{seconds:.3f}\n")
+            f.write(f"{seconds:.6f}\n")
 
 
 def remove_leftovers(run_dir):

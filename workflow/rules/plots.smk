@@ -6,39 +6,7 @@
 # into Snakemake's report.
 
 
-def plot_targets():
-    return [paths.plots_dir(OUT)]
-
-
-def all_npz(wildcards):
-    return [paths.npz_file(OUT, c) for c in prepared_panel().chromosome_safes()]
-
-
-def plot_strains(wildcards):
-    return len(prepared_panel().strains)
-
-
-# a process takes about 100 MB and holds a panel mosaic's pixels, 0.13 MB per
-# strain; about 0.2 s per figure and process, measured on a 69-strain panel
-def plot_mem_mb(wildcards, attempt):
-    return attempt * (300 + plot_strains(wildcards) // 2)
-
-
-def plot_minutes(wildcards, attempt):
-    return attempt * (10 + plot_strains(wildcards) // 60)
-
-
-def mosaic_label(wildcards):
-    """The report's name of a panel mosaic (panel_<figure>.png): the genome, or
-    a chromosome's real name. Snakemake puts labels unescaped into a script
-    of the page, so a name holding "<" is shown by its safe name."""
-    if wildcards.figure == "genome":
-        return {"figure": "genome"}
-    names = {f"chr{c['safe']}": c["name"] for c in prepared_panel().chromosomes}
-    name = names.get(wildcards.figure, wildcards.figure[3:])
-    return {"figure": f"chromosome {wildcards.figure[3:] if '<' in name else name}"}
-
-
+# lint: see common.smk
 rule plots:
     input: all_npz
     output:
@@ -47,4 +15,5 @@ rule plots:
     log: log_of("plots")
     threads: 2
     resources: mem_mb=plot_mem_mb, runtime=plot_minutes
-    shell: "{PY} --log {log:q} plot all --out {OUT:q} --jobs {threads}"
+    params: py=PY, out=OUT
+    shell: "{params.py} --log {log:q} plot all --out {params.out:q} --jobs {threads}"

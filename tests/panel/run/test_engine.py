@@ -98,7 +98,7 @@ class Chromosome:
         done = subprocess.run([str(c) for c in command + (["-x"] if self.x else [])], capture_output=True, text=True)
         assert done.stderr == ""
         said = done.stdout.splitlines()
-        assert all(re.fullmatch(r"done \d+ \d+\.\d{3}", line) for line in said if line.startswith("done "))
+        assert all(re.fullmatch(r"done \d+ \d+\.\d{6}", line) for line in said if line.startswith("done "))
         return done.returncode, [re.sub(r"^(done \d+) .*", r"\1", line) for line in said]
 
 
