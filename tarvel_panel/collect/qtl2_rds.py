@@ -39,9 +39,10 @@ def object_mb(kind, strains, markers):
 
 def job_mem_mb(kind, strains, markers, attempt=1):
     """What an R job writing an object asks for: R holds the whole object once
-    (read a strain at a time into the array saveRDS writes), plus about 150
-    MB for R itself."""
-    return attempt * (150 + math.ceil(1.2 * object_mb(kind, strains, markers)))
+    (read a strain at a time into the array saveRDS writes), plus about 200
+    MB for R itself and the Python step that starts it (a map's job, holding
+    next to nothing, peaked at 181 MB under Slurm)."""
+    return attempt * (200 + math.ceil(1.2 * object_mb(kind, strains, markers)))
 
 
 def whole_too_large(kind, strains, markers, max_mb):
