@@ -14,6 +14,24 @@ import numpy as np
 
 # a genotype that was not called: an untyped founder, a strain's N
 NO_CALL = 255
+# NO_CALL in two bits
+PACKED_NO_CALL = 3
+
+
+def pack_calls(calls):
+    """Rows of calls (0, 1, 2, NO_CALL) at two bits each, four to a byte."""
+    rows, width = calls.shape
+    two_bits = np.zeros((rows, -(-width // 4) * 4), np.uint8)
+    np.minimum(calls, PACKED_NO_CALL, out=two_bits[:, :width])
+    return two_bits[:, 0::4] | two_bits[:, 1::4] << 2 | two_bits[:, 2::4] << 4 | two_bits[:, 3::4] << 6
+
+
+def unpack_calls(codes, rows, columns):
+    """The calls of pack_calls' `codes` at `rows` x `columns` (index arrays), one byte each."""
+    shifts = ((columns & 3) << 1).astype(np.uint8)
+    calls = (codes[np.ix_(rows, columns >> 2)] >> shifts) & 3
+    calls[calls == PACKED_NO_CALL] = NO_CALL
+    return calls
 
 
 @dataclass

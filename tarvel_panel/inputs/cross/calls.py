@@ -6,8 +6,7 @@ from itertools import islice
 import numpy as np
 
 from tarvel_panel.errors import InputError
-from tarvel_panel.inputs.cross.tables import unpacked
-from tarvel_panel.panel.model import NO_CALL
+from tarvel_panel.panel.model import NO_CALL, unpack_calls
 
 
 def code_bytes(coder):
@@ -69,7 +68,7 @@ class Calls:
                 continue
             columns, index = (np.array(x, np.int64) for x in zip(*typed))
             local = number[rows] - self._starts[t]
-            block = unpacked(table.codes, local, index) if self._transposed else unpacked(table.codes, index, local).T
+            block = unpack_calls(table.codes, local, index) if self._transposed else unpack_calls(table.codes, index, local).T
             result[np.ix_(rows, columns)] = block
         return result
 
