@@ -141,14 +141,13 @@ def _write_all(panel, options, root):
         untyped = (founders == NO_CALL).any(axis=1)
         site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}),
                                       founder_untyped_markers=int(np.count_nonzero(untyped)))
-        calls = chrom.strain_geno
         mask = untyped if options.founder_missing == "mask" else None
-        for k, (strain, safe, generation, funnel) in enumerate(zip(panel.strains, safes, generations, funnels)):
+        for k, (strain, safe, generation, funnel, calls) in enumerate(zip(
+                panel.strains, safes, generations, funnels, _strain_columns(chrom, len(panel.strains)))):
             job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
                    "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
-            _write_job(paths.job_dir(root, chrom_safe, safe), funnel, strain_text(calls[:, k], mask), job)
-        del calls
+            _write_job(paths.job_dir(root, chrom_safe, safe), funnel, strain_text(calls, mask), job)
     left_out = {} if panel.samples_left_out is None else {"samples_left_out": panel.samples_left_out}
     _write_json(os.path.join(root, "panel.json"), {
         "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
@@ -200,6 +199,19 @@ def _founder_lines(founder_geno):
     _, first, index = np.unique(keys, return_index=True, return_inverse=True)
     texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) + "\n" for i in first]
     return texts, index.reshape(-1)
+
+
+# strains whose calls are taken from the source at a time: a few
+# megabytes each at a million markers
+STRAINS_AT_ONCE = 16
+
+
+def _strain_columns(chrom, strains):
+    """Each strain's calls on `chrom` in turn, taken a few strains at a time."""
+    for start in range(0, strains, STRAINS_AT_ONCE):
+        block = chrom.strain_columns(range(start, min(start + STRAINS_AT_ONCE, strains)))
+        for k in range(block.shape[1]):
+            yield block[:, k]
 
 
 _STRAIN_BYTES = np.zeros(256, np.uint8)

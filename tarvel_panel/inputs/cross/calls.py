@@ -45,6 +45,7 @@ class Calls:
                     self.origin[name] = (table.path, line)
                     self.individuals.append(name)
         self._transposed = transposed
+        self._last = None
         self.has = self._where.__contains__   # marker -> bool, asked for every marker of the maps
 
     def markers(self):
@@ -57,7 +58,7 @@ class Calls:
     def calls(self, individuals, markers):
         """uint8, markers x individuals: the coded calls (NO_CALL where an
         individual is not typed)."""
-        number = np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers))
+        number = self._numbers(markers)
         table_of = np.searchsorted(self._starts, number, side="right") - 1
         result = np.full((len(markers), len(individuals)), NO_CALL, np.uint8)
         for t, table in enumerate(self.tables):
@@ -71,6 +72,14 @@ class Calls:
             block = unpack_calls(table.codes, local, index) if self._transposed else unpack_calls(table.codes, index, local).T
             result[np.ix_(rows, columns)] = block
         return result
+
+    def _numbers(self, markers):
+        """Each marker's number among all tables' markers; the last list's
+        numbers are kept, as a step takes a chromosome's calls a few
+        individuals at a time."""
+        if self._last is None or self._last[0] is not markers:
+            self._last = (markers, np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers)))
+        return self._last[1]
 
 
 def _first_repeat(markers, earlier):

@@ -11,6 +11,7 @@ homozygous. A call whose GQ is below `min_gq` is missing.
 import os
 import sys
 from array import array
+from functools import partial
 from bisect import bisect_left
 from operator import itemgetter
 
@@ -23,7 +24,7 @@ from tarvel_panel.inputs.vcf.files import open_vcf
 from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import LETTERS, eight_names
 from tarvel_panel.panel.founder_names import founder_names as configured_names
-from tarvel_panel.panel.model import NO_CALL, Chromosome, Markers, Panel, Strain, pack_calls, unpack_calls
+from tarvel_panel.panel.model import NO_CALL, Chromosome, Markers, Panel, Strain, held, pack_calls, unpack_calls
 
 
 # Site counts per chromosome, in the order they appear in summary.tsv.
@@ -163,8 +164,10 @@ def _check_samples(vf, path, names, what):
 class _ChromSites:
     """Sites of one chromosome as they are read: candidates from the founders
     file, then strain calls matched to them. Everything per site is kept in
-    flat arrays (a byte a call), not as objects, so that a chromosome of a
-    million sites and a hundred strains stays near a hundred megabytes."""
+    flat arrays, not as objects: strain calls a byte each while the
+    chromosome's records are read (`staged`), then at two bits (`packed`),
+    so that a panel of many chromosomes holds one chromosome's calls at a
+    byte a call at a time."""
 
     def __init__(self, strains):
         self.stats = dict.fromkeys(STAT_KEYS, 0)
@@ -173,17 +176,20 @@ class _ChromSites:
         self.alleles = bytearray()     # ref and alt of each, one byte each
         self.names = []
         self.founder_calls = bytearray()   # 8 per site, NO_CALL untyped
-        self.strain_calls = bytearray()    # `strains` per site, NO_CALL until read
+        self.staged = None                 # `strains` per site, NO_CALL until read
+        self.packed = None                 # pack_calls of them once the chromosome is read
         self.state = bytearray()           # per site: HAS_CALLS, STRAIN_FILTERED
         self.last_pos = 0
+        self._no_calls = bytes([NO_CALL]) * strains
 
     def add(self, pos, ref, alt, name, founder_codes):
         self.pos.append(pos)
         self.alleles += (ref + alt).encode("ascii")
         self.names.append(name)
         self.founder_calls += founder_codes
-        self.strain_calls += _NO_CALLS[:self.strains] if self.strains <= len(_NO_CALLS) \
-            else bytes([NO_CALL]) * self.strains
+        if self.staged is not None or self.packed is not None:
+            self.stage()
+            self.staged += self._no_calls
         self.state.append(0)
 
     def site(self, pos):
@@ -191,9 +197,30 @@ class _ChromSites:
         i = bisect_left(self.pos, pos)
         return i if i < len(self.pos) and self.pos[i] == pos else None
 
+    def set_calls(self, i, codes):
+        self.stage()
+        n = self.strains
+        self.staged[i * n:(i + 1) * n] = codes
+        self.state[i] |= HAS_CALLS
+
+    def stage(self):
+        """Calls at a byte each, to be written to (again, for records of a
+        chromosome that come back after another's)."""
+        if self.staged is None:
+            if self.packed is None:
+                self.staged = bytearray(self._no_calls * len(self.pos))
+            else:
+                every = np.arange(self.strains)
+                self.staged = bytearray(unpack_calls(self.packed, np.arange(len(self.packed)), every).tobytes())
+                self.packed = None
+
+    def pack(self):
+        if self.staged is not None:
+            self.packed = pack_calls(np.frombuffer(self.staged, np.uint8).reshape(-1, self.strains))
+            self.staged = None
+
 
 HAS_CALLS, STRAIN_FILTERED = 1, 2
-_NO_CALLS = bytes([NO_CALL]) * 4096
 
 # GT texts as htslib writes them -> (founder code, strain code); any other
 # text is read through pysam's own parse of the call
@@ -270,9 +297,7 @@ def _add_strain_record(sites, rec, strains, min_gq, path):
         sites.state[i] |= STRAIN_FILTERED
         return
     _check_gt(rec, path, "strains")
-    n = sites.strains
-    sites.strain_calls[i * n:(i + 1) * n] = _codes(rec, strains, STRAIN_GT, strain_code, min_gq)
-    sites.state[i] |= HAS_CALLS
+    sites.set_calls(i, _codes(rec, strains, STRAIN_GT, strain_code, min_gq))
 
 
 def _check_gt(rec, path, whose):
@@ -302,8 +327,11 @@ def _read_sites(config, founders, strains, min_gq):
     founder_columns = _Columns(fvf, founders)
     strain_columns = _Columns(fvf, strains) if same else None
     by_chrom = {}
+    sites = None
     for chrom, rec in _records(fvf, f_path, wanted):
-        sites = by_chrom.get(chrom) or by_chrom.setdefault(chrom, _ChromSites(len(strains)))
+        if sites is None or sites is not by_chrom.get(chrom):
+            _packed_then(sites)
+            sites = by_chrom.setdefault(chrom, _ChromSites(len(strains)))
         if _add_founder_record(sites, rec, chrom, founder_columns, min_gq, f_path) and same:
             _add_strain_record(sites, rec, strain_columns, min_gq, f_path)
     for c in wanted or []:
@@ -313,16 +341,27 @@ def _read_sites(config, founders, strains, min_gq):
         svf.subset_samples(strains)
         strain_columns = _Columns(svf, strains)
         seen, others = set(), set()
+        sites = None
         for chrom, rec in _records(svf, s_path, list(by_chrom), others):
             if chrom in by_chrom:
                 seen.add(chrom)
-                _add_strain_record(by_chrom[chrom], rec, strain_columns, min_gq, s_path)
+                if sites is not by_chrom[chrom]:
+                    _packed_then(sites)
+                    sites = by_chrom[chrom]
+                _add_strain_record(sites, rec, strain_columns, min_gq, s_path)
         for c in by_chrom:
             if c not in seen:
                 raise InputError(s_path, f"chromosome {c} (in {f_path}) has no site in the file")
         if wanted is None and others:
             _missing(f_path, sorted(others)[0], f"it has sites in {s_path}")
+    _packed_then(sites)
     return by_chrom
+
+
+def _packed_then(sites):
+    """Pack the calls of the chromosome whose records have been read."""
+    if sites is not None:
+        sites.pack()
 
 
 def _missing(path, chrom, where):
@@ -353,19 +392,17 @@ def _chromosome(chrom, sites, gmap, f_path, x_chr):
     cm = np.array([gmap.cm(chrom, p) for p in at], float) if gmap else np.full(len(kept), np.nan)
     names = sites.names if every else [sites.names[i] for i in kept.tolist()]
     markers = Markers(names, cm if gmap else bp, bp / 1e6, cm)
-    founders = _rows(sites.founder_calls, 8, kept, every)
-    strains = pack_calls(_rows(sites.strain_calls, sites.strains, kept, every))
-    sites.founder_calls = sites.strain_calls = None   # held packed from here on
-    everyone = np.arange(sites.strains)
-    return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers,
-                      founder_calls=lambda: founders,
-                      strain_calls=lambda: unpack_calls(strains, np.arange(len(strains)), everyone))
+    founders = np.frombuffer(sites.founder_calls, np.uint8).reshape(-1, 8)[kept]
+    strains = sites.packed if every else sites.packed[kept]
+    sites.founder_calls = sites.packed = None
+    return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers, founder_calls=held(founders),
+                      strain_calls=partial(_unpacked, strains, sites.strains))
 
 
-def _rows(buffer, width, kept, every):
-    """The kept rows of a buffer of `width` calls per site, as a uint8 matrix."""
-    matrix = np.frombuffer(buffer, np.uint8).reshape(-1, width)
-    return matrix.copy() if every else matrix[kept]
+def _unpacked(packed, strains, columns=None):
+    """The calls of the strains at `columns` (all when None), a byte each."""
+    columns = np.arange(strains) if columns is None else np.asarray(columns, np.int64)
+    return unpack_calls(packed, np.arange(len(packed)), columns)
 
 
 def _min_gq(config):
