@@ -27,9 +27,17 @@ JOB_KINDS = [("prepare", (" prepare --config",)), ("batch", (" batch --tarvel", 
 # how a kind's work grows: with every call of the panel (strains x markers of
 # all chromosomes) or, for jobs run once per chromosome, with one chromosome's
 SCALES_WITH = {"prepare": "panel", "qc": "panel", "join": "panel", "report": "panel", "qtl2": "panel"}
+# kinds whose memory does not grow with the strains (a batch holds a few
+# results at once, collect reads one strain at a time): their peaks are
+# fitted to markers alone, since the sampled peak of a job of many short
+# processes moves with the number of chances to catch one at its top
+STRAIN_FREE = {"batch", "collect", "drop-runs"}
 
 # peaks of three runs closer than this are taken as one size of job
 NOISE_MIB, NOISE_SHARE = 16, 0.1
+# a kind of job shorter than this (summed) in any run is too short to be
+# sampled well: its peak is projected as measured
+SAMPLED_S = 1.0
 
 HELP = f"""Writes a simulated VCF panel with tools/simulate/scale_panel.py (default
 100 strains x 2 chromosomes x 10^6 markers: founders and strains in two
@@ -167,12 +175,18 @@ def sizes(a):
     return [(a.strains, a.markers), (a.strains, quarter), (max(a.strains // 4, 1), quarter)]
 
 
-def fit(points, value):
+def fit(points, value, strain_free=False):
     """a, b, c of value = a + b * markers + c * strains * markers through the
     three (strains, markers, value) points (least squares when they do not
-    determine it, as when the strains cannot be quartered)."""
+    determine it, as when the strains cannot be quartered); c = 0 and the
+    points of the most strains only when `strain_free`."""
     import numpy as np
+    if strain_free:
+        most = max(s for s, _, _ in points)
+        points = [p for p in points if p[0] == most]
     rows = np.array([[1.0, m, s * m] for s, m, _ in points])
+    if strain_free:
+        rows[:, 2] = 0.0
     values = np.array([value(v) for _, _, v in points], float)
     return np.linalg.lstsq(rows, values, rcond=None)[0]
 
@@ -188,15 +202,17 @@ def projection(a, runs):
 
     def at(coefficients, s, m):
         return float(coefficients[0] + coefficients[1] * m + coefficients[2] * s * m)
-    memory = {}
+    memory, unsampled = {}, set()
     for kind in runs[0]["kinds"]:
         whole = SCALES_WITH.get(kind) == "panel"
         peak = lambda run: run["kinds"].get(kind, (0, 0, 0))[2] / 1024
         peaks = [peak(run) for run in runs]
-        if max(peaks) - min(peaks) < max(NOISE_MIB, NOISE_SHARE * max(peaks)):
+        if any(run["kinds"].get(kind, (0, 0.0, 0))[1] < SAMPLED_S for run in runs):
+            unsampled.add(kind)
+        if kind in unsampled or max(peaks) - min(peaks) < max(NOISE_MIB, NOISE_SHARE * max(peaks)):
             memory[kind] = max(peaks)   # no growth the sampling can tell from its noise
             continue
-        c = fit(panel_points if whole else points, peak)
+        c = fit(panel_points if whole else points, peak, strain_free=kind in STRAIN_FREE)
         memory[kind] = max(at(c, strains, markers * chromosomes if whole else markers), 0.0)
     cpu = fit(panel_points, lambda run: run["cpu"])
     out = fit(panel_points, lambda run: run["bytes"])
@@ -206,7 +222,8 @@ def projection(a, runs):
     panel_factor = strains * chromosomes * markers / (a.strains * a.chromosomes * a.markers)
     return {"cpu_hours": at(cpu, strains, markers * chromosomes) / 3600,
             "out_bytes": at(out, strains, markers * chromosomes),
-            "panel_bytes": runs[0]["panel_bytes"] * panel_factor, "memory": memory, "largest": largest,
+            "panel_bytes": runs[0]["panel_bytes"] * panel_factor, "memory": memory, "unsampled": unsampled,
+            "largest": largest,
             "largest_per_chromosome": largest_per_chromosome}
 
 
@@ -227,13 +244,16 @@ def report(a, runs, proj):
                      f"{r['bytes'] / 1e6:.1f} MB; peak MB {peaks}")
     strains, chromosomes, markers = CLUSTER
     lines += ["", f"Projected to {strains:,} strains x {chromosomes} chromosomes x {markers:,} markers (each "
-              "figure fitted as a + b x markers + c x strains x markers):",
+              "figure fitted as a + b x markers + c x strains x markers; "
+              f"{', '.join(sorted(STRAIN_FREE))} to markers alone):",
               f"- CPU: {proj['cpu_hours']:,.0f} core hours",
               f"- disk: {proj['out_bytes'] / 1e9:,.0f} GB of outputs, {proj['panel_bytes'] / 1e9:,.0f} GB of VCF input",
               f"- largest job: {proj['largest']}, about {proj['memory'].get(proj['largest'], 0) / 1024:,.1f} GiB; "
               f"largest per-chromosome job: {proj['largest_per_chromosome']}, about "
               f"{proj['memory'].get(proj['largest_per_chromosome'], 0) / 1024:,.1f} GiB"]
-    lines.append("- memory by kind, GiB: " + ", ".join(f"{k} {v / 1024:,.1f}" for k, v in sorted(proj["memory"].items())))
+    lines.append("- memory by kind, GiB: " + ", ".join(
+        f"{k} {v / 1024:,.1f}{' (as measured: too short to sample)' if k in proj['unsampled'] else ''}"
+        for k, v in sorted(proj["memory"].items())))
     return "\n".join(lines)
 
 

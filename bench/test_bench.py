@@ -90,6 +90,11 @@ def test_the_projection_follows_markers_and_strains_apart():
     assert abs(proj["memory"]["prepare"] - memory["prepare"](strains, chromosomes * markers)) < 1e-2
     assert abs(proj["cpu_hours"] * 3600 - (2 + 1e-6 * strains * chromosomes * markers)) < 1e-2
     assert proj["largest"] == "prepare" and proj["largest_per_chromosome"] == "batch"
+    # a batch's peak caught lower in the run of fewer strains is no growth with strains
+    memory["batch"] = lambda s, m: 30 + 0.0005 * m - (20 if s < 100 else 0)
+    a, runs = _scale_runs(memory, lambda s, m: 2 + 1e-6 * s * m, (100, 100_000))
+    assert abs(scale.projection(a, runs)["memory"]["batch"] - (30 + 0.0005 * markers)) < 1e-3
+    memory["batch"] = lambda s, m: 30 + 0.0005 * m
     assert abs(proj["out_bytes"] - 1000.0 * strains * chromosomes * markers) < 1.0
     # a kind whose peak moves no more than the sampling's noise is taken as it was measured
     memory["batch"] = lambda s, m: 32 + (3 if m < 50_000 else 0)
