@@ -33,9 +33,10 @@ def usage():
 
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
+    log = None
     if argv[:1] == ["--log"] and len(argv) > 1:
-        progress.log_to(argv[1])
-        argv = argv[2:]
+        log, argv = argv[1], argv[2:]
+    progress.whole_lines(log)
     if not argv or argv[0] in ("-h", "--help"):
         sys.stdout.write(usage())
         return 0 if argv else 2

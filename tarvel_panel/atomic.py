@@ -19,6 +19,13 @@ class AtomicFile:
 
     def __enter__(self):
         os.makedirs(os.path.dirname(self.tmp), exist_ok=True)
+        # a file left at the temporary name by an earlier process of the same
+        # id goes first, and a link there is removed, never written through:
+        # the file is made new (exclusive creation does not follow a link)
+        try:
+            os.remove(self.tmp)
+        except FileNotFoundError:
+            pass
         self._raw = io.BufferedWriter(_NamedFile(self.tmp, self.path))
         try:
             # no name or time in the gzip header: the same values give the same
@@ -61,7 +68,7 @@ class _NamedFile(io.FileIO):
     """A file opened for writing whose write errors name `target`."""
 
     def __init__(self, path, target):
-        super().__init__(path, "wb")
+        super().__init__(path, "xb")
         self.target = target
 
     def write(self, data):

@@ -15,7 +15,7 @@ ends in ".<part>" of CHROMOSOME_PARTS.
     runs/batches/chr<c>/<k>.txt         strains of batch k, once all are done
     runs/dropped/chr<c>                 once the chromosome's raw results are removed
     founderprobs/chr<c>.csv.gz, genoprobs/chr<c>.csv.gz, npz/chr<c>.npz
-    mosaic.csv, summary.tsv, qtl2/<kind>.rds
+    mosaic.csv, summary.tsv, qtl2/<kind>.rds, qtl2/<kind>_<c>.rds
     qc/strains.tsv, het_segments.tsv, flags.tsv, similarity.tsv, qc/strains.png|svg
     plots/, report/<page>.html
     logs/tarvel/chr<c>/<s>.log          TARVEL's own output
@@ -148,6 +148,12 @@ def qtl2_file(out, kind):
     return os.path.join(out, "qtl2", f"{kind}.rds")
 
 
+def qtl2_chromosome_file(out, kind, chrom):
+    """qtl2/<kind>_<c>.rds: the R/qtl2 object of one chromosome (the
+    probabilities' kinds, QTL2_VALUES)."""
+    return os.path.join(out, "qtl2", f"{kind}_{chrom}.rds")
+
+
 def qc_table(out, table):
     """qc/<table>.tsv: strains, het_segments, flags or similarity."""
     return os.path.join(out, "qc", f"{table}.tsv")
@@ -188,3 +194,16 @@ def batch_members(items, batch, batch_size):
     """The items of batch number `batch` (from 0), in order."""
     size = batch_size or len(items)
     return items[batch * size:(batch + 1) * size]
+
+
+def top_level():
+    """What the workflow writes directly in the output folder: the names of
+    its files there, and of the folders holding all the rest (every path
+    above begins with one of them)."""
+    files, folders = set(), set()
+    for path in (config_record(""), lock_file(""), prepared_dir(""), runs_dir(""), founderprobs_file("", "c"),
+                 genoprobs_file("", "c"), npz_dir(""), mosaic_file(""), summary_file(""), qtl2_file("", "k"),
+                 qc_table("", "t"), plots_dir(""), report_page("", "p"), step_log("", "s")):
+        head, sep, _ = path.partition(os.sep)
+        (folders if sep or path in (prepared_dir(""), runs_dir(""), npz_dir(""), plots_dir("")) else files).add(head)
+    return sorted(files), sorted(folders)

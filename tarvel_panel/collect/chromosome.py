@@ -3,11 +3,14 @@
     python3 -m tarvel_panel collect --out OUT --chr SAFE \
         --founderprobs F.csv.gz --mosaic M.csv --summary S.tsv --npz N.npz \
         [--genoprobs G.csv.gz] [--npz-genoprobs] \
-        [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]]
+        [--qtl2-index I --qtl2-alleleprobs A [--qtl2-genoprobs P]] [--reduce-markers-cm D]
 
 One strain at a time, so memory does not grow with the strains. Pair values
 in genoprobs are TARVEL's text unchanged; derived values in the tables carry
-six significant digits, as TARVEL writes its own.
+six significant digits, as TARVEL writes its own. With --reduce-markers-cm
+the founderprobs and genoprobs tables and the R/qtl2 parts hold only the
+markers kept for mapping (collect/reduce_markers.py); the npz, mosaic and
+summary hold every marker.
 """
 import argparse
 import os
@@ -21,6 +24,7 @@ from tarvel_panel import native, paths
 from tarvel_panel.atomic import AtomicFile
 from tarvel_panel.collect import derive, qtl2_parts
 from tarvel_panel.collect.npz import NpzWriter
+from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
 from tarvel_panel.errors import run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
@@ -30,11 +34,11 @@ from tarvel_panel.run.results import TWO_COPY_X_MAX, read_results, value_texts
 from tarvel_panel.support import progress
 
 
-def collect_chromosome(out, safe, outputs, npz_genoprobs=False):
+def collect_chromosome(out, safe, outputs, npz_genoprobs=False, reduce_cm=0):
     """All outputs of the chromosome, or none: one that fails takes back those
     already in place."""
     try:
-        _collect(out, safe, outputs, npz_genoprobs)
+        _collect(out, safe, outputs, npz_genoprobs, reduce_cm)
     except BaseException:
         for path in outputs.values():
             if os.path.exists(path):
@@ -48,16 +52,17 @@ def two_copy_x(chrom, strain):
     return bool(chrom["is_x"]) and x_sex(SimpleNamespace(sex=strain.get("sex")), strain["generation"]) == "F"
 
 
-def _collect(out, safe, outputs, npz_genoprobs):
+def _collect(out, safe, outputs, npz_genoprobs, reduce_cm):
     panel = read_prepared(out)
     chrom = panel.chromosome(safe)
     markers = panel.markers(safe)
+    mapped = MappedMarkers(markers, kept_markers(markers, reduce_cm, f"chromosome {chrom['name']}"))
     runs = paths.runs_dir(out)
     strains = panel.strains
     with ExitStack() as stack:
-        tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel)
+        tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel, mapped)
         npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
-        qtl2 = Qtl2Parts(stack, outputs, panel, chrom, markers)
+        qtl2 = Qtl2Parts(stack, outputs, panel, chrom, mapped)
         ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         for strain in strains:
             path = paths.results_file(runs, safe, strain["safe"])
@@ -73,16 +78,41 @@ def _collect(out, safe, outputs, npz_genoprobs):
             ticker.step()
 
 
-class ChromosomeTables:
-    """founderprobs (and genoprobs) CSV, and the chromosome's mosaic and
-    summary parts, a strain at a time."""
+class MappedMarkers:
+    """The markers kept for mapping (their indices `kept`, ascending) of a
+    chromosome's `markers`: the rows of the founderprobs and genoprobs tables
+    and of the R/qtl2 objects."""
 
-    def __init__(self, stack, outputs, chrom, markers, panel):
-        self.chrom, self.markers = chrom, markers
+    def __init__(self, markers, kept):
+        self.every = len(kept) == len(markers)
+        self.kept = np.asarray(kept, dtype=np.intp)
+        self.names = [markers.names[i] for i in self.kept]
+        self.pos = [markers.pos[i] for i in self.kept]
+        self.maps = {name: [positions[i] for i in self.kept] for name, positions in markers.maps.items()}
+
+    def rows(self, values):
+        """The kept rows of a [markers, ...] array."""
+        return values if self.every else values[self.kept]
+
+    def texts(self, lines):
+        """The kept ones of the markers' lines, in order."""
+        if self.every:
+            return lines
+        wanted = set(self.kept.tolist())
+        return (line for i, line in enumerate(lines) if i in wanted)
+
+
+class ChromosomeTables:
+    """founderprobs (and genoprobs) CSV on the markers kept for mapping, and
+    the chromosome's mosaic and summary parts on every marker, a strain at a
+    time."""
+
+    def __init__(self, stack, outputs, chrom, markers, panel, mapped):
+        self.chrom, self.markers, self.mapped = chrom, markers, mapped
         self.pairs = pair_names(panel.founders)
         self.extra = list(panel.site_stats.get(chrom, {}).items())
         # "marker,chr,pos" of each row, quoted where CSV needs it
-        self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(markers.names, markers.pos)]
+        self.tails = [csv_line([m, chrom, p])[:-1] for m, p in zip(mapped.names, mapped.pos)]
         self.founder_tails = native.Tails(self.tails)
         self.fprob = stack.enter_context(AtomicFile(outputs["founderprobs"], gz=True, binary=True))
         self.fprob.write(csv_line(["strain", "marker", "chr", "pos"] + panel.founders).encode("utf-8"))
@@ -97,9 +127,10 @@ class ChromosomeTables:
 
     def add(self, name, path, values, founder, tops, top_probs, seconds):
         lead = csv_line([name])[:-1] + ","
-        self.fprob.write(native.format_rows(founder, lead, self.founder_tails))
+        self.fprob.write(native.format_rows(self.mapped.rows(founder), lead, self.founder_tails))
         if self.geno:
-            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, value_texts(path))))
+            texts = self.mapped.texts(value_texts(path))
+            self.geno.write("".join(f"{lead}{tail},{text}\n" for tail, text in zip(self.tails, texts)))
         names, pos = self.markers.names, self.markers.pos
         for first, last, pair, mean in derive.runs(tops, top_probs):
             self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
@@ -126,24 +157,26 @@ def _npz_writer(path, panel, chrom, markers, genoprobs):
 
 class Qtl2Parts:
     """The chromosome's binary parts for the .rds files (float64 values as
-    read from TARVEL's text), when asked for."""
+    read from TARVEL's text) on the markers kept for mapping, when asked for."""
 
-    def __init__(self, stack, outputs, panel, chrom, markers):
+    def __init__(self, stack, outputs, panel, chrom, mapped):
         self.alleles = self.pairs = None
+        self.mapped = mapped
         if not outputs.get("qtl2_index"):
             return
         index = stack.enter_context(AtomicFile(outputs["qtl2_index"], binary=True))
         qtl2_parts.write_index(index, chrom["name"], chrom["is_x"], [s["name"] for s in panel.strains],
-                              panel.alleles, panel.founders, markers.names, markers.maps)
+                               [s.get("sex") == "female" for s in panel.strains],
+                               panel.alleles, panel.founders, mapped.names, mapped.maps)
         self.alleles = stack.enter_context(AtomicFile(outputs["qtl2_alleleprobs"], binary=True))
         if outputs.get("qtl2_genoprobs"):
             self.pairs = stack.enter_context(AtomicFile(outputs["qtl2_genoprobs"], binary=True))
 
     def add(self, values, founder):
         if self.alleles:
-            qtl2_parts.write_values(self.alleles, founder)
+            qtl2_parts.write_values(self.alleles, self.mapped.rows(founder))
         if self.pairs:
-            qtl2_parts.write_values(self.pairs, values)
+            qtl2_parts.write_values(self.pairs, self.mapped.rows(values))
 
 
 def _seconds(path):
@@ -167,13 +200,15 @@ def main(argv=None):
     for name in ("genoprobs", "qtl2-index", "qtl2-alleleprobs", "qtl2-genoprobs"):
         parser.add_argument(f"--{name}")
     parser.add_argument("--npz-genoprobs", action="store_true", help="the 36 pair values in the npz too")
+    parser.add_argument("--reduce-markers-cm", type=float, default=0.0,
+                        help="tables and R/qtl2 parts only on markers this many cM apart (0: every marker)")
     args = parser.parse_args(argv)
     if bool(args.qtl2_index) != bool(args.qtl2_alleleprobs):
         parser.error("--qtl2-index and --qtl2-alleleprobs go together")
 
     def work():
         outputs = {k: v for k, v in vars(args).items() if k in OUTPUTS and v}
-        collect_chromosome(args.out, args.chr, outputs, args.npz_genoprobs)
+        collect_chromosome(args.out, args.chr, outputs, args.npz_genoprobs, args.reduce_markers_cm)
         progress.say(progress.collected_line(args.out, args.chr))
     return run_command(work, lambda e: f"{e.filename}: {e.strerror}")
 

@@ -3,10 +3,10 @@ workflow/scripts/qtl2_rds.R reads with readBin to write the R/qtl2 objects.
 
 Index file (little-endian throughout):
   int32 S, M, K              strains, markers, maps
-  int32 N, then N int32      byte lengths of the N = 3 + K + S + 16 + 36 + M strings,
-  then the N UTF-8 strings:  "tarvel-qtl2 3", chromosome name, "TRUE"/"FALSE"
+  int32 N, then N int32      byte lengths of the N = 3 + K + 2S + 16 + 36 + M strings,
+  then the N UTF-8 strings:  "tarvel-qtl2 4", chromosome name, "TRUE"/"FALSE"
                              (the X), the K map names (pmap, gmap), the strains,
-                             the 8 founders' alleles, their 8 names, the 36
+                             "TRUE"/"FALSE" for each (female), the 8 founders' alleles, their 8 names, the 36
                              pairs' names (of the alleles, pairs.pair_names),
                              the markers
   float64 [K, M]             each map's positions (pmap Mbp, gmap cM)
@@ -18,13 +18,18 @@ import numpy as np
 from tarvel_panel.pairs import pair_names
 
 
-MAGIC = "tarvel-qtl2 3"
+MAGIC = "tarvel-qtl2 4"
 
 
-def write_index(stream, chromosome, is_x, strains, alleles, founders, markers, maps):
-    """`alleles` name the objects' genotypes, `founders` are the names shown
-    beside them; `maps`: {name: positions} of the maps every marker has."""
-    texts = [MAGIC, chromosome, "TRUE" if is_x else "FALSE"] + list(maps) + list(strains) \
+def _logical(flag):
+    return "TRUE" if flag else "FALSE"
+
+
+def write_index(stream, chromosome, is_x, strains, female, alleles, founders, markers, maps):
+    """`female`: a flag per strain; `alleles` name the objects' genotypes,
+    `founders` are the names shown beside them; `maps`: {name: positions} of
+    the maps every marker has."""
+    texts = [MAGIC, chromosome, _logical(is_x)] + list(maps) + list(strains) + [_logical(f) for f in female] \
         + list(alleles) + list(founders) + pair_names(alleles) + list(markers)
     data = [t.encode("utf-8") for t in texts]
     stream.write(np.array([len(strains), len(markers), len(maps), len(data)], dtype="<i4").tobytes())

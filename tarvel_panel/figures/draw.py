@@ -381,7 +381,8 @@ class PanelMosaic:
         fit_row_labels(self.axes[0], strains, self.measure)
         self.rooms = column_rooms(self.axes, self.measure.gap(FONT))
         self.titles = [ax.set_title("", fontsize=FONT, y=TITLE_Y) for ax in self.axes]
-        self.fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
+        self.unit = unit
+        self.xlabel = self.fig.supxlabel(f"position ({unit})", fontsize=FONT, y=0.1 / height)
         _legend(self.axes[-1], names, colors, threshold, 1.02)
 
     def draw(self, chromosomes: Sequence[str], painted: Sequence[Sequence[Painted]]) -> Figure:
@@ -395,7 +396,22 @@ class PanelMosaic:
             self.titles[j].set_text(titles[j])
             fit_ticks(ax, self.rooms[j], self.measure)
             self.bars[j].paint([p[j] for p in painted], rasterized)
+        if len(self.axes) > 1 and min(len(ax.get_xticks()) for ax in self.axes) < 2:
+            self.chromosome_ticks(titles)
         return self.fig
+
+    def chromosome_ticks(self, labels: Sequence[str]) -> None:
+        """Where some column is too narrow for two position ticks (a genome
+        of many chromosomes): each column's axis says which chromosome it is
+        instead, a tick at either end and its name at its middle."""
+        for ax, label, title in zip(self.axes, labels, self.titles):
+            lo, hi = ax.get_xlim()
+            ax.set_xticks([(lo + hi) / 2], [label], fontsize=FONT)
+            ax.set_xticks([lo, hi], minor=True)
+            ax.tick_params(axis="x", which="major", length=0)
+            ax.tick_params(axis="x", which="minor", length=3.5)
+            title.set_text("")
+        self.xlabel.set_text(f"chromosome (each as wide as it is long, in {self.unit})")
 
 
 def panel_widths(painted: Sequence[Sequence[Painted]]) -> List[float]:

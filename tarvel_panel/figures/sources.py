@@ -9,6 +9,7 @@ from typing import List, Sequence
 import numpy as np
 
 from tarvel_panel import paths
+from tarvel_panel.chromosome_order import in_order
 from tarvel_panel.errors import InputError
 from tarvel_panel.pairs import NPAIRS
 from tarvel_panel.panel.prepared import PreparedPanel, read_prepared
@@ -52,7 +53,7 @@ class OutPanel:
 def read_out_panel(out: str) -> OutPanel:
     panel = read_prepared(out)
     return OutPanel(out, panel.founders, panel.pos_unit, [Named(s["name"], s["safe"]) for s in panel.strains],
-                    [Named(str(c["name"]), c["safe"]) for c in panel.chromosomes], panel)
+                    [Named(str(c["name"]), c["safe"]) for c in in_order(panel.chromosomes)], panel)
 
 
 # --- a chromosome's npz file (written by the collection step) -------------------

@@ -15,6 +15,7 @@ from typing import List
 import numpy as np
 
 from tarvel_panel import paths
+from tarvel_panel.chromosome_order import in_order
 from tarvel_panel.collect.npz import NpzRows
 from tarvel_panel.errors import InputError
 from tarvel_panel.pairs import NPAIRS
@@ -61,9 +62,11 @@ class Genome:
         self.map = "gmap" if "gmap" in self.maps else "pos"
         self.unit = "cM" if self.map == "gmap" else panel.pos_unit
         self.masked = panel.data.get("founder_missing") == "mask"
+        # measured, and so listed, in the order chromosomes are shown
+        self.entries = in_order(panel.chromosomes)
 
     def chromosomes(self):
-        for c in self.panel.chromosomes:
+        for c in self.entries:
             yield self.chromosome(c)
 
     def chromosome(self, entry):
@@ -76,9 +79,9 @@ class Genome:
                               boundaries(coord), founders, usable)
 
     def lengths(self):
-        """Span of every chromosome, in the panel's order."""
+        """Span of every chromosome, in the order of chromosomes()."""
         spans = []
-        for c in self.panel.chromosomes:
+        for c in self.entries:
             markers = self.panel.markers(c["safe"])
             coord = markers.maps["gmap"] if self.map == "gmap" else [float(p) for p in markers.pos]
             spans.append(float(coord[-1] - coord[0]))

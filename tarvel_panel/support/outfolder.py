@@ -2,7 +2,9 @@
 config that shaped its panel (OUT/config.json, rewritten at once when the
 wanted one differs, so its time tells Snakemake to redo the panel) and holds
 a lock while a run writes to it (OUT/.panel.lock with the run's process id,
-host, process start and start time; a lock whose process is gone is taken over).
+host, process start and start time; a lock whose process is gone is taken over,
+one whose process lives is not, however old: two runs writing at once would
+mix their results, so a hung run is ended by hand, see docs/panel.md).
 A changed config is named, key by key, before anything is replaced."""
 import atexit
 import json
@@ -19,8 +21,10 @@ LOCK = ".panel.lock"
 
 
 def make_folder(out):
+    """Makes the output folder; when it is a symbolic link (a scratch folder
+    linked on a cluster), the folder it leads to."""
     try:
-        os.makedirs(out, exist_ok=True)
+        os.makedirs(os.path.realpath(out), exist_ok=True)
         probe = os.path.join(out, f".write-test-{os.getpid()}")
         with open(probe, "w"):
             pass
@@ -117,16 +121,29 @@ def lock(out):
             if _holder_alive(holder):
                 pid, host = (holder.split() + ["?", "?"])[:2]
                 raise InputError(out, f"another run (process {pid} on {host}) is writing to this output "
-                                 f"folder; wait for it to end, or remove {path} if none is running")
+                                 f"folder; wait for it to end, or if it hangs end it (kill {pid}), or remove "
+                                 f"{path} if none is running")
             _remove(path)
             continue
         except OSError as e:
             raise InputError(out, f"the output folder cannot be written ({e.strerror})")
         with os.fdopen(fd, "w") as f:
             f.write(me)
-        atexit.register(_release, path, me)
+        _held.append((path, me))
+        atexit.register(release)
         return
     raise InputError(out, f"cannot take the lock {path}")
+
+
+# the lock this process holds (path, contents)
+_held = []
+
+
+def release():
+    """Gives up the lock this process holds, if it still holds it (at exit,
+    or before a refusal that ends the process at once)."""
+    while _held:
+        _release(*_held.pop())
 
 
 def _release(path, me):

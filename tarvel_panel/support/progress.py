@@ -135,46 +135,92 @@ class Ticker:
             say(f"{self.what}: {done:,} of {self.total:,} {self.noun}", self.stream)
 
 
-class _Logged:
-    """Standard error that is also written to a job's log file."""
+def write_whole(fd, text):
+    """`text` to file descriptor `fd` in as few writes as the system takes:
+    one for a few lines, so that it never runs into another process's."""
+    data = text.encode("utf-8", "backslashreplace")
+    while data:
+        data = data[os.write(fd, data):]
 
-    def __init__(self, stream, log):
+
+def _fileno(stream):
+    try:
+        return stream.fileno()
+    except (AttributeError, OSError, ValueError):
+        return None
+
+
+class Lines:
+    """A text stream that passes on whole lines only, each batch of them in
+    one write to the file descriptor below (and, for a job, to its log file
+    too). Python's standard error writes straight through: print(), or a
+    logging handler, writes a message and its line end in two pieces, and a
+    line another process writes between them lands in the middle of this
+    one's. Text without its line end waits for it, or for flush()."""
+
+    def __init__(self, stream, log=None):
         self.stream, self.log = stream, log
+        self.fd = _fileno(stream)
+        self.pending = ""
+        self.gone = False
+        self.lock = threading.Lock()
 
     def write(self, text):
-        self.log.write(text)
-        self.log.flush()
-        return self.stream.write(text)
+        with self.lock:
+            self.pending += text
+            end = self.pending.rfind("\n") + 1
+            if end:
+                whole, self.pending = self.pending[:end], self.pending[end:]
+                self._put(whole)
+        return len(text)
 
     def flush(self):
-        self.stream.flush()
+        with self.lock:
+            if self.pending:
+                self._put(self.pending)
+                self.pending = ""
+
+    def _put(self, text):
+        if self.log is not None:
+            self.log.write(text)
+            self.log.flush()
+        if self.gone:
+            return
+        try:
+            if self.fd is None:
+                self.stream.write(text)
+                self.stream.flush()
+            else:
+                write_whole(self.fd, text)
+        except BrokenPipeError:
+            # no one reads any more (`| head` has had its lines): the run
+            # goes on, saying the rest to its logs only, rather than a job
+            # or one of Snakemake's threads failing on a line
+            self.gone = True
 
     def __getattr__(self, name):
         return getattr(self.stream, name)
 
 
-def log_to(path):
-    """From now on, what this process says on standard error goes to `path` too."""
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    sys.stderr = _Logged(sys.stderr, open(path, "w", encoding="utf-8", errors="backslashreplace"))
+def whole_lines(log_path=None):
+    """From now on, what this process says on standard error reaches it in
+    whole lines, and goes to `log_path` too when one is given."""
+    log = None
+    if log_path is not None:
+        os.makedirs(os.path.dirname(os.path.abspath(log_path)), exist_ok=True)
+        log = open(log_path, "w", encoding="utf-8", errors="backslashreplace")
+    sys.stderr = Lines(sys.stderr, log)
 
 
 def say(line, stream=None):
     """One whole line, written in one piece: the lines of jobs ending at the
     same moment never run into each other in a shared log."""
     stream = stream or sys.stderr
-    text = line + "\n"
-    if isinstance(stream, _Logged):
-        stream.log.write(text)
-        stream.log.flush()
-        stream = stream.stream
-    if stream is sys.__stderr__:
+    if stream is sys.__stderr__ and _fileno(stream) is not None:
         stream.flush()
-        data = text.encode("utf-8", "backslashreplace")
-        while data:
-            data = data[os.write(stream.fileno(), data):]
+        write_whole(stream.fileno(), line + "\n")
     else:
-        stream.write(text)
+        stream.write(line + "\n")
         stream.flush()
 
 

@@ -17,6 +17,7 @@ import sys
 from typing import List, Sequence
 
 from tarvel_panel.atomic import AtomicFile
+from tarvel_panel.chromosome_order import chromosome_key
 from tarvel_panel.errors import InputError, run_command
 
 
@@ -72,8 +73,18 @@ def read_tsv(path: str):
     return header, rows
 
 
+def by_chromosome(header: Sequence[str], rows: List[List[str]]) -> List[List[str]]:
+    """Rows of a table with a `chr` column, chromosome by chromosome in the
+    order they are shown; within one, as the table has them."""
+    if "chr" not in header:
+        return rows
+    chrom = header.index("chr")
+    return sorted(rows, key=lambda row: chromosome_key(row[chrom]))
+
+
 def summary_page(path: str) -> str:
     header, rows = read_tsv(path)
+    rows = by_chromosome(header, rows)
     note = f"{path}: one row per strain and chromosome ({len(rows)} rows)."
     return page("Summary", note, html_table(header, rows))
 

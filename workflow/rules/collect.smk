@@ -6,7 +6,11 @@
 # config keys read here:
 #   genoprobs_csv  also write genoprobs/chr<safe>.csv.gz, the 36 pairs as TARVEL's text
 #   qtl2_genoprobs also write qtl2/genoprobs.rds (8 bytes x strains x 36 x markers in R)
-# either one also puts the 36 pair values into the npz files.
+#   reduce_markers_cm  founderprobs, genoprobs and the R/qtl2 objects only on
+#                  markers this many cM apart (collect/reduce_markers.py)
+#   qtl2_whole_max_mb  the whole-panel R/qtl2 objects only up to this size;
+#                  the per-chromosome ones (qtl2/<kind>_<chr>.rds) always
+# either of the first two also puts the 36 pair values into the npz files.
 
 
 def config_true(key):
@@ -41,7 +45,27 @@ def collect_options(wildcards, output):
     options = [word for key, path in output.items() for word in (f"--{key.replace('_', '-')}", path)]
     if config_true("genoprobs_csv") or config_true("qtl2_genoprobs"):
         options.append("--npz-genoprobs")
+    if REDUCE_CM:
+        options += ["--reduce-markers-cm", repr(REDUCE_CM)]
     return options
+
+
+REDUCE_CM = float(config["reduce_markers_cm"])
+WHOLE_MAX_MB = float(config["qtl2_whole_max_mb"])
+_mapped = {}
+
+
+def mapped_counts():
+    """{chromosome's safe name: its markers in the tables and R objects},
+    worked out once per prepared panel."""
+    panel = prepared_panel()
+    version = os.stat(panel.path).st_mtime_ns
+    if version not in _mapped:
+        try:
+            _mapped[version] = reduce_markers.mapped_counts(panel, REDUCE_CM)
+        except InputError as e:
+            refuse(e)
+    return _mapped[version]
 
 
 # one strain's values at a time, so the strains do not count: measured peak
@@ -86,12 +110,10 @@ def qtl2_parts(wildcards):
 
 
 # R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,
-# plus about 100 MB for R itself
+# plus R itself (qtl2_rds.job_mem_mb)
 def qtl2_mem_mb(wildcards, attempt):
-    panel = prepared_panel()
-    genotypes = {"alleleprobs": 8, "genoprobs": 36}.get(wildcards.kind, 0)
-    values = 8 * len(panel.strains) * genotypes * panel.total_markers()
-    return attempt * (150 + math.ceil(1.2 * values / 2**20))
+    markers = sum(mapped_counts().values())
+    return qtl2_rds.job_mem_mb(wildcards.kind, len(prepared_panel().strains), markers, attempt)
 
 
 rule qtl2_rds:
@@ -104,13 +126,50 @@ rule qtl2_rds:
         "{PY} --log {log:q} qtl2 --out {OUT:q} --kind {wildcards.kind:q} --dest {output:q}"
 
 
+def qtl2_chromosome_parts(wildcards):
+    return paths.qtl2_parts(OUT, [wildcards.chr], wildcards.kind)
+
+
+# one chromosome's object, so R holds only that chromosome
+def qtl2_chromosome_mem_mb(wildcards, attempt):
+    markers = mapped_counts()[wildcards.chr]
+    return qtl2_rds.job_mem_mb(wildcards.kind, len(prepared_panel().strains), markers, attempt)
+
+
+rule qtl2_chromosome_rds:
+    input: qtl2_chromosome_parts
+    output: paths.qtl2_chromosome_file(OUT, "{kind}", "{chr}")
+    log: log_of("qtl2", "{kind}", "chr{chr}")
+    wildcard_constraints: kind="|".join(paths.QTL2_VALUES)
+    resources: mem_mb=qtl2_chromosome_mem_mb, runtime=30
+    shell:
+        "{PY} --log {log:q} qtl2 --out {OUT:q} --kind {wildcards.kind:q} --chr {wildcards.chr:q} --dest {output:q}"
+
+
+_said = set()
+
+
+def qtl2_targets(kind):
+    """The per-chromosome objects of a kind, and the whole-panel one while it
+    fits qtl2_whole_max_mb (said once when it does not)."""
+    safes = panel_chromosome_safes()
+    targets = [paths.qtl2_chromosome_file(OUT, kind, c) for c in safes]
+    too_large = qtl2_rds.whole_too_large(kind, len(prepared_panel().strains), sum(mapped_counts().values()), WHOLE_MAX_MB)
+    if too_large is None:
+        return targets + [paths.qtl2_file(OUT, kind)]
+    if too_large not in _said:
+        _said.add(too_large)
+        progress.say(too_large)
+    return targets
+
+
 def collect_targets():
     """What the collect rules leave in OUT, for the all rule."""
     safes = panel_chromosome_safes()
     targets = [paths.founderprobs_file(OUT, c) for c in safes] + [paths.npz_file(OUT, c) for c in safes]
     if config_true("genoprobs_csv"):
         targets += [paths.genoprobs_file(OUT, c) for c in safes]
-    targets += [paths.mosaic_file(OUT), paths.summary_file(OUT), paths.qtl2_file(OUT, "alleleprobs")]
+    targets += [paths.mosaic_file(OUT), paths.summary_file(OUT)] + qtl2_targets("alleleprobs")
     if config_true("qtl2_genoprobs"):
-        targets.append(paths.qtl2_file(OUT, "genoprobs"))
+        targets += qtl2_targets("genoprobs")
     return targets + [paths.qtl2_file(OUT, m) for m in prepared_panel().maps_everywhere()] + report_tables()

@@ -3,13 +3,15 @@
 # HTML tables (report/summary.html, report/settings.html), with captions from
 # workflow/report/*.rst. The scripts and licences the page embeds come from
 # Debian's packages and workflow/report/assets (tarvel_panel/support/report_assets.py).
-from tarvel_panel.support import report_assets
+from tarvel_panel.support import report_assets, report_order
 
 if report_assets.wants_report(sys.argv[1:]):
     try:
         report_assets.serve_local()
     except InputError as e:
         refuse(e)
+    # the genome's mosaic first, then the chromosomes' in their natural order
+    report_order.order_results()
 
 
 def report_tables():

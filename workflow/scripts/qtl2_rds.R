@@ -1,12 +1,17 @@
-# Writes one R/qtl2 object of a whole panel as .rds, from the chromosomes'
-# binary parts that the collect step writes (layout: tarvel_panel/collect/qtl2_parts.py);
-# run by `python3 -m tarvel_panel qtl2`, which finds the parts.
+# Writes one R/qtl2 object as .rds, of the whole panel or (given one
+# chromosome's parts) of one chromosome, from the chromosomes' binary parts
+# that the collect step writes (layout: tarvel_panel/collect/qtl2_parts.py);
+# run by `python3 -m tarvel_panel qtl2`, which finds the parts. Of one
+# chromosome the object is what R/qtl2's calc_genoprob gives for one: the
+# same attributes, so that R/qtl2's cbind joins them and scan1 takes each.
 #   Rscript qtl2_rds.R alleleprobs OUT.rds INDEX1 VALUES1 INDEX2 VALUES2 ...
 #   Rscript qtl2_rds.R genoprobs   OUT.rds INDEX1 VALUES1 ...
 #   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
-# Base R only. The file appears under its name only when complete.
+# Base R only. The file appears under its name only when complete: it is
+# written as .NAME.tmp-PID beside it and renamed (an interrupt removes the
+# temporary file; after a kill, the next run's python3 -m tarvel_panel qtl2 does).
 
-MAGIC <- "tarvel-qtl2 3"
+MAGIC <- "tarvel-qtl2 4"
 
 fail <- function(path, message) stop(paste0(path, ": ", message), call. = FALSE)
 
@@ -21,10 +26,13 @@ read_index <- function(path) {
         fail(path, "not a collect index file")
     Encoding(texts) <- "UTF-8"
     s <- counts[1]; m <- counts[2]; k <- counts[3]
-    if (counts[4] != 3 + k + s + 52 + m) fail(path, "not a collect index file (its counts disagree)")
+    if (counts[4] != 3 + k + 2 * s + 52 + m) fail(path, "not a collect index file (its counts disagree)")
     at <- 3 + k
+    strains <- texts[at + seq_len(s)]
+    at <- at + s
     index <- list(path = path, chromosome = texts[2], is_x = texts[3] == "TRUE", map_names = texts[seq_len(k) + 3],
-                  strains = texts[at + seq_len(s)], alleles = texts[at + s + 1:8],
+                  strains = strains, is_female = setNames(texts[at + seq_len(s)] == "TRUE", strains),
+                  alleles = texts[at + s + 1:8],
                   founder_names = texts[at + s + 8 + 1:8], pair_names = texts[at + s + 16 + 1:36],
                   markers = texts[at + s + 52 + seq_len(m)], maps = list())
     for (name in index$map_names) {
@@ -69,6 +77,7 @@ genoprob_object <- function(kind, files) {
     }
     probs <- named_by_chromosome(probs, indexes)
     attr(probs, "crosstype") <- "risib8"
+    attr(probs, "is_female") <- indexes[[1]]$is_female
     attr(probs, "alleles") <- alleles
     # the names tables and figures show, by allele (A = "AJ", ...)
     attr(probs, "founder_names") <- setNames(indexes[[1]]$founder_names, alleles)

@@ -105,18 +105,25 @@ def _allele_codes(path, row_of):
     first, second = table.column("A"), table.column("B")
     zero, one = np.zeros(len(row_of), np.uint8), np.zeros(len(row_of), np.uint8)
     coded = np.zeros(len(row_of), bool)
-    for line, fields in table.rows():
-        row = row_of.get(fields[0])
-        if row is None:
-            continue
-        if coded[row]:
-            raise InputError(table.path, f"marker {fields[0]!r} comes twice", line)
+    for line, fields, row in _marker_rows(table, row_of, coded):
         a, b = fields[first], fields[second]
         if not (_allele(a) and _allele(b) and a != b):
             raise InputError(table.path, f"alleles {a!r} and {b!r} are not two different alleles "
                              f"of {', '.join(ALLELES[1:])}", line)
         zero[row], one[row], coded[row] = ALLELES.index(a), ALLELES.index(b), True
     return zero, one, coded
+
+
+def _marker_rows(table, row_of, seen):
+    """The table's rows of the panel's markers, with each marker's row index;
+    a marker whose row is already `seen` is refused."""
+    for line, fields in table.rows():
+        row = row_of.get(fields[0])
+        if row is None:
+            continue
+        if seen[row]:
+            raise InputError(table.path, f"marker {fields[0]!r} comes twice", line)
+        yield line, fields, row
 
 
 def _allele(text):
@@ -128,12 +135,7 @@ def _founder_genotypes(path, row_of, founder_names, codes):
     table = CsvTable(path, "founder genotype table")
     columns = _founder_columns(table, founder_names)
     typed = np.zeros(len(row_of), bool)
-    for line, fields in table.rows():
-        row = row_of.get(fields[0])
-        if row is None:
-            continue
-        if typed[row]:
-            raise InputError(table.path, f"marker {fields[0]!r} comes twice", line)
+    for line, fields, row in _marker_rows(table, row_of, typed):
         typed[row] = True
         for founder, column in enumerate(columns):
             codes[row, founder] = _founder_call(table.path, line, fields[column])

@@ -151,3 +151,45 @@ def test_bad_results_and_a_full_disk_leave_nothing_behind(chromosome, tmp_path):
     done, left = collect_in(tmp_path / "bad")
     assert done.returncode == 1 and left == []
     assert done.stderr == f"error: {bad}:4: not a line of TARVEL's results (index|36 probabilities,)\n"
+
+
+def test_fewer_markers_for_mapping_in_the_tables_and_r_parts_only(chromosome, tmp_path):
+    prepared, runs, texts = chromosome
+    out = tmp_path / "out"
+    qtl2 = ["--qtl2-index", str(out / "index"), "--qtl2-alleleprobs", str(out / "alleles"),
+            "--qtl2-genoprobs", str(out / "pairs")]
+    # the genetic map is 0, 0.5, ..., 2 cM: 1 cM apart keeps m1, m3 and m5
+    assert run_collect(prepared, runs, out, "--genoprobs", str(out / "genoprobs"), "--reduce-markers-cm", "1",
+                       *qtl2) == 0
+    kept = [0, 2, 4]
+    for table in ("founderprobs", "genoprobs"):
+        assert [r["marker"] for r in read_table(out / table)] == [MARKERS[i] for i in kept] * len(STRAINS)
+    pairs = [",".join(list(r.values())[4:]) for r in read_table(out / "genoprobs")]
+    assert pairs == [texts[s["name"]][i] for s in STRAINS for i in kept]
+    assert list(load_npz(out / "npz")["markers"]) == MARKERS
+    assert {r["markers"] for r in read_table(out / "summary", "\t")} == {"5"}
+    script = REPO / "workflow" / "scripts" / "qtl2_rds.R"
+    subprocess.run(["Rscript", "--vanilla", script, "gmap", out / "gmap.rds", out / "index"], check=True)
+    subprocess.run(["Rscript", "--vanilla", script, "alleleprobs", out / "a.rds", out / "index", out / "alleles"], check=True)
+    said = subprocess.run(["Rscript", "--vanilla", "-e", "g <- readRDS(commandArgs(TRUE)[1])[[1]]; a <- readRDS(commandArgs(TRUE)[2])[[1]];"
+                           "cat(names(g), g, dim(a), a[2, , 2], sep = '\\n')", out / "gmap.rds", out / "a.rds"],
+                          capture_output=True, text=True, check=True).stdout.split()
+    assert said[:6] == ["m1", "m3", "m5", "0", "1", "2"] and said[6:9] == ["2", "8", "3"]
+    # the second strain's founder values at its third marker, as in the table
+    row = [r for r in read_table(out / "founderprobs") if r["strain"] == STRAINS[1]["name"]][1]
+    assert np.allclose([float(v) for v in said[9:]], [float(row[f]) for f in FOUNDERS], rtol=1e-5)
+
+
+def test_fewer_markers_without_a_genetic_map_is_refused_in_one_line(chromosome, tmp_path):
+    prepared, runs, _ = chromosome
+    table = prepared / "chrc2" / "markers.tsv"
+    table.write_text("\n".join("\t".join(line.split("\t")[:3]) for line in table.read_text().splitlines()) + "\n")
+    out = tmp_path / "out"
+    out.mkdir()
+    done = subprocess.run([sys.executable, "-m", "tarvel_panel", "collect", "--out", str(prepared.parent), "--chr", "c2",
+                           "--founderprobs", "f", "--mosaic", "m", "--summary", "s", "--npz", "n",
+                           "--reduce-markers-cm", "0.5"], cwd=out, capture_output=True, text=True,
+                          env={"PYTHONPATH": str(REPO)})
+    assert done.returncode == 1 and os.listdir(out) == []
+    assert done.stderr == (f"error: reduce_markers_cm: needs the markers' genetic map (cM), which chromosome "
+                           f"{CHROM['name']} lacks (a cross with a gmap file, or a VCF panel with genetic_map)\n")

@@ -1,7 +1,9 @@
 """qtl2/*.rds of the example panel, read back by R itself (Debian's R, no
 R/qtl2): the objects' class, attributes, dims and dimnames are those of
-R/qtl2's calc_genoprob objects and maps, and their values are TARVEL's own
-for a strain run here by hand."""
+R/qtl2's calc_genoprob objects and maps, the per-chromosome objects joined
+are the whole one, and their values are TARVEL's own for a strain run here
+by hand, on every marker or on those kept for mapping."""
+import gzip
 import json
 import shutil
 import subprocess
@@ -9,6 +11,9 @@ import subprocess
 import numpy as np
 import pytest
 from conftest import REPO, run_workflow
+from rjoin import JOIN
+
+from tarvel_panel.collect.reduce_markers import reduce_markers
 
 
 EXAMPLE = REPO / "examples" / "panel"
@@ -80,12 +85,23 @@ def panel(example_run):
     return json.loads((example_run / "prepared" / "panel.json").read_text())
 
 
+def markers_of(prepared, chrom):
+    """The prepared chromosome's marker names and genetic map."""
+    rows = [line.split("\t") for line in (prepared / f"chr{chrom}" / "markers.tsv").read_text().splitlines()]
+    gmap = rows[0].index("gmap")
+    return [row[0] for row in rows[1:]], [float(row[gmap]) for row in rows[1:]]
+
+
 @pytest.fixture(scope="module")
 def pairs_run(tmp_path_factory, tarvel):
-    """OUT of a two-chromosome run with the 36-pair outputs asked for."""
+    """OUT of a two-chromosome run with the 36-pair outputs asked for, on
+    markers 1 cM apart, too large (by its setting) for whole-panel objects;
+    snakemake's standard error in OUT/../stderr.txt."""
     workdir = tmp_path_factory.mktemp("pairs_run")
-    run_workflow(workdir, f"cross={EXAMPLE / 'panel.yaml'}", f"out={workdir / 'out'}", "plots=false",
-                 "chromosomes=2,X", "strains=SIM02/Tv,SIM05/Tv", "qtl2_genoprobs=true", "genoprobs_csv=true")
+    done = run_workflow(workdir, f"cross={EXAMPLE / 'panel.yaml'}", f"out={workdir / 'out'}", "plots=false",
+                        "chromosomes=2,X", "strains=SIM02/Tv,SIM05/Tv", "qtl2_genoprobs=true", "genoprobs_csv=true",
+                        "reduce_markers_cm=1", "qtl2_whole_max_mb=0.01")
+    (workdir / "stderr.txt").write_text(done.stderr)
     return workdir / "out"
 
 
@@ -104,6 +120,10 @@ def test_alleleprobs_is_a_calc_genoprob_object(example_run, panel):
         assert facts[("dimnames", c, "2")] == list("ABCDEFGH") and facts[("dimnames", c, "3")] == markers
     # the 36-pair outputs are asked for, not made by default
     assert not (example_run / "qtl2" / "genoprobs.rds").exists() and not (example_run / "genoprobs").exists()
+    # the chromosomes' own objects, joined as R/qtl2's cbind does, are the whole one
+    files = [example_run / "qtl2" / f"alleleprobs_{c['safe']}.rds" for c in panel["chromosomes"]]
+    joined = r_lines(JOIN, example_run / "qtl2" / "alleleprobs.rds", *files)
+    assert joined[0] == ["TRUE TRUE "] and not list((example_run / "qtl2").glob("genoprobs_*"))
 
 
 @pytest.mark.parametrize("chrom", ["2", "X"])
@@ -114,12 +134,31 @@ def test_probabilities_are_tarvels_for_a_strain_run_by_hand(example_run, pairs_r
     assert np.allclose(alleles, founder_probs(pairs), rtol=1e-6, atol=1e-12)
     if chrom == "X":  # run as one copy: only the homozygous pairs hold probability
         assert np.allclose(alleles, pairs[:, [a * (a + 3) // 2 for a in range(8)]], rtol=1e-6, atol=1e-12)
-    rds = pairs_run / "qtl2" / "genoprobs.rds"
+    # per chromosome only, on the markers kept 1 cM apart
+    rds = pairs_run / "qtl2" / f"genoprobs_{chrom}.rds"
     facts = describe(rds)
     assert facts["alleleprobs"] == ["FALSE"] and facts[("dimnames", chrom, "2")][:4] == ["AA", "AB", "BB", "AC"]
     assert facts[("dimnames", chrom, "2")][-1] == "HH" and facts[("dim", chrom)][:2] == ["2", "36"]
+    names, gmap = markers_of(pairs_run / "prepared", chrom)
+    kept = reduce_markers(gmap, 1.0)
+    assert 0 < len(kept) < len(names) and facts[("dimnames", chrom, "3")] == [names[i] for i in kept]
     stored = np.array(r_lines(VALUES, rds, chrom, strain["name"]), dtype=float)
-    assert np.allclose(stored, pairs, rtol=1e-6, atol=1e-12)
+    assert np.allclose(stored, pairs[kept], rtol=1e-6, atol=1e-12)
+    with gzip.open(pairs_run / "genoprobs" / f"chr{chrom}.csv.gz", "rt") as f:
+        rows = [line.split(",") for line in f.read().splitlines()[1:] if line.startswith(strain["name"] + ",")]
+    assert [r[1] for r in rows] == [names[i] for i in kept]
+    assert np.allclose(np.array([r[4:] for r in rows], dtype=float), pairs[kept], rtol=1e-6, atol=1e-12)
+    gmap_rds = [(marker, float(pos)) for marker, pos in r_lines(VALUES, pairs_run / "qtl2" / "gmap.rds", chrom)]
+    assert gmap_rds == [(names[i], gmap[i]) for i in kept]
+    assert len(np.load(pairs_run / "npz" / f"chr{chrom}.npz")["markers"]) == len(names)
+
+
+def test_whole_panel_objects_above_their_size_are_said_and_left_out(pairs_run):
+    assert sorted(p.name for p in (pairs_run / "qtl2").iterdir()) == \
+        ["alleleprobs_2.rds", "alleleprobs_X.rds", "genoprobs_2.rds", "genoprobs_X.rds", "gmap.rds", "pmap.rds"]
+    said = [line for line in (pairs_run.parent / "stderr.txt").read_text().splitlines() if "qtl2_whole_max_mb" in line]
+    assert len(said) == 2 and said[0].startswith("qtl2: the whole-panel alleleprobs object would take 1 MB, more than "
+                                                 "qtl2_whole_max_mb=0.01: written per chromosome only")
 
 
 def test_maps_are_the_crosss_own(example_run, panel):
@@ -152,3 +191,16 @@ def test_panels_carry_both_maps_whatever_runs(positions):
         assert pmap.tolist() == [maps["pmap"][name] for name in names]
         assert gmap.tolist() == pytest.approx([maps["gmap"][name] for name in names], abs=1e-9)
     assert all(np.isnan(c.markers.gmap).all() for c in load_panel(vcf).chromosomes)
+
+
+@pytest.mark.workflow
+def test_fewer_markers_on_a_panel_without_a_genetic_map_stop_before_any_run(tmp_path):
+    vcf = EXAMPLE / "vcf"
+    done = run_workflow(tmp_path, f"founders_vcf={vcf / 'founders.vcf.gz'}", f"strains_vcf={vcf / 'strains.vcf'}",
+                        "founders=AJ,B6,S129,NOD,NZO,CAST,PWK,WSB", f"strain_table={vcf / 'strain_table.tsv'}",
+                        f"out={tmp_path / 'out'}", "reduce_markers_cm=0.5", check=False)
+    errors = [line for line in done.stderr.splitlines() if line.startswith("error")]
+    assert done.returncode == 1 and errors == [
+        "error: reduce_markers_cm: needs the markers' genetic map (cM), which chromosome 1 lacks "
+        "(a cross with a gmap file, or a VCF panel with genetic_map)"]
+    assert not (tmp_path / "out" / "runs").exists() or not list((tmp_path / "out" / "runs").rglob("*.prob"))

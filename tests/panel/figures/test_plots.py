@@ -321,12 +321,20 @@ def test_no_label_of_a_genome_wide_mosaic_runs_into_another(strains, names, widt
     boxes = text_boxes(fig)
     assert not overlapping(boxes)
     assert all(0 <= b.x0 and b.x1 <= fig.bbox.width and 0 <= b.y0 and b.y1 <= fig.bbox.height for b in boxes)
-    titles = [ax.title.get_text() for ax in fig.axes[:len(names)]]
-    ticks = [t.get_text() for ax in fig.axes[:len(names)] for t in ax.get_xticklabels()]
-    if width == 10:         # at the default size every chromosome is named and has its start marked
-        assert titles == names and ticks.count("0") == len(names)
+    columns = fig.axes[:len(names)]
+    # too narrow for positions: each column's axis names its chromosome at
+    # its middle and marks its ends, in place of a title
+    assert not [ax.title.get_text() for ax in columns if ax.title.get_text()]
+    ticks = [[t.get_text() for t in ax.get_xticklabels()] for ax in columns]
+    assert all(len(t) == 1 for t in ticks) and all(len(ax.get_xticks(minor=True)) == 2 for ax in columns)
+    for ax in columns:
+        (lo, hi), (middle,) = ax.get_xlim(), ax.get_xticks()
+        assert middle == pytest.approx((lo + hi) / 2) and list(ax.get_xticks(minor=True)) == [lo, hi]
+    named = [t for (t,) in ticks if t]
+    if width == 10:         # at the default size every chromosome is named
+        assert named == names
     else:                   # squeezed: thinned, but not emptied
-        assert 1 <= sum(map(bool, titles)) < len(names)
+        assert 1 <= len(named) < len(names) and set(named) <= set(names)
     shown = fig.axes[0].get_yticklabels()
     assert len(shown) == strains if height is None else 1 < len(shown) < strains
     for j in (0, len(names) - 1):   # each chromosome alone, and a strain's mosaic
@@ -364,3 +372,15 @@ def test_every_strain_of_a_large_panel_keeps_a_row_of_its_own(strains, tmp_path)
     assert height < 100 * (1.5 + 0.15 * strains) if strains > 100 else height >= 100 * 0.32 * strains
     with pytest.raises(InputError, match="5000 strains make a figure 70130 pixels high"):   # more than Agg draws
         plots.PanelMosaic([f"S{i}" for i in range(5000)], [1.0], list("ABCDEFGH"), plots.DEFAULT_COLORS, "cM", 0.5, 10)
+
+
+def test_a_genome_of_few_chromosomes_keeps_its_titles_and_position_ticks():
+    names = ["1", "2", "X"]
+    fig = plots.panel_mosaic([f"S{i}" for i in range(5)], names, simulated_painting(5, names), list("ABCDEFGH"),
+                             plots.DEFAULT_COLORS, "cM", 0.5, 10.0)
+    columns = fig.axes[:len(names)]
+    assert [ax.title.get_text() for ax in columns] == ["chr 1", "chr 2", "chr X"]
+    for ax in columns:
+        ticks = [float(t.get_text()) for t in ax.get_xticklabels()]
+        assert len(ticks) >= 2 and ticks[0] == 0 and ticks == sorted(ticks)
+    assert fig.texts[0].get_text() == "position (cM)"

@@ -48,6 +48,11 @@ def embedded_results(page):
     return json.loads(re.search(r'<script id="results">\s*var results = (.*);\s*</script>', page).group(1))
 
 
+def start_page(page):
+    """The HTML of the report's start page (the workflow's description)."""
+    return json.loads(re.search(r"var workflow_desc = (.*);\n", page).group(1))
+
+
 def data(uri):
     return base64.b64decode(uri.split("base64,", 1)[1])
 
@@ -102,12 +107,27 @@ def test_page_holds_every_panel_mosaic_the_summary_the_settings_and_the_qc(repor
     assert summary.count("<tr>") == len((out / "summary.tsv").read_text().splitlines())
     settings = data(results["settings.html"]["data_uri"]).decode()
     assert all(f"<td>{key}</td>" in settings for key in json.loads((out / "config.json").read_text()))
+    # the mosaics listed genome first, then chromosome by chromosome
+    listed = [r["filename"] for r in embedded_results(page).values() if r["filename"] in figures]
+    assert listed == ["panel_genome.png"] + [f"panel_chr{c['safe']}.png" for c in chromosomes]
+
+
+def test_the_start_page_opens_on_the_genome_mosaic_and_the_summary(report):
+    page, out = report
+    start = start_page(page)
+    (figure,) = re.findall(r'<img class="panel-start-figure" src="([^"]*)"', start)
+    (table,) = re.findall(r'<iframe class="panel-start-table" src="([^"]*)"', start)
+    # the page's lines stay short: a browser drops the line ends inside an address
+    assert data(re.sub(r"\s", "", figure)) == (out / "plots" / "panel_genome.png").read_bytes()
+    assert data(re.sub(r"\s", "", table)) == (out / "report" / "summary.html").read_bytes()
+    assert start.index("panel-start-figure") < start.index("panel-start-table")
+    assert "System Message" not in start
 
 
 def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
     page, out = report
     landing, genome = tmp_path / "landing.png", tmp_path / "genome.png"
-    chromium(page, tmp_path, f"--screenshot={landing}", ready=lambda _: drawn(landing) > 0.05)
+    chromium(page, tmp_path, f"--screenshot={landing}", ready=lambda _: min(founder_pixels(landing)) > 100)
     note = "The rule graph is not drawn: this report does not embed Vega."   # the stand-in's
     assert note in chromium(page, tmp_path, "--dump-dom", ready=lambda dom: note in dom)
     head, tail = page.rsplit("</body>", 1)     # the page's own, not one inside an embedded script
@@ -119,8 +139,8 @@ def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
     assert {n: (h, w) for n, w, h in decoded} == pngs and "panel_genome.png" in pngs
     assert "chromosome X" in dom and "Panel mosaics" in dom
     chromium(shown, tmp_path, f"--screenshot={genome}", ready=lambda _: min(founder_pixels(genome)) > 500)
-    # the landing page shows the workflow, not blank; the genome's view every founder's colour
-    assert drawn(landing) > 0.05 and max(founder_pixels(landing)) == 0
+    # the start page shows the genome mosaic at once, with every founder's colour, as the genome's view does
+    assert drawn(landing) > 0.05 and min(founder_pixels(landing)) > 100
     assert min(founder_pixels(genome)) > 500
 
 

@@ -115,7 +115,8 @@ def test_a_second_run_into_the_same_folder_at_once_is_refused(tmp_path, tarvel):
     second = run_workflow(tmp_path / "second", *config, check=False)
     assert first.wait(timeout=60) == 0, first.stderr.read()
     refused(second, f"{out}: another run (process {first.pid} on {os.uname().nodename}) is writing to this "
-            f"output folder; wait for it to end, or remove {out / '.panel.lock'} if none is running")
+            f"output folder; wait for it to end, or if it hangs end it (kill {first.pid}), or remove "
+            f"{out / '.panel.lock'} if none is running")
     # the lock is gone with its run, and a lock left by a dead process does not count
     assert not (out / ".panel.lock").exists()
     (out / ".panel.lock").write_text(f"{2 ** 22 + 1} {os.uname().nodename} 1\n")

@@ -1,7 +1,8 @@
 """What a person following a run reads: with --quiet rules, a short line per
-step of the panel whose counts reach n of n, no Snakemake job blocks, no
-line of kilobytes (the joined outputs' parts come from the prepared panel,
-not the command line); a changed setting named before anything is replaced."""
+step of the panel whose counts reach n of n and nothing of Snakemake's but
+what was asked for, no line of kilobytes (the joined outputs' parts come
+from the prepared panel, not the command line, and without --quiet the job
+blocks' lists are cut); a changed setting named before anything is replaced."""
 import json
 import re
 import subprocess
@@ -15,6 +16,8 @@ from tarvel_panel.panel.prepared import read_prepared
 
 CROSS = f"cross={REPO / 'examples' / 'panel' / 'panel.yaml'}"
 LONGEST = 500
+# the beginnings of the panel's own lines, one per step
+STEPS = ("prepare: ", "runs: ", "collect: ", "qc: ", "plots: ", "panel: ")
 
 
 def quiet_run(workdir, *config, flags=()):
@@ -53,11 +56,20 @@ def test_every_step_of_the_panel_says_how_far_it_is(first_run):
     assert [line for line in lines[-2:] if re.fullmatch(r"panel: done in \d+:\d\d; the results are in out", line)]
 
 
+def test_a_quiet_run_shows_the_panels_lines_and_no_routine_of_snakemakes(first_run):
+    _, lines = first_run
+    # -p asks for every job's shell command, which starts with the panel's environment
+    commands = [line for line in lines if line.startswith("PYTHONPATH=")]
+    assert len(commands) >= 9 + 3
+    assert [line for line in lines if not line.startswith(STEPS) and line not in commands] == []
+
+
 def test_the_log_is_short_and_has_no_job_blocks(first_run):
     _, lines = first_run
     assert max(len(line) for line in lines) <= LONGEST
     assert not [line for line in lines if re.match(r"\s*(input|output|rule \w+|localrule \w+):", line)]
-    assert sum(len(line) + 1 for line in lines) < 10000
+    # most of it the jobs' shell commands (-p), about 400 characters each
+    assert sum(len(line) + 1 for line in lines) < 12000
 
 
 def test_a_changed_setting_is_named_before_anything_is_replaced(first_run):
@@ -108,3 +120,24 @@ def test_joined_outputs_take_their_parts_from_the_prepared_panel_in_its_order(tm
     assert failed.returncode == 1 and failed.stdout == "" and failed.stderr.count("\n") == 1
     assert failed.stderr.startswith(f"error: {tmp_path / 'prepared' / 'panel.json'}: cannot read the panel description")
     assert not (tmp_path / "m2.csv").exists()
+
+def test_without_quiet_a_panel_of_many_chromosomes_and_batches_prints_no_line_of_kilobytes(tmp_path, tarvel):
+    # 20 chromosomes of 30 markers, 8 strains in batches of one: 160 batches
+    layout = ",".join(f"{c}:40:30" for c in [*range(1, 20), "X"])
+    made = subprocess.run(["/usr/bin/python3", str(REPO / "tools" / "simulate" / "make_panel.py"), "--seed", "3",
+                           "--out", str(tmp_path / "cross"), "--chromosomes", layout],
+                          capture_output=True, text=True)
+    assert made.returncode == 0, made.stderr
+    command = [SNAKEMAKE, "--snakefile", str(REPO / "workflow" / "Snakefile"), "--directory", str(tmp_path),
+               "--cores", "2", "--config", f"cross={tmp_path / 'cross' / 'panel.yaml'}", f"out={tmp_path / 'out'}",
+               "batch_size=1", "plots=false", "qc=false"]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    assert done.returncode == 0, done.stdout[-3000:]
+    lines = done.stdout.splitlines()
+    assert max(map(len, lines)) <= 2000
+    # the job blocks are there, the longest lists cut saying how many files they leave out
+    cut = [line for line in lines if re.match(r"    (input|output|reason): .*, \.\.\. and \d+ more$", line)]
+    assert cut and sum(line.startswith("localrule join:") for line in lines) == 1
+    # the complete log has them in full
+    (complete,) = (tmp_path / ".snakemake" / "log").iterdir()
+    assert max(map(len, complete.read_text().splitlines())) > 2000
