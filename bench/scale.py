@@ -22,7 +22,7 @@ CLUSTER = (1000, 20, 1_000_000)
 # what a job does, told by the command lines of its process tree (first match)
 JOB_KINDS = [("prepare", (" prepare --config",)), ("batch", (" batch --tarvel", "tarvel_engine", "TARVEL ")),
              ("collect", (" collect --out",)), ("drop-runs", (" drop-runs ",)), ("join", (" join --out",)),
-             ("qtl2", (" qtl2 --out",)), ("R", ("Rscript",)), ("qc", (" qc --out",)),
+             ("qtl2-chr", (" qtl2 --out",)), ("R", ("Rscript",)), ("qc", (" qc --out",)),
              ("report", (" report-table ", " report ")), ("plots", (" plot all",))]
 # how a kind's work grows: with every call of the panel (strains x markers of
 # all chromosomes) or, for jobs run once per chromosome, with one chromosome's
@@ -116,7 +116,10 @@ class JobWatch(JobMemory):
 
 
 def job_kind(commands):
-    return next((k for k, words in JOB_KINDS if any(w in commands for w in words)), "other")
+    kind = next((k for k, words in JOB_KINDS if any(w in commands for w in words)), "other")
+    if kind == "qtl2-chr" and not re.search(r" qtl2 --out .* --chr ", commands):
+        return "qtl2"    # the whole panel's R objects
+    return kind
 
 
 def build(folder):

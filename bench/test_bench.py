@@ -108,3 +108,5 @@ def test_scale_job_kinds_are_told_by_their_commands():
     assert scale.job_kind("sh python3 -m tarvel_panel batch --tarvel build/TARVEL --out o tarvel_engine") == "batch"
     assert scale.job_kind("sh python3 -m tarvel_panel --log l collect --out o --chr 1") == "collect"
     assert scale.job_kind("sh Rscript write.R") == "R" and scale.job_kind("sh sleep 1") == "other"
+    assert scale.job_kind("sh python3 -m tarvel_panel --log l qtl2 --out o --kind alleleprobs --chr 2 R") == "qtl2-chr"
+    assert scale.job_kind("sh python3 -m tarvel_panel --log l qtl2 --out o --kind alleleprobs --dest d.rds") == "qtl2"
