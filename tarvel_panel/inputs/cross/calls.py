@@ -45,7 +45,6 @@ class Calls:
                     self.origin[name] = (table.path, line)
                     self.individuals.append(name)
         self._transposed = transposed
-        self._last = None
         self.has = self._where.__contains__   # marker -> bool, asked for every marker of the maps
 
     def markers(self):
@@ -55,10 +54,19 @@ class Calls:
     def table_of(self, marker):
         return self.tables[bisect_right(self._starts, self._where[marker]) - 1]
 
+    def numbers(self, markers):
+        """Each marker's number among all tables' markers, as calls() takes them."""
+        return np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers))
+
+    def forget_markers(self):
+        """Drop the lookup of markers by name once every chromosome has its
+        markers' numbers: for a million markers, some tens of megabytes."""
+        self._where = self.has = None
+
     def calls(self, individuals, markers):
         """uint8, markers x individuals: the coded calls (NO_CALL where an
-        individual is not typed)."""
-        number = self._numbers(markers)
+        individual is not typed) at `markers`, names or numbers()."""
+        number = markers if isinstance(markers, np.ndarray) else self.numbers(markers)
         table_of = np.searchsorted(self._starts, number, side="right") - 1
         result = np.full((len(markers), len(individuals)), NO_CALL, np.uint8)
         for t, table in enumerate(self.tables):
@@ -72,14 +80,6 @@ class Calls:
             block = unpack_calls(table.codes, local, index) if self._transposed else unpack_calls(table.codes, index, local).T
             result[np.ix_(rows, columns)] = block
         return result
-
-    def _numbers(self, markers):
-        """Each marker's number among all tables' markers; the last list's
-        numbers are kept, as a step takes a chromosome's calls a few
-        individuals at a time."""
-        if self._last is None or self._last[0] is not markers:
-            self._last = (markers, np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers)))
-        return self._last[1]
 
 
 def _first_repeat(markers, earlier):

@@ -171,10 +171,12 @@ class _Cross:
                 continue
             chromosomes.append(Chromosome(
                 name=name, is_x=x_chr is not None and name == str(x_chr), markers=kept,
-                founder_calls=partial(founder_geno.calls, founders, kept.names),
-                strain_calls=partial(_strain_calls, geno, strain_names, kept.names)))
+                founder_calls=partial(founder_geno.calls, founders, founder_geno.numbers(kept.names)),
+                strain_calls=partial(_strain_calls, geno, strain_names, geno.numbers(kept.names))))
         if not chromosomes:
             raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
+        geno.forget_markers()
+        founder_geno.forget_markers()
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"
         return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
                      pos_unit=pos_unit, site_stats=site_stats, alleles=list(founders))
