@@ -41,7 +41,8 @@ SAMPLED_S = 1.0
 
 HELP = f"""Writes a simulated VCF panel with tools/simulate/scale_panel.py (default
 100 strains x 2 chromosomes x 10^6 markers: founders and strains in two
-bgzipped, indexed VCFs, positions in bp), builds this working tree
+bgzipped, indexed VCFs, positions in bp; --route cross: an R/qtl2 cross with
+markers as rows, positions in cM), builds this working tree
 (build-bench/cand-scale/; --tarvel: an existing build), runs the whole workflow on it once (plots off,
 --cores 2) and prints the wall time, each kind of job's count, summed wall
 time and peak memory (the resident memory of the job's process tree, sampled
@@ -57,6 +58,8 @@ def parse_args(argv):
     p.add_argument("--strains", type=int, default=100)
     p.add_argument("--chromosomes", type=int, default=2)
     p.add_argument("--markers", type=int, default=1_000_000, help="markers a chromosome")
+    p.add_argument("--route", choices=["vcf", "cross"], default="vcf",
+                   help="the panel as VCF files (default) or as an R/qtl2 cross")
     p.add_argument("--work", default=os.path.join(REPO, "build-bench", "scale"),
                    help="folder for the panel and the run (default build-bench/scale/)")
     p.add_argument("--build", default=os.path.join(REPO, "build-bench", "cand-scale"),
@@ -131,12 +134,14 @@ def build(folder):
 
 
 def make_panel(a, dest):
-    say(f"writing the panel: {a.strains} strains x {a.chromosomes} chromosomes x {a.markers:,} markers")
+    say(f"writing the panel: {a.strains} strains x {a.chromosomes} chromosomes x {a.markers:,} markers ({a.route})")
     start = time.monotonic()
     subprocess.run([PYTHON, os.path.join(REPO, "tools", "simulate", "scale_panel.py"), "--out", dest,
                     "--strains", str(a.strains), "--chromosomes", str(a.chromosomes),
-                    "--markers", str(a.markers), "--route", "vcf"], check=True, stderr=subprocess.DEVNULL)
+                    "--markers", str(a.markers), "--route", a.route], check=True, stderr=subprocess.DEVNULL)
     say(f"panel written in {time.monotonic() - start:.0f} s")
+    if a.route == "cross":
+        return {"cross": os.path.join(dest, "cross", "panel.yaml")}
     vcf = os.path.join(dest, "vcf")
     return {"founders_vcf": os.path.join(vcf, "founders.vcf.gz"), "strains_vcf": os.path.join(vcf, "strains.vcf.gz"),
             "strain_table": os.path.join(vcf, "strain_table.tsv"),
@@ -234,7 +239,7 @@ def report(a, runs, proj):
     run = runs[0]
     settings = "".join(f", {k}={v}" for k, v in a.settings.items())
     lines = [f"Panel: {a.strains} strains x {a.chromosomes} chromosomes x {a.markers:,} markers "
-             f"(VCF, {run['panel_bytes'] / 1e6:.1f} MB)",
+             f"({'VCF' if a.route == 'vcf' else 'R/qtl2 cross'}, {run['panel_bytes'] / 1e6:.1f} MB)",
              f"Workflow, plots off{settings}: {run['wall']:.1f} s wall, {run['cpu']:.1f} s CPU, {run['jobs']} jobs, "
              f"{run['bytes'] / 1e6:.1f} MB in the output folder",
              "", "| job kind | jobs | wall s (summed) | peak MB | within 1 GiB |", "|---|---:|---:|---:|---|"]
@@ -250,7 +255,7 @@ def report(a, runs, proj):
               "figure fitted as a + b x markers + c x strains x markers; "
               f"{', '.join(sorted(STRAIN_FREE))} to markers alone):",
               f"- CPU: {proj['cpu_hours']:,.0f} core hours",
-              f"- disk: {proj['out_bytes'] / 1e9:,.0f} GB of outputs, {proj['panel_bytes'] / 1e9:,.0f} GB of VCF input",
+              f"- disk: {proj['out_bytes'] / 1e9:,.0f} GB of outputs, {proj['panel_bytes'] / 1e9:,.0f} GB of input",
               f"- largest job: {proj['largest']}, about {proj['memory'].get(proj['largest'], 0) / 1024:,.1f} GiB; "
               f"largest per-chromosome job: {proj['largest_per_chromosome']}, about "
               f"{proj['memory'].get(proj['largest_per_chromosome'], 0) / 1024:,.1f} GiB"]
@@ -268,7 +273,8 @@ def main(argv=None):
     runs = []
     for strains, markers in sizes(a):
         panel_dir = os.path.join(a.work, f"panel-{strains}x{markers}")
-        panel = make_panel(argparse.Namespace(strains=strains, chromosomes=a.chromosomes, markers=markers), panel_dir)
+        panel = make_panel(argparse.Namespace(strains=strains, chromosomes=a.chromosomes, markers=markers,
+                                              route=a.route), panel_dir)
         run = run_workflow(panel, tarvel, os.path.join(a.work, f"run-{strains}x{markers}"), a.settings)
         run["panel_bytes"] = disk_bytes(panel_dir)
         runs.append(run)
