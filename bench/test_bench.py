@@ -62,3 +62,51 @@ def test_tables_show_ratio_and_per_marker_times():
     stages = dict(zip(measure.STAGE_NAMES, [0.001, 0.002, 0.003, 0.004, 0.0]))
     line = report.stage_table([("c", "candidate", 1000, stages)]).splitlines()[-1]
     assert line == "| c | candidate | 1.00 | 2.00 | 3.00 | 4.00 | 0.00 | 10.00 |"
+
+
+# ---- bench/scale.sh: the projection from three runs ------------------------
+
+def _scale_runs(memory, cpu, size):
+    """Three runs of bench/scale's sizes whose figures follow memory(s, m) and cpu(s, m)."""
+    import argparse
+    import scale
+    a = argparse.Namespace(strains=size[0], chromosomes=2, markers=size[1])
+    runs = []
+    for s, m in scale.sizes(a):
+        kinds = {"batch": (2, 1.0, memory["batch"](s, m) * 1024),
+                 "prepare": (1, 1.0, memory["prepare"](s, 2 * m) * 1024)}
+        runs.append({"kinds": kinds, "cpu": cpu(s, 2 * m), "bytes": 1000.0 * s * 2 * m, "panel_bytes": 5.0 * s * m})
+    return a, runs
+
+
+def test_the_projection_follows_markers_and_strains_apart():
+    import scale
+    memory = {"batch": lambda s, m: 30 + 0.0005 * m,                 # grows with markers only
+              "prepare": lambda s, m: 45 + 0.0001 * m + 0.00001 * s * m}   # and with strains x markers
+    a, runs = _scale_runs(memory, lambda s, m: 2 + 1e-6 * s * m, (100, 100_000))
+    proj = scale.projection(a, runs)
+    strains, chromosomes, markers = scale.CLUSTER
+    assert abs(proj["memory"]["batch"] - memory["batch"](strains, markers)) < 1e-3
+    assert abs(proj["memory"]["prepare"] - memory["prepare"](strains, chromosomes * markers)) < 1e-2
+    assert abs(proj["cpu_hours"] * 3600 - (2 + 1e-6 * strains * chromosomes * markers)) < 1e-2
+    assert proj["largest"] == "prepare" and proj["largest_per_chromosome"] == "batch"
+    # a batch's peak caught lower in the run of fewer strains is no growth with strains
+    memory["batch"] = lambda s, m: 30 + 0.0005 * m - (20 if s < 100 else 0)
+    a, runs = _scale_runs(memory, lambda s, m: 2 + 1e-6 * s * m, (100, 100_000))
+    assert abs(scale.projection(a, runs)["memory"]["batch"] - (30 + 0.0005 * markers)) < 1e-3
+    memory["batch"] = lambda s, m: 30 + 0.0005 * m
+    assert abs(proj["out_bytes"] - 1000.0 * strains * chromosomes * markers) < 1.0
+    # a kind whose peak moves no more than the sampling's noise is taken as it was measured
+    memory["batch"] = lambda s, m: 32 + (3 if m < 50_000 else 0)
+    a, runs = _scale_runs(memory, lambda s, m: 2 + 1e-6 * s * m, (100, 100_000))
+    assert scale.projection(a, runs)["memory"]["batch"] == 35
+
+
+def test_scale_job_kinds_are_told_by_their_commands():
+    import scale
+    assert scale.job_kind("/bin/sh -c python3 -m tarvel_panel --log x prepare --config c.json") == "prepare"
+    assert scale.job_kind("sh python3 -m tarvel_panel batch --tarvel build/TARVEL --out o tarvel_engine") == "batch"
+    assert scale.job_kind("sh python3 -m tarvel_panel --log l collect --out o --chr 1") == "collect"
+    assert scale.job_kind("sh Rscript write.R") == "R" and scale.job_kind("sh sleep 1") == "other"
+    assert scale.job_kind("sh python3 -m tarvel_panel --log l qtl2 --out o --kind alleleprobs --chr 2 R") == "qtl2-chr"
+    assert scale.job_kind("sh python3 -m tarvel_panel --log l qtl2 --out o --kind alleleprobs --dest d.rds") == "qtl2"

@@ -91,8 +91,8 @@ def select(panel, chromosomes=None, strains=None):
     return panel
 
 
-def _columns(calls, kept):
-    return calls()[:, kept]
+def _columns(calls, kept, columns=None):
+    return calls(kept if columns is None else [kept[i] for i in columns])
 
 
 def _check_known(key, names, known):

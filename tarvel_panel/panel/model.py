@@ -14,6 +14,37 @@ import numpy as np
 
 # a genotype that was not called: an untyped founder, a strain's N
 NO_CALL = 255
+# NO_CALL in two bits
+PACKED_NO_CALL = 3
+
+
+# rows packed at a time, so that packing a large matrix needs little more
+# memory than its packed copy
+PACK_ROWS = 1 << 16
+
+
+def pack_calls(calls):
+    """Rows of calls (0, 1, 2, NO_CALL) at two bits each, four to a byte."""
+    rows, width = calls.shape
+    packed = np.empty((rows, -(-width // 4)), np.uint8)
+    two_bits = np.zeros((min(rows, PACK_ROWS), packed.shape[1] * 4), np.uint8)
+    for start in range(0, rows, PACK_ROWS):
+        block = calls[start:start + PACK_ROWS]
+        n = len(block)
+        np.minimum(block, PACKED_NO_CALL, out=two_bits[:n, :width])
+        out = packed[start:start + n]
+        np.left_shift(two_bits[:n, 3::4], 6, out=out)
+        for k in (2, 1, 0):
+            out |= two_bits[:n, k::4] << (2 * k)
+    return packed
+
+
+def unpack_calls(codes, rows, columns):
+    """The calls of pack_calls' `codes` at `rows` x `columns` (index arrays), one byte each."""
+    shifts = ((columns & 3) << 1).astype(np.uint8)
+    calls = (codes[np.ix_(rows, columns >> 2)] >> shifts) & 3
+    calls[calls == PACKED_NO_CALL] = NO_CALL
+    return calls
 
 
 @dataclass
@@ -50,15 +81,24 @@ class Markers:
         return Markers([self.names[i] for i in index], self.pos[index], self.pmap[index], self.gmap[index])
 
 
+def held(calls):
+    """Calls held in memory as a Chromosome takes them: all of them, or (for
+    strain calls) the columns asked for."""
+    return lambda columns=None: calls if columns is None else calls[:, columns]
+
+
 @dataclass
 class Chromosome:
     """Its genotypes are taken from the source each time they are asked for,
-    so that a panel holds them once, as the source keeps them."""
+    so that a panel holds them once, as the source keeps them (two bits a
+    call where it can), and a step can take a few strains at a time."""
     name: str                     # "1" .. "19", "X"
     is_x: bool
     markers: Markers              # map order, stable for equal positions
     founder_calls: Callable[[], np.ndarray]
-    strain_calls: Callable[[], np.ndarray]
+    # (columns=None) -> the calls of the strains at `columns` (indices into
+    # Panel.strains), or of every strain
+    strain_calls: Callable[..., np.ndarray]
 
     @property
     def founder_geno(self):
@@ -69,6 +109,10 @@ class Chromosome:
     def strain_geno(self):
         """uint8, markers x strains (Panel.strains' order): 0/1/2/NO_CALL"""
         return self.strain_calls()
+
+    def strain_columns(self, columns):
+        """uint8, markers x len(columns): the calls of the strains at `columns`"""
+        return self.strain_calls(list(columns))
 
 
 @dataclass

@@ -84,9 +84,9 @@ def x_sex(strain, generation):
 
 
 def masked(calls, untyped):
-    """Strain calls (markers x strains) with N wherever any founder is
-    untyped (`untyped`, per marker): TARVEL scores an untyped founder as
-    disagreeing with every homozygous call."""
+    """Strain calls (per marker, or markers x strains) with N wherever any
+    founder is untyped (`untyped`, per marker): TARVEL scores an untyped
+    founder as disagreeing with every homozygous call."""
     calls = calls.copy()
     calls[untyped] = NO_CALL
     return calls
@@ -141,15 +141,13 @@ def _write_all(panel, options, root):
         untyped = (founders == NO_CALL).any(axis=1)
         site_stats[chrom.name] = dict(panel.site_stats.get(chrom.name, {}),
                                       founder_untyped_markers=int(np.count_nonzero(untyped)))
-        calls = chrom.strain_geno
-        if options.founder_missing == "mask":
-            calls = masked(calls, untyped)
-        for strain, safe, generation, funnel, text in zip(panel.strains, safes, generations, funnels,
-                                                           _strain_texts(calls)):
+        mask = untyped if options.founder_missing == "mask" else None
+        for k, (strain, safe, generation, funnel, calls) in enumerate(zip(
+                panel.strains, safes, generations, funnels, _strain_columns(chrom, len(panel.strains)))):
             job = {"strain": strain.name, "chromosome": chrom.name, "generation": generation,
                    "x": chrom.is_x, "sex": x_sex(strain, generation) if chrom.is_x else None,
                    "error_rate": options.error_rate, "positions": pos_flag, "markers": len(chrom.markers)}
-            _write_job(paths.job_dir(root, chrom_safe, safe), funnel, text, job)
+            _write_job(paths.job_dir(root, chrom_safe, safe), funnel, strain_text(calls, mask), job)
     left_out = {} if panel.samples_left_out is None else {"samples_left_out": panel.samples_left_out}
     _write_json(os.path.join(root, "panel.json"), {
         "founders": panel.founders, "alleles": panel.alleles or panel.founders, "pos_unit": panel.pos_unit,
@@ -168,13 +166,24 @@ def _strain_entry(strain, safe, generation):
     return entry
 
 
+# markers turned into text and written at a time
+LINES_AT_ONCE = 100_000
+
+
 def _write_markers(markers, founders, chr_dir):
-    pos = [repr(p) for p in markers.pos.tolist()]
-    _write_lines(os.path.join(chr_dir, paths.MARKERS),
-                 ["marker\tpos\tpmap\tgmap"] + [f"{name}\t{p}\t{pm}\t{gm}" for name, p, pm, gm in zip(
-                     markers.names, pos, _map_texts(markers.pmap), _map_texts(markers.gmap))])
-    _write_lines(os.path.join(chr_dir, paths.POSITIONS), pos)
-    _write_lines(os.path.join(chr_dir, paths.FOUNDERS), _founder_lines(founders))
+    """markers.tsv, positions.txt and founders.txt, a block of markers at a time."""
+    founder_text, founder_index = _founder_lines(founders)
+    with open(os.path.join(chr_dir, paths.MARKERS), "w") as table, \
+            open(os.path.join(chr_dir, paths.POSITIONS), "w") as positions, \
+            open(os.path.join(chr_dir, paths.FOUNDERS), "w") as founder_file:
+        table.write("marker\tpos\tpmap\tgmap\n")
+        for start in range(0, len(markers), LINES_AT_ONCE):
+            block = slice(start, start + LINES_AT_ONCE)
+            pos = [repr(p) for p in markers.pos[block].tolist()]
+            table.writelines(f"{name}\t{p}\t{pm}\t{gm}\n" for name, p, pm, gm in zip(
+                markers.names[block], pos, _map_texts(markers.pmap[block]), _map_texts(markers.gmap[block])))
+            positions.writelines(p + "\n" for p in pos)
+            founder_file.writelines(founder_text[i] for i in founder_index[block].tolist())
 
 
 def _map_texts(positions):
@@ -183,28 +192,47 @@ def _map_texts(positions):
 
 
 def _founder_lines(founder_geno):
-    """One line per marker; rows repeat, so each distinct one is written once."""
+    """The distinct founder lines (rows repeat, so each is made once) and
+    which of them each marker has."""
     digits = np.minimum(founder_geno, 2).astype(np.int64)   # 0, 1 and NO_CALL as 2
     keys = digits @ 3 ** np.arange(founder_geno.shape[1], dtype=np.int64)
     _, first, index = np.unique(keys, return_index=True, return_inverse=True)
-    texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) for i in first]
-    return [texts[i] for i in index.tolist()]
+    texts = [" ".join(FOUNDER_CODES[g] for g in founder_geno[i].tolist()) + "\n" for i in first]
+    return texts, index.reshape(-1)
 
 
-def _strain_texts(calls):
-    """The text of each strain's strain.txt from its column of `calls`."""
-    codes = np.zeros(256, np.uint8)
-    for value, text in STRAIN_CODES.items():
-        codes[value] = ord(text)
-    texts = np.empty((calls.shape[1], calls.shape[0], 2), np.uint8)
-    texts[:, :, 0] = codes[calls.T]
-    texts[:, :, 1] = ord("\n")
-    return (t.tobytes().decode("ascii") for t in texts)
+# strains whose calls are taken from the source at a time: a few
+# megabytes each at a million markers
+STRAINS_AT_ONCE = 16
+
+
+def _strain_columns(chrom, strains):
+    """Each strain's calls on `chrom` in turn, taken a few strains at a time."""
+    for start in range(0, strains, STRAINS_AT_ONCE):
+        block = chrom.strain_columns(range(start, min(start + STRAINS_AT_ONCE, strains)))
+        for k in range(block.shape[1]):
+            yield block[:, k]
+
+
+_STRAIN_BYTES = np.zeros(256, np.uint8)
+for _value, _text in STRAIN_CODES.items():
+    _STRAIN_BYTES[_value] = ord(_text)
+
+
+def strain_text(calls, untyped=None):
+    """A strain.txt's bytes from one strain's calls (per marker), N where
+    `untyped` (per marker, or None) is set."""
+    if untyped is not None:
+        calls = masked(calls, untyped)
+    text = np.empty((len(calls), 2), np.uint8)
+    text[:, 0] = _STRAIN_BYTES[calls]
+    text[:, 1] = ord("\n")
+    return text.tobytes()
 
 
 def _write_job(job_dir, funnel, text, job):
     os.makedirs(job_dir)
-    with open(os.path.join(job_dir, "strain.txt"), "w") as f:
+    with open(os.path.join(job_dir, "strain.txt"), "wb") as f:
         f.write(text)
     _write_lines(os.path.join(job_dir, "funnel.txt"), [funnel])
     _write_json(os.path.join(job_dir, "job.json"), job)

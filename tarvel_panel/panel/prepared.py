@@ -15,6 +15,9 @@ from tarvel_panel.panel.model import NO_CALL
 
 
 MAPS = ("pmap", "gmap")
+# characters of markers.tsv split at a time, bytes of it searched at a time
+TEXT_AT_ONCE = 1 << 22
+SEARCHED_BYTES = 1 << 24
 
 
 class Markers:
@@ -25,10 +28,19 @@ class Markers:
     def __init__(self, path):
         try:
             with open(path, encoding="utf-8") as f:
-                header, *rows = [line.rstrip("\n").split("\t") for line in f]
+                header = f.readline()
+                if not header:
+                    raise ValueError("an empty file")
+                header = header.rstrip("\n").split("\t")
+                columns = [[] for _ in header]
+                for lines in iter(lambda: f.readlines(TEXT_AT_ONCE), []):
+                    rows = [line.rstrip("\n").split("\t") for line in lines]
+                    rows = [row if len(row) == len(header) else (row + [""] * len(header))[:len(header)]
+                            for row in rows]
+                    for column, values in zip(columns, zip(*rows)):
+                        column.extend(values)
         except (OSError, ValueError) as e:
             raise InputError(path, f"cannot read the prepared markers ({getattr(e, 'strerror', None) or e})")
-        columns = [[row[i] if i < len(row) else "" for row in rows] for i in range(len(header))]
         table = dict(zip(header, columns))
         if "marker" not in table or "pos" not in table:
             raise InputError(path, "not a markers table prepare wrote (no marker and pos columns)")
@@ -37,6 +49,29 @@ class Markers:
 
     def __len__(self):
         return len(self.names)
+
+
+def maps_given(path):
+    """The maps that every marker of a markers.tsv prepare wrote has: its
+    columns are marker, pos, pmap, gmap, only the maps can be empty, so an
+    empty pmap shows as two tabs in a row and an empty gmap as a tab that
+    ends a line."""
+    empty_pmap = empty_gmap = False
+    try:
+        with open(path, "rb") as f:
+            header = f.readline()
+            if header.rstrip(b"\n").split(b"\t") != [b"marker", b"pos", b"pmap", b"gmap"]:
+                return list(Markers(path).maps)   # not in the layout searched here: read it
+            tail = b""
+            for block in iter(lambda: f.read(SEARCHED_BYTES), b""):
+                block = tail + block
+                empty_pmap = empty_pmap or b"\t\t" in block
+                empty_gmap = empty_gmap or b"\t\n" in block
+                tail = block[-1:]
+            empty_gmap = empty_gmap or tail == b"\t"
+    except OSError as e:
+        raise InputError(path, f"cannot read the prepared markers ({e.strerror})")
+    return [m for m, empty in zip(MAPS, (empty_pmap, empty_gmap)) if not empty]
 
 
 class PreparedPanel:
@@ -104,10 +139,12 @@ class PreparedPanel:
         return sum(c["markers"] for c in self.chromosomes)
 
     def maps_everywhere(self):
-        """The maps (pmap, gmap) that every marker of the panel has."""
+        """The maps (pmap, gmap) that every marker of the panel has (the
+        Snakefile asks while it builds its jobs: markers.tsv is searched,
+        not read into lists)."""
         maps = list(MAPS)
         for safe in self.chromosome_safes():
-            have = self.markers(safe).maps
+            have = maps_given(paths.markers_file(self.prepared, safe))
             maps = [m for m in maps if m in have]
         return maps
 

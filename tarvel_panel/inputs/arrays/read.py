@@ -26,7 +26,7 @@ from tarvel_panel.inputs.genetic_map import chrom_name
 from tarvel_panel.inputs.sources import name_list
 from tarvel_panel.pairs import FOUNDERS
 from tarvel_panel.panel.founder_names import LETTERS, founder_names
-from tarvel_panel.panel.model import UNPLACED, Chromosome, Markers, Panel, Strain
+from tarvel_panel.panel.model import UNPLACED, Chromosome, Markers, Panel, Strain, held
 
 
 NOT_RUN = ("Y", "M", "MT")   # chromosomes TARVEL's model does not cover, left out unless chosen
@@ -192,7 +192,7 @@ def _panel(config, annotation, candidates, reads, alleles, strain_calls, named_s
         foreign += wrong
         chromosomes.append(Chromosome(name=name, is_x=name == x_chr,
                                       markers=_markers(annotation, candidates[keep], gmap),
-                                      founder_calls=_given(alleles.codes[keep]), strain_calls=_given(codes)))
+                                      founder_calls=held(alleles.codes[keep]), strain_calls=held(codes)))
     if not chromosomes:
         raise InputError(config["array_annotation"], "no marker of the FinalReports is placed by the annotation "
                          "and typed in two alleles by the founders")
@@ -242,10 +242,6 @@ def _markers(annotation, rows, gmap):
     names = [annotation.names[i] for i in rows]
     mbp, cm = annotation.bp[rows] / 1e6, annotation.cm[rows]
     return Markers(names, cm.copy() if gmap else mbp, mbp, cm.copy())
-
-
-def _given(calls):
-    return lambda: calls
 
 
 def _unplaced(annotation, reads, config):

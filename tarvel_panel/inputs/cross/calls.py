@@ -6,8 +6,7 @@ from itertools import islice
 import numpy as np
 
 from tarvel_panel.errors import InputError
-from tarvel_panel.inputs.cross.tables import unpacked
-from tarvel_panel.panel.model import NO_CALL
+from tarvel_panel.panel.model import NO_CALL, unpack_calls
 
 
 def code_bytes(coder):
@@ -55,10 +54,19 @@ class Calls:
     def table_of(self, marker):
         return self.tables[bisect_right(self._starts, self._where[marker]) - 1]
 
+    def numbers(self, markers):
+        """Each marker's number among all tables' markers, as calls() takes them."""
+        return np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers))
+
+    def forget_markers(self):
+        """Drop the lookup of markers by name once every chromosome has its
+        markers' numbers: for a million markers, some tens of megabytes."""
+        self._where = self.has = None
+
     def calls(self, individuals, markers):
         """uint8, markers x individuals: the coded calls (NO_CALL where an
-        individual is not typed)."""
-        number = np.fromiter(map(self._where.__getitem__, markers), np.int64, len(markers))
+        individual is not typed) at `markers`, names or numbers()."""
+        number = markers if isinstance(markers, np.ndarray) else self.numbers(markers)
         table_of = np.searchsorted(self._starts, number, side="right") - 1
         result = np.full((len(markers), len(individuals)), NO_CALL, np.uint8)
         for t, table in enumerate(self.tables):
@@ -69,7 +77,7 @@ class Calls:
                 continue
             columns, index = (np.array(x, np.int64) for x in zip(*typed))
             local = number[rows] - self._starts[t]
-            block = unpacked(table.codes, local, index) if self._transposed else unpacked(table.codes, index, local).T
+            block = unpack_calls(table.codes, local, index) if self._transposed else unpack_calls(table.codes, index, local).T
             result[np.ix_(rows, columns)] = block
         return result
 

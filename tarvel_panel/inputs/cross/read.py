@@ -171,10 +171,12 @@ class _Cross:
                 continue
             chromosomes.append(Chromosome(
                 name=name, is_x=x_chr is not None and name == str(x_chr), markers=kept,
-                founder_calls=partial(founder_geno.calls, founders, kept.names),
-                strain_calls=partial(geno.calls, strain_names, kept.names)))
+                founder_calls=partial(founder_geno.calls, founders, founder_geno.numbers(kept.names)),
+                strain_calls=partial(_strain_calls, geno, strain_names, geno.numbers(kept.names))))
         if not chromosomes:
             raise InputError(self.files.control, "no marker is in the map, geno and founder_geno files at once")
+        geno.forget_markers()
+        founder_geno.forget_markers()
         pos_unit = "cM" if self.positions == "gmap" else "Mbp"
         return Panel(founders=founders, strains=strains, chromosomes=chromosomes,
                      pos_unit=pos_unit, site_stats=site_stats, alleles=list(founders))
@@ -317,6 +319,11 @@ class _Cross:
                 path, line = geno.origin[name]
                 raise InputError(path, f"strain '{name}' has no row in the covar file", line)
         return result
+
+
+def _strain_calls(geno, strain_names, markers, columns=None):
+    """The calls of the strains at `columns` (indices into strain_names), or of all."""
+    return geno.calls(strain_names if columns is None else [strain_names[i] for i in columns], markers)
 
 
 def _brief(value, shown=str, width=80):

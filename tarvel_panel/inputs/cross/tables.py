@@ -15,13 +15,11 @@ from typing import List, Optional, Tuple
 import numpy as np
 
 from tarvel_panel.errors import InputError
-from tarvel_panel.panel.model import NO_CALL
+from tarvel_panel.panel.model import pack_calls
 
 
 # the byte of a field that is none of the codes (read_codes)
 UNKNOWN = 254
-# NO_CALL in two bits
-PACKED_NO_CALL = 3
 # lines of a piece of text turned into fields or calls at once
 ROWS_AT_ONCE = 2048
 
@@ -49,7 +47,7 @@ class CodedTable:
     header_line: int
     ids: List[str]
     lines: array
-    codes: np.ndarray    # uint8: each row's calls at two bits each, four to a byte (read with unpacked())
+    codes: np.ndarray    # uint8: each row's calls at two bits each, four to a byte (read with model.unpack_calls())
     unknown: Optional[Tuple[int, List[str]]]  # (line, fields after the id) of the first row with a non-code
 
 
@@ -135,26 +133,10 @@ class _Coder:
             unknown = np.flatnonzero((coded == UNKNOWN).any(axis=1))
             if unknown.size:
                 self.table.unknown = (numbers[unknown[0]], fields_of(unknown[0]))
-        self.buffer += _packed(coded).tobytes()
+        self.buffer += pack_calls(coded).tobytes()
 
     def matrix(self):
         return np.frombuffer(self.buffer, np.uint8).reshape(len(self.table.ids), -(-self.width // 4))
-
-
-def _packed(calls):
-    """Rows of calls (0, 1, 2, NO_CALL) at two bits each, four to a byte."""
-    rows, width = calls.shape
-    two_bits = np.zeros((rows, -(-width // 4) * 4), np.uint8)
-    np.minimum(calls, PACKED_NO_CALL, out=two_bits[:, :width])
-    return two_bits[:, 0::4] | two_bits[:, 1::4] << 2 | two_bits[:, 2::4] << 4 | two_bits[:, 3::4] << 6
-
-
-def unpacked(codes, rows, columns):
-    """The calls of CodedTable.codes at `rows` x `columns` (index arrays), one byte each."""
-    shifts = ((columns & 3) << 1).astype(np.uint8)
-    calls = (codes[np.ix_(rows, columns >> 2)] >> shifts) & 3
-    calls[calls == PACKED_NO_CALL] = NO_CALL
-    return calls
 
 
 class _Codes(dict):

@@ -10,7 +10,10 @@ homozygous. A call whose GQ is below `min_gq` is missing.
 """
 import os
 import sys
+from array import array
 from functools import partial
+from bisect import bisect_left
+from operator import itemgetter
 
 import numpy as np
 
@@ -21,7 +24,7 @@ from tarvel_panel.inputs.vcf.files import open_vcf
 from tarvel_panel.near_names import did_you_mean
 from tarvel_panel.panel.founder_names import LETTERS, eight_names
 from tarvel_panel.panel.founder_names import founder_names as configured_names
-from tarvel_panel.panel.model import NO_CALL, Chromosome, Markers, Panel, Strain
+from tarvel_panel.panel.model import NO_CALL, Chromosome, Markers, Panel, Strain, held, pack_calls, unpack_calls
 
 
 # Site counts per chromosome, in the order they appear in summary.tsv.
@@ -160,15 +163,103 @@ def _check_samples(vf, path, names, what):
 
 class _ChromSites:
     """Sites of one chromosome as they are read: candidates from the founders
-    file, then strain calls matched to them."""
+    file, then strain calls matched to them. Everything per site is kept in
+    flat arrays, not as objects: strain calls a byte each while the
+    chromosome's records are read (`staged`), then at two bits (`packed`),
+    so that a panel of many chromosomes holds one chromosome's calls at a
+    byte a call at a time."""
 
-    def __init__(self):
+    def __init__(self, strains):
         self.stats = dict.fromkeys(STAT_KEYS, 0)
-        self.sites = []           # [pos, ref, alt, name, founder codes]
-        self.by_pos = {}          # pos -> site
-        self.strain_calls = {}    # pos -> list of codes, in strain order
-        self.strain_filtered = set()
+        self.strains = strains
+        self.pos = array("q")          # kept candidate positions, increasing
+        self.alleles = bytearray()     # ref and alt of each, one byte each
+        self.names = []
+        self.founder_calls = bytearray()   # 8 per site, NO_CALL untyped
+        self.staged = None                 # `strains` per site, NO_CALL until read
+        self.packed = None                 # pack_calls of them once the chromosome is read
+        self.state = bytearray()           # per site: HAS_CALLS, STRAIN_FILTERED
         self.last_pos = 0
+        self._no_calls = bytes([NO_CALL]) * strains
+
+    def add(self, pos, ref, alt, name, founder_codes):
+        self.pos.append(pos)
+        self.alleles += (ref + alt).encode("ascii")
+        self.names.append(name)
+        self.founder_calls += founder_codes
+        if self.staged is not None or self.packed is not None:
+            self.stage()
+            self.staged += self._no_calls
+        self.state.append(0)
+
+    def site(self, pos):
+        """The index of the candidate at `pos`, or None."""
+        i = bisect_left(self.pos, pos)
+        return i if i < len(self.pos) and self.pos[i] == pos else None
+
+    def set_calls(self, i, codes):
+        self.stage()
+        n = self.strains
+        self.staged[i * n:(i + 1) * n] = codes
+        self.state[i] |= HAS_CALLS
+
+    def stage(self):
+        """Calls at a byte each, to be written to (again, for records of a
+        chromosome that come back after another's)."""
+        if self.staged is None:
+            if self.packed is None:
+                self.staged = bytearray(self._no_calls * len(self.pos))
+            else:
+                every = np.arange(self.strains)
+                self.staged = bytearray(unpack_calls(self.packed, np.arange(len(self.packed)), every).tobytes())
+                self.packed = None
+
+    def pack(self):
+        if self.staged is not None:
+            self.packed = pack_calls(np.frombuffer(self.staged, np.uint8).reshape(-1, self.strains))
+            self.staged = None
+
+
+HAS_CALLS, STRAIN_FILTERED = 1, 2
+
+# GT texts as htslib writes them -> (founder code, strain code); any other
+# text is read through pysam's own parse of the call
+_GT_TEXT = {}
+for _text, _founder, _strain in [("0/0", 0, 0), ("1/1", 1, 2), ("0/1", None, 1), ("1/0", None, 1),
+                                 ("0", 0, 0), ("1", 1, 2), (".", None, None), ("./.", None, None),
+                                 ("./0", None, None), ("0/.", None, None), ("./1", None, None),
+                                 ("1/.", None, None)]:
+    for _form in {_text, _text.replace("/", "|")}:
+        _GT_TEXT[_form] = (NO_CALL if _founder is None else _founder, NO_CALL if _strain is None else _strain)
+FOUNDER_GT = {t: f for t, (f, _) in _GT_TEXT.items()}
+STRAIN_GT = {t: s for t, (_, s) in _GT_TEXT.items()}
+
+
+class _Columns:
+    """Where the wanted samples are among a subset file's sample columns."""
+
+    def __init__(self, vf, names):
+        column = {n: i for i, n in enumerate(vf.header.samples)}
+        index = [column[n] for n in names]
+        self.pick = (lambda fields: (fields[index[0]],)) if len(index) == 1 else itemgetter(*index)
+        self.names = names
+
+
+def _codes(rec, columns, table, code, min_gq):
+    """The calls of the `columns` samples of `rec` as bytes (NO_CALL for no
+    call): read from the record's text where its GT fields say it plainly,
+    else from pysam's parse of each sample."""
+    fields = str(rec).rstrip("\n").split("\t")
+    format_keys = fields[8]
+    if format_keys == "GT" or (format_keys.startswith("GT:") and (min_gq is None or "GQ" not in rec.format)):
+        gts = columns.pick(fields[9:])
+        if format_keys != "GT":
+            gts = [g.partition(":")[0] for g in gts]
+        try:
+            return bytes(map(table.__getitem__, gts))
+        except KeyError:
+            pass
+    return bytes(NO_CALL if c is None else c for c in (code(rec.samples[n], min_gq) for n in columns.names))
 
 
 def _add_founder_record(sites, rec, chrom, founders, min_gq, path):
@@ -183,32 +274,30 @@ def _add_founder_record(sites, rec, chrom, founders, min_gq, path):
         st["dropped_not_snp"] += 1
     elif not passes_filter(rec):
         st["dropped_filter"] += 1
-    elif rec.pos in sites.by_pos:
+    elif sites.pos and sites.pos[-1] == rec.pos:   # sorted: a kept site at this position is the last one
         st["dropped_duplicate"] += 1
     else:
         _check_gt(rec, path, "founders")
-        codes = [founder_code(rec.samples[f], min_gq) for f in founders]
-        if len({c for c in codes if c is not None}) < 2:
+        codes = _codes(rec, founders, FOUNDER_GT, founder_code, min_gq)
+        if len(set(codes) - {NO_CALL}) < 2:
             st["dropped_founders_agree"] += 1
             return False
         name = rec.id if rec.id else f"{chrom}:{rec.pos}"
-        site = [rec.pos, rec.ref.upper(), rec.alts[0].upper(), name, codes]
-        sites.sites.append(site)
-        sites.by_pos[rec.pos] = site
+        sites.add(rec.pos, rec.ref.upper(), rec.alts[0].upper(), name, codes)
         return True
     return False
 
 
 def _add_strain_record(sites, rec, strains, min_gq, path):
-    site = sites.by_pos.get(rec.pos)
-    if site is None or not is_biallelic_snp(rec) \
-            or (rec.ref.upper(), rec.alts[0].upper()) != (site[1], site[2]):
+    i = sites.site(rec.pos)
+    if i is None or not is_biallelic_snp(rec) \
+            or (rec.ref.upper() + rec.alts[0].upper()).encode("ascii") != sites.alleles[2 * i:2 * i + 2]:
         return
     if not passes_filter(rec):
-        sites.strain_filtered.add(rec.pos)
+        sites.state[i] |= STRAIN_FILTERED
         return
     _check_gt(rec, path, "strains")
-    sites.strain_calls[rec.pos] = [strain_code(rec.samples[s], min_gq) for s in strains]
+    sites.set_calls(i, _codes(rec, strains, STRAIN_GT, strain_code, min_gq))
 
 
 def _check_gt(rec, path, whose):
@@ -235,27 +324,44 @@ def _read_sites(config, founders, strains, min_gq):
     svf = fvf if same else open_vcf(s_path)
     _check_samples(svf, s_path, strains, "strain")
     fvf.subset_samples(sorted(set(founders) | (set(strains) if same else set())))
+    founder_columns = _Columns(fvf, founders)
+    strain_columns = _Columns(fvf, strains) if same else None
     by_chrom = {}
+    sites = None
     for chrom, rec in _records(fvf, f_path, wanted):
-        sites = by_chrom.setdefault(chrom, _ChromSites())
-        if _add_founder_record(sites, rec, chrom, founders, min_gq, f_path) and same:
-            _add_strain_record(sites, rec, strains, min_gq, f_path)
+        if sites is None or sites is not by_chrom.get(chrom):
+            _packed_then(sites)
+            sites = by_chrom.setdefault(chrom, _ChromSites(len(strains)))
+        if _add_founder_record(sites, rec, chrom, founder_columns, min_gq, f_path) and same:
+            _add_strain_record(sites, rec, strain_columns, min_gq, f_path)
     for c in wanted or []:
         if c not in by_chrom:
             raise InputError(f_path, f"chromosome {c} has no site in the file")
     if not same:
         svf.subset_samples(strains)
+        strain_columns = _Columns(svf, strains)
         seen, others = set(), set()
+        sites = None
         for chrom, rec in _records(svf, s_path, list(by_chrom), others):
             if chrom in by_chrom:
                 seen.add(chrom)
-                _add_strain_record(by_chrom[chrom], rec, strains, min_gq, s_path)
+                if sites is not by_chrom[chrom]:
+                    _packed_then(sites)
+                    sites = by_chrom[chrom]
+                _add_strain_record(sites, rec, strain_columns, min_gq, s_path)
         for c in by_chrom:
             if c not in seen:
                 raise InputError(s_path, f"chromosome {c} (in {f_path}) has no site in the file")
         if wanted is None and others:
             _missing(f_path, sorted(others)[0], f"it has sites in {s_path}")
+    _packed_then(sites)
     return by_chrom
+
+
+def _packed_then(sites):
+    """Pack the calls of the chromosome whose records have been read."""
+    if sites is not None:
+        sites.pack()
 
 
 def _missing(path, chrom, where):
@@ -267,34 +373,36 @@ def _missing(path, chrom, where):
 
 def _chromosome(chrom, sites, gmap, f_path, x_chr):
     st = sites.stats
-    kept = []
-    for site in sites.sites:
-        pos = site[0]
-        if pos in sites.strain_filtered:
-            st["dropped_filter"] += 1
-        elif pos not in sites.strain_calls:
-            st["dropped_no_strain_site"] += 1
-        else:
-            kept.append(site)
+    state = np.frombuffer(bytes(sites.state), np.uint8)
+    filtered = (state & STRAIN_FILTERED) != 0
+    st["dropped_filter"] += int(np.count_nonzero(filtered))
+    st["dropped_no_strain_site"] += int(np.count_nonzero(~filtered & (state & HAS_CALLS == 0)))
+    kept = np.flatnonzero(state == HAS_CALLS)
     st["sites_kept"] = len(kept)
     if st["sites_read"] == st["dropped_not_snp"]:
         raise InputError(f_path, f"chromosome {chrom}: no biallelic SNP among its "
                          f"{st['sites_read']} sites")
-    if not kept:
+    if not len(kept):
         reasons = ", ".join(f"{k[len('dropped_'):]} {v}" for k, v in st.items()
                             if k.startswith("dropped_") and v)
         raise InputError(f_path, f"chromosome {chrom}: no site kept (dropped: {reasons})")
-    bp = np.array([s[0] for s in kept], float)
-    cm = np.array([gmap.cm(chrom, s[0]) for s in kept], float) if gmap else np.full(len(kept), np.nan)
-    markers = Markers([s[3] for s in kept], cm if gmap else bp, bp / 1e6, cm)
-    return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers,
-                      founder_calls=partial(_call_bytes, [s[4] for s in kept]),
-                      strain_calls=partial(_call_bytes, [sites.strain_calls[s[0]] for s in kept]))
+    every = len(kept) == len(state)
+    at = sites.pos if every else [sites.pos[i] for i in kept.tolist()]
+    bp = np.array(at, float)
+    cm = np.array([gmap.cm(chrom, p) for p in at], float) if gmap else np.full(len(kept), np.nan)
+    names = sites.names if every else [sites.names[i] for i in kept.tolist()]
+    markers = Markers(names, cm if gmap else bp, bp / 1e6, cm)
+    founders = np.frombuffer(sites.founder_calls, np.uint8).reshape(-1, 8)[kept]
+    strains = sites.packed if every else sites.packed[kept]
+    sites.founder_calls = sites.packed = None
+    return Chromosome(name=chrom, is_x=chrom == x_chr, markers=markers, founder_calls=held(founders),
+                      strain_calls=partial(_unpacked, strains, sites.strains))
 
 
-def _call_bytes(rows):
-    """Rows of codes (None: no call) as a uint8 matrix."""
-    return np.array([[NO_CALL if c is None else c for c in row] for row in rows], np.uint8)
+def _unpacked(packed, strains, columns=None):
+    """The calls of the strains at `columns` (all when None), a byte each."""
+    columns = np.arange(strains) if columns is None else np.asarray(columns, np.int64)
+    return unpack_calls(packed, np.arange(len(packed)), columns)
 
 
 def _min_gq(config):

@@ -13,8 +13,8 @@ from tarvel_panel.inputs.cross import tables as qtl2_csv
 from tarvel_panel.inputs.cross import files as qtl2_files
 from tarvel_panel.inputs.cross.files import text_chunks
 from tarvel_panel.inputs.cross.read import read_cross
-from tarvel_panel.inputs.cross.tables import read_codes, read_table, unpacked
-from tarvel_panel.panel.model import NO_CALL as N
+from tarvel_panel.inputs.cross.tables import read_codes, read_table
+from tarvel_panel.panel.model import NO_CALL as N, unpack_calls
 
 
 def blocks(data, size):
@@ -48,7 +48,7 @@ def test_a_table_reads_the_same_in_any_pieces(size, rows_at_once, monkeypatch):
     assert (table.header, table.header_line) == (["S1", "S2", "S3", "S4", "S5"], 2)
     assert table.ids == ["m1", "m2", "m3", "m\u00e94", "m5", "m6", "m7"]
     assert list(table.lines) == [3, 6, 8, 9, 10, 11, 12]
-    calls = unpacked(table.codes, np.arange(7), np.arange(5))
+    calls = unpack_calls(table.codes, np.arange(7), np.arange(5))
     assert calls.tolist() == [[0, 2, 1, 0, 2], [0, N, N, 2, 0], [2, 0, 2, 0, 0], [0, 0, 2, 1, 1],
                               [0, N, 2, 0, 0], [2, 1, 0, 2, N], [1, 1, 1, 1, 1]]
     assert table.unknown == (10, ["A", "Q", "B", "A", "A"])

@@ -15,7 +15,7 @@ from tarvel_panel import paths
 from tarvel_panel.errors import InputError
 from tarvel_panel.inputs.sources import select
 from tarvel_panel.near_names import near_name
-from tarvel_panel.panel.model import Chromosome, Markers, Panel, Strain
+from tarvel_panel.panel.model import Chromosome, Markers, Panel, Strain, held
 from tarvel_panel.panel.prepare import Options, write_prepared
 from tarvel_panel.panel.prepared import PreparedPanel
 
@@ -36,7 +36,7 @@ def panel():
     founders = np.array([[0, 1, 0, 1, 0, 1, 0, 1]] * MARKERS, np.uint8)
     strains = np.array([calls_of(k) for k in range(len(STRAINS))], np.uint8).T.copy()
     return Panel(founders=list("ABCDEFGH"), strains=[Strain(s, tuple(range(1, 9))) for s in STRAINS],
-                 chromosomes=[Chromosome(c, False, markers, lambda: founders, lambda: strains) for c in CHROMOSOMES])
+                 chromosomes=[Chromosome(c, False, markers, held(founders), held(strains)) for c in CHROMOSOMES])
 
 
 def workflow_paths(out, chroms, strains):
