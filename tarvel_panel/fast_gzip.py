@@ -14,6 +14,7 @@ import ctypes
 import ctypes.util
 import gzip
 import io
+from concurrent.futures import ThreadPoolExecutor
 
 # the text taken into one member: large enough that the members' headers and
 # fresh dictionaries cost nothing measurable, small enough to stay in cache
@@ -58,6 +59,10 @@ def gzip_writer(raw, fast=True):
 
 
 class _Members(io.RawIOBase):
+    """Each full piece is compressed in a thread of its own (libdeflate runs
+    without the GIL) while the caller makes the next text; the members are
+    written in order."""
+
     def __init__(self, raw, lib):
         super().__init__()
         self._out, self._lib = raw, lib
@@ -66,6 +71,8 @@ class _Members(io.RawIOBase):
         if not self._compressor:
             raise MemoryError("libdeflate: no memory for a compressor")
         self._room = None
+        self._pool = ThreadPoolExecutor(1)
+        self._running = None
 
     def writable(self):
         return True
@@ -75,28 +82,37 @@ class _Members(io.RawIOBase):
         # pieces of exactly PIECE_BYTES, so that the members do not depend on
         # how the text was cut into writes
         while len(self._pending) >= PIECE_BYTES:
-            self._compress(bytes(self._pending[:PIECE_BYTES]))
+            piece = bytes(self._pending[:PIECE_BYTES])
             del self._pending[:PIECE_BYTES]
+            self._finish_running()
+            self._running = self._pool.submit(self._deflate, piece)
         return len(data)
 
-    def _compress(self, piece):
-        if not piece:
-            return
+    def _finish_running(self):
+        running, self._running = self._running, None
+        if running is not None:
+            self._out.write(running.result())
+
+    def _deflate(self, piece):
         bound = self._lib.libdeflate_gzip_compress_bound(self._compressor, len(piece))
         if self._room is None or len(self._room) < bound:
             self._room = ctypes.create_string_buffer(bound)
         size = self._lib.libdeflate_gzip_compress(self._compressor, piece, len(piece), self._room, bound)
         if not size:
             raise RuntimeError("libdeflate: the compressed piece did not fit its bound")
-        self._out.write(ctypes.string_at(self._room, size))
+        return ctypes.string_at(self._room, size)
 
     def close(self):
         if self.closed:
             return
         try:
-            self._compress(bytes(self._pending))
-            self._pending.clear()
+            self._finish_running()
+            if self._pending:
+                self._out.write(self._deflate(bytes(self._pending)))
+                self._pending.clear()
         finally:
+            # the thread is done with the compressor before it goes
+            self._pool.shutdown(wait=True)
             self._lib.libdeflate_free_compressor(self._compressor)
             self._compressor = None
             super().close()
