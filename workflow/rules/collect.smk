@@ -106,7 +106,7 @@ rule join:
 
 
 def qtl2_parts(wildcards):
-    return paths.qtl2_parts(OUT, panel_chromosome_safes(), wildcards.kind)
+    return paths.qtl2_whole_sources(OUT, panel_chromosome_safes(), wildcards.kind)
 
 
 # R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,
