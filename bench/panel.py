@@ -63,8 +63,9 @@ def make_panel(simulate, dest, quick):
 
 # what a job does, told by the command lines of its processes (a revision's
 # steps as `-m tarvel_panel STEP` or, before the steps had one entry point,
-# as `-m tarvel_panel.STEP`)
-JOB_KINDS = [("R", ("Rscript",)), ("plots", ("plot all",)), ("collect", ("tarvel_panel.collect", " collect --out")),
+# as `-m tarvel_panel.STEP`; Rscript shows as R's own binary once started, so
+# an R job run by the qtl2 step is told by the step)
+JOB_KINDS = [("R", ("Rscript", " qtl2 --out")), ("plots", ("plot all",)), ("collect", ("tarvel_panel.collect", " collect --out")),
              ("runs", ("TARVEL", "tarvel_engine")), ("prepare", ("tarvel_panel.prepare", " prepare --config"))]
 
 

@@ -136,6 +136,15 @@ def qtl2_parts(out, chroms, kind):
     return parts
 
 
+def qtl2_whole_sources(out, chroms, kind):
+    """What the whole-panel object of `kind` is written from: the
+    chromosomes' own objects for the probabilities (so that their values
+    parts can go once those are written), the index parts for the maps."""
+    if kind in QTL2_VALUES:
+        return [qtl2_chromosome_file(out, kind, c) for c in chroms]
+    return qtl2_parts(out, chroms, kind)
+
+
 def founderprobs_file(out, chrom):
     return os.path.join(out, "founderprobs", f"chr{chrom}.csv.gz")
 

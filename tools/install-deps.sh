@@ -21,9 +21,10 @@ compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >
   core+=(libclang-rt-dev)
 # The panel workflow and its tests (Debian's /usr/bin/python3 and its
 # packages), the Slurm test cluster, and the benchmark's timer and memory
-# meter (GNU time); R (Rscript) writes the R/qtl2 objects.
+# meter (GNU time); R (Rscript) writes the R/qtl2 objects; libdeflate gzips
+# the large tables at twice zlib's speed (tarvel_panel/fast_gzip.py).
 panel=(python3 python3-yaml python3-pytest python3-matplotlib python3-pysam python3-numpy
-  snakemake slurm-wlm munge hyperfine time r-base-core)
+  snakemake slurm-wlm munge hyperfine time r-base-core libdeflate0)
 need=($(missing "${core[@]}"))
 [ ${#need[@]} -eq 0 ] || install "${need[@]}"
 # Snakemake's recommendations (cloud storage clients, CWL, Biopython...) are

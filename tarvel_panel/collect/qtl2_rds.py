@@ -1,7 +1,8 @@
 """One R/qtl2 object as qtl2/<kind>.rds (the whole panel) or
 qtl2/<kind>_<chr>.rds (one chromosome, --chr), written by R itself
-(workflow/scripts/qtl2_rds.R) from the chromosomes' binary parts, which are
-found here so that no command line lists them.
+(workflow/scripts/qtl2_rds.R): a chromosome's from its binary parts, the
+whole panel's probabilities from the chromosomes' objects, its maps from the
+index parts; found here so that no command line lists them.
 
     python3 -m tarvel_panel qtl2 --out OUT --kind alleleprobs|genoprobs|pmap|gmap [--chr SAFE] --dest FILE.rds
 
@@ -74,7 +75,10 @@ def write_object(out, kind, dest, chrom=None):
         if kind not in paths.QTL2_VALUES:
             raise InputError("--chr", f"a {kind} is written for the whole panel only")
         panel.chromosome(chrom)
-    parts = paths.qtl2_parts(out, [chrom] if chrom is not None else panel.chromosome_safes(), kind)
+    if chrom is not None:
+        parts = paths.qtl2_parts(out, [chrom], kind)
+    else:
+        parts = paths.qtl2_whole_sources(out, panel.chromosome_safes(), kind)
     _remove(glob.glob(glob.escape(temporary_names(dest, "")) + "*"))
     r = subprocess.Popen(["Rscript", "--vanilla", os.path.normpath(SCRIPT), kind, dest, *parts],
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

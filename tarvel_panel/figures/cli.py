@@ -17,7 +17,7 @@ import multiprocessing
 import os
 import sys
 from dataclasses import dataclass
-from typing import List, Sequence
+from typing import Iterable, List, Sequence
 
 import numpy as np
 
@@ -203,23 +203,25 @@ class Progress:
 
 
 def draw_strains(chosen, paintings: Sequence[ChromPainting], st: Style, done) -> None:
-    """chosen: (row in the panel, name, output prefix) of every strain mosaic to draw."""
-    if not chosen:
-        return
-    mosaic = draw.StrainMosaic([p.of(chosen[0][0]) for p in paintings], st.names, st.colors,
-                                st.unit, st.threshold, st.width, st.height, st.dpi)
+    """chosen: (row in the panel, name, output prefix) of every strain mosaic
+    to draw (any iterable: taken one at a time)."""
+    mosaic = None
     for row, name, path in chosen:
+        if mosaic is None:
+            mosaic = draw.StrainMosaic([p.of(row) for p in paintings], st.names, st.colors,
+                                       st.unit, st.threshold, st.width, st.height, st.dpi)
         done(draw.save(mosaic.draw(name, [p.of(row) for p in paintings]), path))
 
 
-def draw_panels(strains: Sequence[str], rows: Sequence[int], paintings: Sequence[ChromPainting],
+def draw_panels(strains: Sequence[str], rows: Sequence[int], paintings: Iterable[ChromPainting],
                 st: Style, dest: str, done) -> None:
-    """One panel mosaic per chromosome into dest/panel_chr<safe>; strains[i] is row rows[i]."""
-    if not paintings:
-        return
-    mosaic = draw.PanelMosaic(strains, [1.0], st.names, st.colors, st.unit, st.threshold,
-                               st.width, st.height, st.dpi)
+    """One panel mosaic per chromosome into dest/panel_chr<safe>; strains[i]
+    is row rows[i]; `paintings` is taken one at a time."""
+    mosaic = None
     for p in paintings:
+        if mosaic is None:
+            mosaic = draw.PanelMosaic(strains, [1.0], st.names, st.colors, st.unit, st.threshold,
+                                      st.width, st.height, st.dpi)
         fig = mosaic.draw([p.name], [[p.of(r)] for r in rows])
         done(draw.save(fig, os.path.join(dest, f"panel_chr{p.safe}")))
 
@@ -261,13 +263,36 @@ def all_command(args) -> None:
     print(f"plots: {len(strains)} strain mosaics, {len(paintings)} chromosome panel mosaics and the genome's,"
           f" PNG and SVG, into {dest}", file=sys.stderr, flush=True)
 
-    def work(k, n):     # every n-th strain and chromosome, from the k-th on; the last also the genome
-        draw_strains(strains[k::n], paintings, st, lambda _: progress.figure())
-        draw_panels(names, range(len(strains)), paintings[k::n], st, dest, lambda _: progress.figure())
-        if k == n - 1:
+    # the figures go to whichever drawing process is free, the longest first
+    # (the genome, then the chromosomes' panels, then the strains), so that
+    # the processes end together
+    genome, panels, singles = (Taken(items) for items in (["genome"], paintings, strains))
+
+    def work(k, n):
+        for _ in genome:
             draw_genome(names, range(len(strains)), paintings, st, os.path.join(dest, "panel_genome"))
             progress.figure()
+        draw_panels(names, range(len(strains)), panels, st, dest, lambda _: progress.figure())
+        draw_strains(singles, paintings, st, lambda _: progress.figure())
     in_processes(min(args.jobs, len(strains) + len(paintings)), work)
+
+
+class Taken:
+    """Iterating gives the items not yet taken by any drawing process (forked
+    after this is made), each to one only."""
+
+    def __init__(self, items: Sequence):
+        self.items = items
+        self.next = multiprocessing.get_context("fork").Value("i", 0)
+
+    def __iter__(self):
+        while True:
+            with self.next.get_lock():
+                i = self.next.value
+                self.next.value = i + 1
+            if i >= len(self.items):
+                return
+            yield self.items[i]
 
 
 def strain_command(args) -> None:

@@ -311,7 +311,7 @@ def chromosome_parts(part):
 
 
 def qtl2_parts(wildcards):
-    return paths.qtl2_parts(OUT, panel_chromosome_safes(), wildcards.kind)
+    return paths.qtl2_whole_sources(OUT, panel_chromosome_safes(), wildcards.kind)
 
 
 # R holds the whole object: 8 bytes x strains x (8 founders or 36 pairs) x markers,

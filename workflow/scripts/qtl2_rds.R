@@ -6,6 +6,7 @@
 # same attributes, so that R/qtl2's cbind joins them and scan1 takes each.
 #   Rscript qtl2_rds.R alleleprobs OUT.rds INDEX1 VALUES1 INDEX2 VALUES2 ...
 #   Rscript qtl2_rds.R genoprobs   OUT.rds INDEX1 VALUES1 ...
+#   Rscript qtl2_rds.R alleleprobs|genoprobs OUT.rds CHR1.rds CHR2.rds ...  (joined)
 #   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
 # Base R only. The file appears under its name only when complete: it is
 # written as .NAME.tmp-PID beside it and renamed (an interrupt removes the
@@ -86,6 +87,20 @@ genoprob_object <- function(kind, files) {
     probs
 }
 
+# the whole panel's object from the chromosomes' own (what genoprob_object
+# makes of all the parts at once, in less time: no value is read twice)
+joined_object <- function(files) {
+    objects <- lapply(files, readRDS)
+    first <- objects[[1]]
+    probs <- lapply(objects, function(x) x[[1]])
+    names(probs) <- vapply(objects, names, "")
+    attr(probs, "is_x_chr") <- unlist(lapply(objects, function(x) attr(x, "is_x_chr")))
+    for (name in c("crosstype", "is_female", "alleles", "founder_names", "alleleprobs"))
+        attr(probs, name) <- attr(first, name)
+    class(probs) <- class(first)
+    probs
+}
+
 map_object <- function(kind, files) {
     indexes <- lapply(files, read_index)
     positions <- lapply(indexes, function(x) {
@@ -110,7 +125,8 @@ main <- function(args) {
     if (length(args) < 3) stop("usage: qtl2_rds.R alleleprobs|genoprobs|pmap|gmap OUT.rds PARTS...", call. = FALSE)
     kind <- args[1]; out <- args[2]; files <- args[-(1:2)]
     object <- switch(kind,
-                     alleleprobs = , genoprobs = genoprob_object(kind, files),
+                     alleleprobs = , genoprobs = if (all(grepl("[.]rds$", files))) joined_object(files)
+                                                 else genoprob_object(kind, files),
                      pmap = , gmap = map_object(kind, files),
                      stop(paste0("unknown kind '", kind, "'"), call. = FALSE))
     dir.create(dirname(out), showWarnings = FALSE, recursive = TRUE)

@@ -60,11 +60,17 @@ def test_the_chromosomes_objects_joined_are_the_whole_panels(tmp_path):
     chromosomes = [("1", "1", 7), ("2&b", "2_b", 5), ("X", "X", 4)]
     write_panel(out, chromosomes, 6, np.random.default_rng(1))
     whole = paths.qtl2_file(out, "alleleprobs")
-    assert finished(qtl2(out, "--dest", whole)) == (0, "collect: qtl2/alleleprobs.rds written\n")
     files = []
     for _, safe, _ in chromosomes:
         files.append(paths.qtl2_chromosome_file(out, "alleleprobs", safe))
         assert finished(qtl2(out, "--chr", safe, "--dest", files[-1]))[0] == 0
+    # the whole object is joined from the chromosomes' own, byte for byte
+    # what R makes of every chromosome's parts at once
+    assert finished(qtl2(out, "--dest", whole)) == (0, "collect: qtl2/alleleprobs.rds written\n")
+    from_parts = tmp_path / "from_parts.rds"
+    subprocess.run(["Rscript", "--vanilla", qtl2_rds.SCRIPT, "alleleprobs", str(from_parts),
+                    *paths.qtl2_parts(out, [safe for _, safe, _ in chromosomes], "alleleprobs")], check=True)
+    assert from_parts.read_bytes() == open(whole, "rb").read()
     said = subprocess.run(["Rscript", "--vanilla", "-e", JOIN, whole, *files], capture_output=True, text=True, check=True)
     lines = said.stdout.splitlines()
     assert lines[0] == "TRUE TRUE "
