@@ -88,12 +88,18 @@ def change_note(path, changes, out, dry_run=False):
 
 
 def _start_time(pid):
-    """The process's start time (clock ticks since boot), None if it is gone."""
+    """The process's start time (clock ticks since boot), None if it is gone:
+    also when it has ended and only waits to be reaped (a zombie, whose
+    entry keeps its start time; a run killed under a parent that never
+    reaps it would otherwise hold the lock for good)."""
     try:
         with open(f"/proc/{pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[19]
-    except (OSError, IndexError):
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
         return None
+    if len(fields) < 20 or fields[0] in ("Z", "X"):
+        return None
+    return fields[19]
 
 
 def _holder_alive(text):

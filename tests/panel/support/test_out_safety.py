@@ -6,6 +6,7 @@ import json
 import os
 import socket
 import subprocess
+import time
 
 import pytest
 
@@ -182,6 +183,23 @@ def test_a_live_holders_lock_names_how_to_clear_it_and_is_released_once(tmp_path
     assert (tmp_path / ".panel.lock").read_text().split()[0] == str(me)
     outfolder.release()
     assert not (tmp_path / ".panel.lock").exists()
+
+
+def test_an_ended_holder_not_yet_reaped_holds_no_lock(tmp_path):
+    child = os.fork()
+    if child == 0:
+        os._exit(0)
+    try:
+        with open(f"/proc/{child}/stat") as f:   # its start time, read while it still runs or after
+            start = f.read().rsplit(")", 1)[1].split()[19]
+        while open(f"/proc/{child}/stat").read().rsplit(")", 1)[1].split()[0] != "Z":
+            time.sleep(0.01)
+        (tmp_path / ".panel.lock").write_text(f"{child} {socket.gethostname()} {start} 1.0\n")
+        outfolder.lock(str(tmp_path))
+        assert (tmp_path / ".panel.lock").read_text().split()[0] == str(os.getpid())
+        outfolder.release()
+    finally:
+        os.waitpid(child, 0)
 
 
 def test_a_link_at_the_temporary_name_is_removed_not_written_through(tmp_path):
