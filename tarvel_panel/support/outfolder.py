@@ -3,13 +3,16 @@ config that shaped its panel (OUT/config.json, rewritten at once when the
 wanted one differs, so its time tells Snakemake to redo the panel) and holds
 a lock while a run writes to it (OUT/.panel.lock with the run's process id,
 host, process start and start time; a lock whose process is gone is taken over,
-one whose process lives is not, however old: two runs writing at once would
-mix their results, so a hung run is ended by hand, see docs/panel.md).
+and so is one whose process was asked to stop long ago and hangs with no job
+left (support/graceful_stop.py); any other living holder keeps it, however
+old: two runs writing at once would mix their results).
 A changed config is named, key by key, before anything is replaced."""
 import atexit
 import json
 import os
+import signal
 import socket
+import sys
 import time
 
 from tarvel_panel.atomic import AtomicFile
@@ -18,6 +21,11 @@ from tarvel_panel.native import BUILD_HINT
 
 
 LOCK = ".panel.lock"
+# beside the lock while its holder stops: the holder's line, then "-" while
+# a job of it runs, or since when none has
+STOPPING = ".stopping"
+# a holder asked to stop that has had no job this long hangs
+HUNG_AFTER = 120.0
 
 
 def make_folder(out):
@@ -109,6 +117,85 @@ def _holder_alive(text):
     return pid.isdigit() and _start_time(int(pid)) == start
 
 
+def _children(pid):
+    """The process ids whose parent is `pid`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if fields[1] == str(pid) and fields[0] not in ("Z", "X"):
+                found.append(int(entry))
+    return found
+
+
+def _hung_since(path, holder, now=None):
+    """How long the living holder of the lock at `path`, asked to stop, has
+    been without a job, when that is HUNG_AFTER or more and no job process
+    of it is left; None otherwise."""
+    try:
+        with open(path + STOPPING) as f:
+            noted, idle_since = f.readline(), f.readline()
+        idle_since = float(idle_since)
+    except (OSError, ValueError):
+        return None  # no stop noted, or a job still running ("-")
+    pid = holder.split()[0]
+    if noted != holder or _children(int(pid)):
+        return None
+    waited = (time.time() if now is None else now) - idle_since
+    return waited if waited >= HUNG_AFTER else None
+
+
+def _end_hung(path, holder, waited):
+    """Ends a hung holder and clears the locks it held, saying so."""
+    pid = int(holder.split()[0])
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    except PermissionError:
+        return False
+    for _ in range(50):
+        if _start_time(pid) is None:
+            break
+        time.sleep(0.1)
+    else:
+        return False
+    print(f"note: the run holding {path} (process {pid}) was asked to stop and has hung with no job for "
+          f"{waited:.0f} s; it was ended and this run takes over", file=sys.stderr, flush=True)
+    _clear_snakemake_locks(os.path.dirname(path))
+    _remove(path + STOPPING)
+    _remove(path)
+    return True
+
+
+def _clear_snakemake_locks(out, workdir="."):
+    """Removes the locks Snakemake keeps in .snakemake/locks for a run that
+    was ended: those whose output files all lie in `out` (the folder this
+    lock was held for, so that run's), and the input lock of the same number."""
+    folder = os.path.join(workdir, ".snakemake", "locks")
+    inside = os.path.realpath(out) + os.sep
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return
+    for name in names:
+        number, _, kind = name.partition(".")
+        if kind != "output.lock" or not number.isdigit():
+            continue
+        try:
+            with open(os.path.join(folder, name)) as f:
+                files = [line.rstrip("\n") for line in f if line.strip()]
+        except OSError:
+            continue
+        if files and all(os.path.realpath(os.path.join(workdir, p)).startswith(inside) for p in files):
+            _remove(os.path.join(folder, name))
+            _remove(os.path.join(folder, f"{number}.input.lock"))
+
+
 def lock(out):
     """Takes the output folder's lock for this process until it exits, or
     refuses while another live run holds it."""
@@ -123,6 +210,9 @@ def lock(out):
                 with open(path) as f:
                     holder = f.read()
             except FileNotFoundError:
+                continue
+            waited = _hung_since(path, holder) if _holder_alive(holder) else None
+            if waited is not None and _end_hung(path, holder, waited):
                 continue
             if _holder_alive(holder):
                 pid, host = (holder.split() + ["?", "?"])[:2]
@@ -152,6 +242,18 @@ def release():
         _release(*_held.pop())
 
 
+def note_stopping(idle_since=None):
+    """Notes beside the lock this process holds that it was asked to stop,
+    and whether a job of it still runs (idle_since None) or since when none has."""
+    state = "-" if idle_since is None else f"{idle_since:.3f}"
+    for path, me in _held:
+        try:
+            with AtomicFile(path + STOPPING) as f:
+                f.write(f"{me}{state}\n")
+        except OSError:
+            pass
+
+
 def _release(path, me):
     try:
         with open(path) as f:
@@ -159,6 +261,7 @@ def _release(path, me):
                 return
     except OSError:
         return
+    _remove(path + STOPPING)
     _remove(path)
 
 

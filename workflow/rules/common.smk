@@ -41,7 +41,7 @@ from tarvel_panel.inputs.sources import source_paths
 from tarvel_panel.panel.prepared import read_prepared
 from tarvel_panel.qc.settings import Settings as QcSettings
 from tarvel_panel.qc.write import TABLES as QC_TABLES
-from tarvel_panel.support import out_safety, progress, report_assets, report_order
+from tarvel_panel.support import graceful_stop, out_safety, progress, report_assets, report_order
 from tarvel_panel.support.config import check_config, panel_config, read_schema
 
 
@@ -121,6 +121,7 @@ if workflow.mode == Mode.default:
             NEW_FOLDERS = out_safety.new_folders(OUT)
             outfolder.make_folder(OUT)
             outfolder.lock(OUT)
+            graceful_stop.install()  # SIGTERM ends the run, never hangs it holding the lock
             out_safety.remove_leftovers(OUT, min_age=0 if workflow.run_local else out_safety.CLUSTER_AGE)
         # what a changed setting replaces is said before anything is
         changes = outfolder.changed_keys(CONFIG_JSON, wanted)
