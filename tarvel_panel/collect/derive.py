@@ -44,13 +44,21 @@ def runs(tops, top_probs):
             for first, end in zip(bounds[:-1], bounds[1:]) if end > first]
 
 
-def summary(tops, top_probs, values):
-    """(confident markers, mean heterozygous mass, switches of the top pair)."""
-    n = len(tops)
-    confident = int(np.count_nonzero(top_probs > CONFIDENT))
-    het = np.zeros(n)
+def het_mass(values):
+    """[markers]: each marker's heterozygous mass, summed pair by pair in
+    layout order (a marker's value does not depend on its neighbours, so
+    blocks of markers give the same values as the whole)."""
+    het = np.zeros(len(values))
     for k in HETEROZYGOUS:
         het += values[:, k]
+    return het
+
+
+def summary(tops, top_probs, het):
+    """(confident markers, mean heterozygous mass, switches of the top pair),
+    from a chromosome's top pairs and het_mass."""
+    n = len(tops)
+    confident = int(np.count_nonzero(top_probs > CONFIDENT))
     mean_het = sum(het.tolist()) / n if n else 0.0
     switches = int(np.count_nonzero(np.diff(tops)))
     return confident, mean_het, switches

@@ -89,7 +89,7 @@ class NpzWriter:
         for name, (dtype, shape) in self.blocks.items():
             block = np.ascontiguousarray(blocks[name], dtype=dtype)
             assert block.shape == shape, (name, block.shape, shape)
-            self._spools[name].write(block.tobytes())
+            self._spools[name].write(block.data)
         self.added += 1
 
     def __exit__(self, kind, value, tb):
@@ -110,7 +110,10 @@ class NpzWriter:
         with AtomicFile(self.path, binary=True) as raw, zipfile.ZipFile(raw, "w") as zf:
             for name, value in self.whole.items():
                 with zf.open(_member(name), "w", force_zip64=True) as member:
-                    np.lib.format.write_array(member, np.asarray(value), allow_pickle=False)
+                    if isinstance(value, Texts):
+                        value.write(member)
+                    else:
+                        np.lib.format.write_array(member, np.asarray(value), allow_pickle=False)
             for name, (dtype, shape) in self.blocks.items():
                 with zf.open(_member(name, name in self.stored), "w", force_zip64=True) as member, \
                         open(self._spool_name(name), "rb") as spool:
@@ -122,6 +125,23 @@ class NpzWriter:
                         if not chunk:
                             break
                         member.write(chunk)
+
+
+class Texts:
+    """A list of texts to be stored as the array np.array(texts, dtype=str)
+    gives (fixed-width unicode), made a block of texts at a time when the
+    member is written, so that the wide array is never held whole."""
+
+    def __init__(self, texts, at_once=1 << 16):
+        self.texts, self.at_once = texts, at_once
+
+    def write(self, member):
+        width = max(map(len, self.texts), default=0) or 1
+        dtype = np.dtype(f"<U{width}")
+        np.lib.format.write_array_header_1_0(member, {
+            "descr": np.lib.format.dtype_to_descr(dtype), "fortran_order": False, "shape": (len(self.texts),)})
+        for first in range(0, len(self.texts), self.at_once):
+            member.write(np.array(self.texts[first:first + self.at_once], dtype=dtype).tobytes())
 
 
 def _member(name, stored=False):

@@ -25,16 +25,30 @@ def _logical(flag):
     return "TRUE" if flag else "FALSE"
 
 
+# markers encoded at a time
+AT_ONCE = 1 << 16
+
+
 def write_index(stream, chromosome, is_x, strains, female, alleles, founders, markers, maps):
     """`female`: a flag per strain; `alleles` name the objects' genotypes,
     `founders` are the names shown beside them; `maps`: {name: positions} of
-    the maps every marker has."""
+    the maps every marker has. The markers' names are encoded a block at a
+    time (twice: their lengths, then their bytes), not held encoded whole."""
     texts = [MAGIC, chromosome, _logical(is_x)] + list(maps) + list(strains) + [_logical(f) for f in female] \
-        + list(alleles) + list(founders) + pair_names(alleles) + list(markers)
+        + list(alleles) + list(founders) + pair_names(alleles)
     data = [t.encode("utf-8") for t in texts]
-    stream.write(np.array([len(strains), len(markers), len(maps), len(data)], dtype="<i4").tobytes())
+    blocks = range(0, len(markers), AT_ONCE)
+
+    def encoded(first):
+        return [m.encode("utf-8") for m in markers[first:first + AT_ONCE]]
+
+    stream.write(np.array([len(strains), len(markers), len(maps), len(data) + len(markers)], dtype="<i4").tobytes())
     stream.write(np.array([len(d) for d in data], dtype="<i4").tobytes())
+    for first in blocks:
+        stream.write(np.array([len(d) for d in encoded(first)], dtype="<i4").tobytes())
     stream.write(b"".join(data))
+    for first in blocks:
+        stream.write(b"".join(encoded(first)))
     for positions in maps.values():
         stream.write(np.asarray(positions, dtype="<f8").tobytes())
 

@@ -31,6 +31,7 @@ from tarvel_panel.support import progress
 SCRIPT = os.path.join(REPO, "workflow", "scripts", "qtl2_rds.R")
 GENOTYPES = {"alleleprobs": FOUNDERS, "genoprobs": NPAIRS}
 WHOLE_KEY = "qtl2_whole_max_mb"
+CHROMOSOME_KEY = "qtl2_chr_max_mb"
 
 
 def object_mb(kind, strains, markers):
@@ -54,6 +55,22 @@ def whole_too_large(kind, strains, markers, max_mb):
         return None
     return (f"qtl2: the whole-panel {kind} object would take {math.ceil(mb):,} MB, more than "
             f"{WHOLE_KEY}={max_mb:g}: written per chromosome only (qtl2/{kind}_<chr>.rds)")
+
+
+def chromosomes_too_large(kind, strains, markers, names, max_mb):
+    """([safe names of the chromosomes whose object of `kind` would take more
+    than max_mb], the one line that says these and the whole-panel object
+    are not written) from {safe name: markers kept}; ([], None) when every
+    chromosome's fits."""
+    sizes = {safe: object_mb(kind, strains, m) for safe, m in markers.items()}
+    over = [safe for safe, mb in sizes.items() if mb > max_mb]
+    if kind not in GENOTYPES or not over:
+        return [], None
+    shown = ", ".join(str(names.get(safe, safe)) for safe in over)
+    return over, (f"qtl2: the {kind} object of chromosome{'s' if len(over) > 1 else ''} {shown} would take "
+                  f"{math.ceil(max(sizes[s] for s in over)):,} MB{' at most' if len(over) > 1 else ''}, more than "
+                  f"{CHROMOSOME_KEY}={max_mb:g}: not written, nor the whole-panel qtl2/{kind}.rds (npz/ and "
+                  f"the tables hold every marker; reduce_markers_cm writes the objects on fewer markers)")
 
 
 def temporary_names(dest, pid="*"):

@@ -65,7 +65,7 @@ def kept_markers(markers, min_cm, where):
     Markers) kept at min_cm apart on its genetic map; every index when
     min_cm is 0. `where` names the chromosome in a refusal."""
     if not min_cm:
-        return list(range(len(markers)))
+        return np.arange(len(markers))
     gmap = markers.maps.get("gmap")
     if gmap is None:
         raise InputError(KEY, f"needs the markers' genetic map (cM), which {where} lacks "
@@ -74,7 +74,7 @@ def kept_markers(markers, min_cm, where):
     if (steps < 0).any():
         back = int(np.argmax(steps < 0)) + 1
         raise InputError(KEY, f"the genetic map of {where} goes back at marker {markers.names[back]} "
-                              f"({gmap[back]!r} cM after {gmap[back - 1]!r})")
+                              f"({float(gmap[back])!r} cM after {float(gmap[back - 1])!r})")
     return reduce_markers(gmap, min_cm)
 
 

@@ -96,13 +96,35 @@ def parse_results(data, markers, top):
 
 
 class Tails:
-    """The texts that follow the lead on each row, joined once for format_rows."""
+    """The texts that follow the lead on each row, joined once for
+    format_rows; encoded a block of rows at a time, so that only the joined
+    text and its ends are held, not a string per row."""
 
-    def __init__(self, texts):
-        encoded = [t.encode("utf-8") for t in texts]
-        self.count = len(encoded)
-        self.text = b"".join(encoded)
-        self.ends = np.cumsum([len(t) for t in encoded], dtype=np.dtype(ctypes.c_long))
+    def __init__(self, texts, at_once=1 << 16):
+        parts, lengths, chunk = [], [], []
+        for text in texts:
+            chunk.append(text.encode("utf-8"))
+            if len(chunk) == at_once:
+                parts.append(b"".join(chunk))
+                lengths.append(np.fromiter(map(len, chunk), np.dtype(ctypes.c_long), len(chunk)))
+                chunk = []
+        parts.append(b"".join(chunk))
+        lengths.append(np.fromiter(map(len, chunk), np.dtype(ctypes.c_long), len(chunk)))
+        self.text = b"".join(parts)
+        self.ends = np.cumsum(np.concatenate(lengths), dtype=np.dtype(ctypes.c_long))
+        self.count = len(self.ends)
+
+    @classmethod
+    def _of(cls, text, ends):
+        tails = cls.__new__(cls)   # a part of the rows: the text is not split again
+        tails.count, tails.text, tails.ends = len(ends), text, ends
+        return tails
+
+    def part(self, rows):
+        """The Tails of rows rows.start .. rows.stop - 1 (a slice)."""
+        start = int(self.ends[rows.start - 1]) if rows.start > 0 else 0
+        stop = int(self.ends[rows.stop - 1]) if rows.stop > rows.start else start
+        return Tails._of(self.text[start:stop], self.ends[rows.start:rows.stop] - start)
 
 
 def format_rows(values, lead, tails):

@@ -20,10 +20,68 @@ TEXT_AT_ONCE = 1 << 22
 SEARCHED_BYTES = 1 << 24
 
 
+class TextColumn:
+    """A column of texts (marker names, positions as written) held as one
+    string and the offsets of its texts, so a million of them take about
+    their length plus eight bytes each, not a Python string each. Reads like
+    a list of texts: len, column[i], column[a:b] (a list), iteration, and ==
+    against a list. Texts hold no line end (markers.tsv has none in a field)."""
+
+    AT_ONCE = 1 << 16
+
+    def __init__(self, blocks=()):
+        """`blocks`: sequences of texts, joined in order."""
+        joined, lengths = [], []
+        for texts in blocks:
+            if len(texts):
+                joined.append("\n".join(texts))
+                lengths.append(np.fromiter(map(len, texts), np.int64, len(texts)) + 1)
+        self.text = "\n".join(joined)
+        self.starts = np.concatenate([[0]] + lengths).cumsum() if lengths else np.zeros(1, np.int64)
+
+    @classmethod
+    def joined(cls, columns):
+        """The TextColumns one after another, as one."""
+        column = cls()
+        columns = [c for c in columns if len(c)]
+        column.text = "\n".join(c.text for c in columns)
+        column.starts = np.concatenate([[0]] + [np.diff(c.starts) for c in columns]).cumsum()
+        return column
+
+    def __len__(self):
+        return len(self.starts) - 1
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            first, stop, step = index.indices(len(self))
+            if step != 1:
+                return [self[i] for i in range(first, stop, step)]
+            if stop <= first:
+                return []
+            return self.text[self.starts[first]:self.starts[stop] - 1].split("\n")
+        i = range(len(self))[index]
+        return self.text[self.starts[i]:self.starts[i + 1] - 1]
+
+    def __iter__(self):
+        for first in range(0, len(self), self.AT_ONCE):
+            yield from self[first:first + self.AT_ONCE]
+
+    def __eq__(self, other):
+        if isinstance(other, TextColumn):
+            return self.text == other.text and np.array_equal(self.starts, other.starts)
+        return len(self) == len(other) and all(a == b for a, b in zip(self, other))
+
+    __hash__ = None
+
+    def __repr__(self):
+        return f"TextColumn({len(self)} texts)"
+
+
 class Markers:
     """A prepared chromosome's markers.tsv: names, the position texts given to
-    TARVEL, and the physical (Mbp) and genetic (cM) maps where every marker
-    has them."""
+    TARVEL (TextColumns), and the physical (Mbp) and genetic (cM) maps where
+    every marker has them (float64 arrays). The file is taken a block of
+    lines at a time, so no column is held as a string per marker."""
 
     def __init__(self, path):
         try:
@@ -32,20 +90,27 @@ class Markers:
                 if not header:
                     raise ValueError("an empty file")
                 header = header.rstrip("\n").split("\t")
-                columns = [[] for _ in header]
+                columns = {name: [] for name in header}
+                # a map column's numbers, block by block; None once a marker lacks it
+                maps = {m: [] for m in MAPS if m in columns}
                 for lines in iter(lambda: f.readlines(TEXT_AT_ONCE), []):
                     rows = [line.rstrip("\n").split("\t") for line in lines]
                     rows = [row if len(row) == len(header) else (row + [""] * len(header))[:len(header)]
                             for row in rows]
-                    for column, values in zip(columns, zip(*rows)):
-                        column.extend(values)
+                    for name, values in zip(header, zip(*rows)):
+                        if name in maps:
+                            if maps[name] is not None:
+                                maps[name] = maps[name] + [np.array([float(v) for v in values])] \
+                                    if all(values) else None
+                        else:
+                            columns[name].append(TextColumn([values]))
         except (OSError, ValueError) as e:
             raise InputError(path, f"cannot read the prepared markers ({getattr(e, 'strerror', None) or e})")
-        table = dict(zip(header, columns))
-        if "marker" not in table or "pos" not in table:
+        if "marker" not in columns or "pos" not in columns:
             raise InputError(path, "not a markers table prepare wrote (no marker and pos columns)")
-        self.names, self.pos = table["marker"], table["pos"]
-        self.maps = {m: [float(v) for v in table[m]] for m in MAPS if m in table and all(table[m])}
+        self.names, self.pos = TextColumn.joined(columns["marker"]), TextColumn.joined(columns["pos"])
+        self.maps = {m: np.concatenate(blocks) if blocks else np.empty(0)
+                     for m, blocks in maps.items() if blocks is not None}
 
     def __len__(self):
         return len(self.names)

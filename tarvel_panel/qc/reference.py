@@ -12,6 +12,7 @@ from tarvel_panel import paths
 from tarvel_panel.collect.npz import NpzRows
 from tarvel_panel.errors import InputError
 from tarvel_panel.pairs import NPAIRS, PAIRS, pair_index
+from tarvel_panel.qc.calls import block_rows
 from tarvel_panel.panel.prepared import read_prepared
 
 
@@ -31,33 +32,38 @@ class Reference:
 
     def start_chromosome(self, view):
         """Reads the namesakes' top pairs on the reference's chromosome of the
-        same name, at the markers both have; None where it has none."""
+        same name, at the markers both have; None where it has none. Each
+        namesake's are kept as runs of one pair (few along a chromosome), so
+        memory does not grow with strains times markers."""
         self._chromosome = None
         try:
             entry = self.panel.find_chromosome(view.name)
         except InputError:
             return
         names = self.panel.markers(entry["safe"]).names
-        where = {m: i for i, m in enumerate(names)}
-        here = [i for i, m in enumerate(view.markers) if m in where]
-        if not here:
+        if names == view.markers:     # the same markers: no lookup of each
+            here = there = np.arange(len(names))
+        else:
+            where = {m: i for i, m in enumerate(names)}
+            here = np.array([i for i, m in enumerate(view.markers) if m in where], dtype=np.intp)
+            there = np.array([where[view.markers[i]] for i in here], dtype=np.intp)
+        if not len(here):
             return
-        there = np.array([where[view.markers[i]] for i in here])
         wanted = sorted({r for r in self.rows if r is not None})
         path = paths.npz_file(self.folder, entry["safe"])
-        tops = self.pair_map[_rows_of(path, wanted, (len(self.panel.strains), len(names)))][:, there]
-        self._chromosome = (np.array(here), {r: k for k, r in enumerate(wanted)}, tops)
+        runs = _runs_of(path, wanted, (len(self.panel.strains), len(names)), there, self.pair_map)
+        self._chromosome = (here, {r: k for k, r in enumerate(wanted)}, runs)
 
     def add(self, block, weights):
         if self._chromosome is None:
             return
-        here, slot, tops = self._chromosome
+        here, slot, runs = self._chromosome
         w = weights[here]
         for k in range(len(block)):
             row = self.rows[block.first + k]
             if row is None:
                 continue
-            same = block.top_pair[k, here] == tops[slot[row]]
+            same = block.top_pair[k, here] == _expand(runs[slot[row]], len(here))
             self.agree[block.first + k] += float(w[same].sum())
             self.compared[block.first + k] += float(w.sum())
 
@@ -80,24 +86,37 @@ def _pair_map(reference, panel):
     return mapped
 
 
-def _rows_of(path, wanted, shape):
-    """The top pairs of the strains at rows `wanted` (sorted) of an npz whose
-    top_pair array has `shape`."""
-    chosen = np.zeros((len(wanted), shape[1]), np.uint8)
+def _runs(tops):
+    """(first index, pair) of each run of one pair in a row of top pairs."""
+    firsts = np.flatnonzero(np.diff(tops, prepend=np.int16(-1)))
+    return firsts, tops[firsts]
+
+
+def _expand(runs, n):
+    firsts, pairs = runs
+    return np.repeat(pairs, np.diff(np.append(firsts, n)))
+
+
+def _runs_of(path, wanted, shape, there, pair_map):
+    """Runs (_runs) of the top pairs, in this panel's pair order, at the
+    markers `there`, of the strains at rows `wanted` (sorted) of an npz
+    whose top_pair array has `shape`; read a block of strains at a time."""
+    chosen = []
     try:
         with NpzRows(path, ["top_pair"]) as npz:
             if tuple(npz.shapes["top_pair"]) != shape:
                 raise InputError(path, f"top_pair has shape {tuple(npz.shapes['top_pair'])}, the reference's "
                                  f"prepared panel {shape}")
-            done, k, block = 0, 0, 256
+            done, k, block = 0, 0, block_rows(shape[1])
             while k < len(wanted):
                 rows = npz.read(min(block, shape[0] - done))["top_pair"]
                 while k < len(wanted) and wanted[k] < done + len(rows):
-                    chosen[k] = rows[wanted[k] - done]
+                    row = rows[wanted[k] - done]
+                    if np.any(row >= NPAIRS):
+                        raise InputError(path, f"top_pair holds values that are not pair indices 0..{NPAIRS - 1}")
+                    chosen.append(_runs(pair_map[row][there]))
                     k += 1
                 done += len(rows)
-            if np.any(chosen >= NPAIRS):
-                raise InputError(path, f"top_pair holds values that are not pair indices 0..{NPAIRS - 1}")
     except OSError as e:
         raise InputError(path, f"cannot read the reference's npz ({e.strerror or e})")
     except (KeyError, ValueError, EOFError, zipfile.BadZipFile) as e:

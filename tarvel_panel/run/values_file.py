@@ -13,6 +13,7 @@ two founders doubled, so a line's sum lies anywhere in [0, 2] (values up to
 stands for, the homozygous values plus half of each other value, which is at
 most 1. The tolerance is that of 36 values rounded to six
 significant digits, so results read from text pass as well as engine values."""
+import os
 import struct
 
 import numpy as np
@@ -33,9 +34,22 @@ _TABLE_SHARE = np.ones(NPAIRS)
 _TABLE_SHARE[HETEROZYGOUS] = 0.5
 
 
+# markers read and checked at a time by read_value_blocks
+BLOCK_MARKERS = 1 << 16
+
+
 def read_values(path, markers, two_copy_x=False):
     """The file's values as float64 [markers, 36], checked; else one error
     naming the file (and the marker's line, from 1, for a bad line)."""
+    blocks = [values for _, values in read_value_blocks(path, markers, two_copy_x, max(markers, 1))]
+    return blocks[0] if blocks else np.empty((0, NPAIRS))
+
+
+def read_value_blocks(path, markers, two_copy_x=False, block=BLOCK_MARKERS):
+    """(first marker, float64 [n, 36]) of `block` markers at a time (the last
+    block shorter), each checked as read_values checks the whole file, so
+    memory holds one block; a file of the wrong length is refused before the
+    first block."""
     try:
         with open(path, "rb") as f:
             head = f.read(HEADER.size)
@@ -49,19 +63,25 @@ def read_values(path, markers, two_copy_x=False):
                                  f"this panel reads version {VERSION} with {NPAIRS}")
             if count != markers:
                 raise InputError(path, f"{count} markers, the chromosome has {markers}")
-            values = np.fromfile(f, dtype="<f8", count=markers * NPAIRS + 1)
+            given = min((os.fstat(f.fileno()).st_size - HEADER.size) // 8, markers * NPAIRS + 1)
+            if given != markers * NPAIRS:
+                raise InputError(path, f"{given} values where {markers} markers need {markers * NPAIRS}"
+                                 " (a damaged or unfinished file)")
+            for first in range(0, markers, block):
+                n = min(block, markers - first)
+                values = np.fromfile(f, dtype="<f8", count=n * NPAIRS)
+                if len(values) != n * NPAIRS:
+                    raise InputError(path, "ends early (a file changed while it was read)")
+                values = values.reshape(n, NPAIRS).astype(np.float64, copy=False)
+                check_values(values, path, two_copy_x, first)
+                yield first, values
     except OSError as e:
         raise InputError(path, f"cannot be read ({e.strerror})")
-    if len(values) != markers * NPAIRS:
-        raise InputError(path, f"{len(values)} values where {markers} markers need {markers * NPAIRS}"
-                         " (a damaged or unfinished file)")
-    values = values.reshape(markers, NPAIRS).astype(np.float64, copy=False)
-    check_values(values, path, two_copy_x)
-    return values
 
 
-def check_values(values, path, two_copy_x=False):
-    """An InputError naming the first marker (its line, from 1) whose values
+def check_values(values, path, two_copy_x=False, first=0):
+    """An InputError naming the first marker (its line, from 1; the values
+    start at marker `first` of the file) whose values
     are not a line of TARVEL's: a value outside [0, 1] (two-copy X: [0, 2]),
     or a line that does not add up (see the module's text)."""
     top = (TWO_COPY_X_MAX if two_copy_x else 1.0) + TOLERANCE
@@ -81,8 +101,8 @@ def check_values(values, path, two_copy_x=False):
     bad = int(np.argmin(good))
     if not in_range[bad]:
         odd = [v for v in values[bad].tolist() if not 0 <= v <= top]
-        raise InputError(path, f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})", bad + 1)
-    raise InputError(path, what.format(totals[bad]), bad + 1)
+        raise InputError(path, f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})", first + bad + 1)
+    raise InputError(path, what.format(totals[bad]), first + bad + 1)
 
 
 def write_values(path, values):

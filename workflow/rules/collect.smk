@@ -8,8 +8,10 @@
 #   qtl2_genoprobs also write qtl2/genoprobs.rds (8 bytes x strains x 36 x markers in R)
 #   reduce_markers_cm  founderprobs, genoprobs and the R/qtl2 objects only on
 #                  markers this many cM apart (collect/reduce_markers.py)
-#   qtl2_whole_max_mb  the whole-panel R/qtl2 objects only up to this size;
-#                  the per-chromosome ones (qtl2/<kind>_<chr>.rds) always
+#   qtl2_whole_max_mb  the whole-panel R/qtl2 objects only up to this size
+#   qtl2_chr_max_mb  a chromosome's object (qtl2/<kind>_<chr>.rds) only up to
+#                  this size; past it, neither it nor the whole-panel one
+#                  (collect then writes that chromosome's values part empty)
 # either of the first two also puts the 36 pair values into the npz files.
 
 

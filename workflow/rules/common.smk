@@ -273,6 +273,9 @@ def collect_options(wildcards, output):
         options.append("--npz-genoprobs")
     if REDUCE_CM:
         options += ["--reduce-markers-cm", repr(REDUCE_CM)]
+    for kind in ("alleleprobs", "genoprobs") if config_true("qtl2_genoprobs") else ("alleleprobs",):
+        if wildcards.chr in qtl2_skipped(kind):
+            options += ["--qtl2-skip", kind]
     return options
 
 
@@ -280,6 +283,7 @@ REDUCE_CM = float(config["reduce_markers_cm"])
 
 
 WHOLE_MAX_MB = float(config["qtl2_whole_max_mb"])
+CHROMOSOME_MAX_MB = float(config["qtl2_chr_max_mb"])
 
 
 _mapped = {}
@@ -335,11 +339,27 @@ def qtl2_chromosome_mem_mb(wildcards, attempt):
 _said = set()
 
 
+def qtl2_skipped(kind):
+    """The chromosomes whose object of a kind is over qtl2_chr_max_mb (said
+    once), and so not written, nor the whole-panel one."""
+    panel = prepared_panel()
+    names = {c["safe"]: c["name"] for c in panel.chromosomes}
+    skipped, line = qtl2_rds.chromosomes_too_large(kind, len(panel.strains), mapped_counts(), names,
+                                                   CHROMOSOME_MAX_MB)
+    if line and line not in _said:
+        _said.add(line)
+        progress.say(line)
+    return skipped
+
+
 def qtl2_targets(kind):
-    """The per-chromosome objects of a kind, and the whole-panel one while it
-    fits qtl2_whole_max_mb (said once when it does not)."""
-    safes = panel_chromosome_safes()
-    targets = [paths.qtl2_chromosome_file(OUT, kind, c) for c in safes]
+    """The per-chromosome objects of a kind that fit qtl2_chr_max_mb, and the
+    whole-panel one while every chromosome's does and it fits
+    qtl2_whole_max_mb (said once when it does not)."""
+    skipped = qtl2_skipped(kind)
+    targets = [paths.qtl2_chromosome_file(OUT, kind, c) for c in panel_chromosome_safes() if c not in skipped]
+    if skipped:
+        return targets
     too_large = qtl2_rds.whole_too_large(kind, len(prepared_panel().strains), sum(mapped_counts().values()), WHOLE_MAX_MB)
     if too_large is None:
         return targets + [paths.qtl2_file(OUT, kind)]
