@@ -206,3 +206,21 @@ def test_fewer_markers_on_a_panel_without_a_genetic_map_stop_before_any_run(tmp_
         "error: reduce_markers_cm: needs the markers' genetic map (cM), which chromosome 1 lacks "
         "(a cross with a gmap file, or a VCF panel with genetic_map)"]
     assert not (tmp_path / "out" / "runs").exists() or not list((tmp_path / "out" / "runs").rglob("*.prob"))
+
+
+@pytest.mark.workflow
+def test_a_chromosome_object_over_its_size_is_left_out_with_the_whole_one(tmp_path):
+    # two strains: chromosome 1 takes 8 x 2 x 8 x 300 bytes (0.037 MB), chromosome 2 0.033 MB
+    done = run_workflow(tmp_path, f"cross={EXAMPLE / 'panel.yaml'}", f"out={tmp_path / 'out'}", "plots=false",
+                        "qc=false", "chromosomes=1,2", "strains=SIM02/Tv,SIM05/Tv", "qtl2_chr_max_mb=0.035")
+    out = tmp_path / "out"
+    assert sorted(p.name for p in (out / "qtl2").iterdir()) == ["alleleprobs_2.rds", "gmap.rds", "pmap.rds"]
+    said = [line for line in done.stderr.splitlines() if "qtl2_chr_max_mb" in line]
+    assert said == ["qtl2: the alleleprobs object of chromosome 1 would take 1 MB, more than qtl2_chr_max_mb=0.035: "
+                    "not written, nor the whole-panel qtl2/alleleprobs.rds (npz/ and the tables hold every marker; "
+                    "reduce_markers_cm writes the objects on fewer markers)"]
+    # planned so: no R job was started for it, and its tables hold every marker
+    assert sorted(p.relative_to(out / "logs" / "qtl2").as_posix() for p in (out / "logs" / "qtl2").rglob("*.log")) \
+        == ["alleleprobs/chr2.log", "gmap.log", "pmap.log"]
+    with gzip.open(out / "founderprobs" / "chr1.csv.gz", "rt") as f:
+        assert len(f.read().splitlines()) == 1 + 2 * 300

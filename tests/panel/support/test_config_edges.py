@@ -29,6 +29,7 @@ def checked(**items):
     ({"generation": 1e3}, "config generation: 1000 is above the largest allowed value, 100"),
     ({"generation": 20.5}, "config generation: 20.5 is not a whole number"),
     ({"batch_size": -1}, "config batch_size: -1 is below the least allowed value, 0"),
+    ({"qtl2_chr_max_mb": -1}, "config qtl2_chr_max_mb: -1 is below the least allowed value, 0"),
     ({"founder_names": "A,B,C,D,E,F,G,H,I"}, "9 given: 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I'"),
     ({"founder_names": "A,B,C,D,E,F,G,A"}, "'A' comes twice"),
     ({"founder_names": "A,B, ,D,E,F,G,H"}, "name 3 is empty"),
@@ -37,7 +38,7 @@ def checked(**items):
     ({"founder_names": "A,B_C,A_B,C,D,E,F,G"},
      "config founder_names: the pairs A with B_C and A_B with C would both be named 'A_B_C': rename a founder"),
     ({"founders": "AJ,B6", "founders_vcf": "f.vcf"}, "config founders: must be eight distinct"),
-], ids=["nan", "inf", "1e3", "20.5", "negative batch", "nine names", "a name twice", "an empty name",
+], ids=["nan", "inf", "1e3", "20.5", "negative batch", "negative object size", "nine names", "a name twice", "an empty name",
         "a newline", "a comma", "one pair name twice", "two VCF founders"])
 def test_an_edge_value_is_refused_naming_its_key(items, message):
     with pytest.raises(InputError) as e:
