@@ -8,12 +8,12 @@
 
 One strain at a time, so memory does not grow with the strains, and each
 strain a block of markers at a time, so it holds only a few arrays of one
-value per marker (its top pairs, their values, the heterozygous mass and the
-npz's founder values) beside the markers' names. Each strain's values are
+value per marker (its top pairs, their values and the heterozygous mass)
+beside the markers' names. Each strain's values are
 read from its values file (run/values_file.py) in full float64 precision and
-checked; the founderprobs and genoprobs rows and the R parts are written
-block by block, the mosaic runs, the summary and the npz from the whole
-chromosome's arrays. Pair values in genoprobs are written as TARVEL writes them in its
+checked; the founderprobs and genoprobs rows, the R parts and the npz's
+probabilities are written block by block, the mosaic runs, the summary and
+the npz's top pairs from the whole chromosome's arrays. Pair values in genoprobs are written as TARVEL writes them in its
 results text (its own number formatter); derived values in the tables carry
 six significant digits, as TARVEL writes its own. With --reduce-markers-cm
 the founderprobs and genoprobs tables and the R/qtl2 parts hold only the
@@ -76,8 +76,6 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm, qtl2_skip, block):
         qtl2 = Qtl2Parts(stack, outputs, panel, chrom, mapped, qtl2_skip)
         ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         tops, top_probs, het = np.empty(m, np.intp), np.empty(m), np.empty(m)
-        founder_rows = np.empty((FOUNDERS, m), np.float32)
-        pair_rows = np.empty((NPAIRS, m), np.float32) if npz_genoprobs else None
         for strain in strains:
             path = paths.values_file(runs, safe, strain["safe"])
             lead = csv_line([strain["name"]])[:-1] + ","
@@ -86,18 +84,14 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm, qtl2_skip, block):
                 tops[part], top_probs[part] = derive.top_pairs(values)
                 het[part] = derive.het_mass(values)
                 founder = derive.founder_probs(values)
-                founder_rows[:, part] = founder.T
-                if pair_rows is not None:
-                    pair_rows[:, part] = values.T
+                npz.add_columns(first, alleleprobs=founder.T, **({"genoprobs": values.T} if npz_genoprobs else {}))
                 kept = mapped.within(first, len(values))
                 tables.add_rows(lead, kept, values, founder)
                 qtl2.add(kept, values, founder)
             tables.add_strain(strain["name"], tops, top_probs, het,
                               _seconds(paths.seconds_file(runs, safe, strain["safe"])))
-            blocks = dict(alleleprobs=founder_rows, top_pair=tops, top_prob=top_probs)
-            if pair_rows is not None:
-                blocks["genoprobs"] = pair_rows
-            npz.add(**blocks)
+            npz.add_columns(0, top_pair=tops, top_prob=top_probs)
+            npz.strain_done()
             ticker.step()
 
 

@@ -72,7 +72,10 @@ class NpzRows:
 class NpzWriter:
     """with NpzWriter(path, S, {"alleleprobs": (np.float32, (8, M)), ...},
     {"chromosome": ..., ...}, stored={"alleleprobs"}) as npz:
-    npz.add(alleleprobs=block, ...) once for each of the S strains."""
+    npz.add(alleleprobs=block, ...) once for each of the S strains; or, to
+    hold less of a strain, npz.add_columns(first, alleleprobs=part, ...) for
+    parts of its blocks along their last axis (markers first .. first + n - 1),
+    then npz.strain_done()."""
 
     def __init__(self, path, strains, blocks, whole, stored=()):
         self.path, self.strains, self.whole, self.stored = path, strains, whole, set(stored)
@@ -86,10 +89,28 @@ class NpzWriter:
         return self
 
     def add(self, **blocks):
-        for name, (dtype, shape) in self.blocks.items():
-            block = np.ascontiguousarray(blocks[name], dtype=dtype)
-            assert block.shape == shape, (name, block.shape, shape)
-            self._spools[name].write(block.data)
+        assert set(blocks) == set(self.blocks), (sorted(blocks), sorted(self.blocks))
+        for name, block in blocks.items():
+            assert np.shape(block) == self.blocks[name][1], (name, np.shape(block), self.blocks[name][1])
+        self.add_columns(0, **blocks)
+        self.strain_done()
+
+    def add_columns(self, first, **blocks):
+        """Each row of a part goes to its place in the spool."""
+        for name, block in blocks.items():
+            dtype, shape = self.blocks[name]
+            block = np.asarray(block, dtype=dtype)
+            assert block.shape[:-1] == shape[:-1] and first + block.shape[-1] <= shape[-1], \
+                (name, first, block.shape, shape)
+            width = shape[-1]
+            rows = block.reshape(-1, block.shape[-1])
+            spool = self._spools[name]
+            at = self.added * len(rows) * width + first
+            for k, row in enumerate(rows):
+                spool.seek((at + k * width) * dtype.itemsize)
+                spool.write(np.ascontiguousarray(row).data)
+
+    def strain_done(self):
         self.added += 1
 
     def __exit__(self, kind, value, tb):

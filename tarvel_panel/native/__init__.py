@@ -138,4 +138,4 @@ def format_rows(values, lead, tails):
     out = ctypes.create_string_buffer(lib.tarvel_format_rows_room(rows, cols, len(lead) * rows + len(tails.text)))
     n = lib.tarvel_format_rows(_doubles(values), rows, cols, lead, len(lead), tails.text,
                                tails.ends.ctypes.data_as(ctypes.POINTER(ctypes.c_long)), out)
-    return out.raw[:n]
+    return ctypes.string_at(out, n)
