@@ -302,11 +302,12 @@ def mapped_counts():
     return _mapped[version]
 
 
-# one strain's values at a time, so the strains do not count: measured peak
-# 58 MB at 8,300 markers x 69 strains (56 MB with 10 strains), 63 MB with
-# every opt-in output; the interpreter and numpy plus at most 3 KB per marker
+# one strain's values at a time, a block of markers at a time, so the strains
+# do not count: measured peak 58 MB at 8,300 markers x 69 strains, 277 MB at
+# 10^6 markers x 20 strains, 381 MB there with every opt-in output; the
+# interpreter and numpy plus at most 0.6 KB per marker
 def collect_mem_mb(wildcards, attempt):
-    return attempt * (150 + math.ceil(prepared_panel().markers_count(wildcards.chr) * 3 / 1024))
+    return attempt * (150 + math.ceil(prepared_panel().markers_count(wildcards.chr) * 0.6 / 1024))
 
 
 def chromosome_parts(part):
@@ -448,10 +449,13 @@ def qc_reference_inputs(wildcards):
 
 # the strains' shares of one another (8 bytes a pair, twice over), the calls of
 # every strain at 20,000 points, a block of strains' arrays (about 64 MB) and the
-# X's founder model for a block (about as much again); Python and numpy 100 MB
+# X's founder model for a block (about as much again); Python and numpy 100 MB;
+# the largest chromosome's markers (names, positions, founders, map, about
+# 250 bytes each: 236 MB in all at 10^6 markers x 100 strains)
 def qc_mem_mb(wildcards, attempt):
-    strains = len(prepared_panel().strains)
-    return attempt * (300 + math.ceil((16 * strains ** 2 + 20_000 * strains) / 2**20))
+    panel = prepared_panel()
+    strains, markers = len(panel.strains), max((c["markers"] for c in panel.chromosomes), default=0)
+    return attempt * (300 + math.ceil((16 * strains ** 2 + 20_000 * strains + 250 * markers) / 2**20))
 
 
 def qc_targets():
