@@ -123,7 +123,7 @@ class MappedMarkers:
 
 def _rows(values, kept):
     """A block's rows kept for mapping (MappedMarkers.within)."""
-    place, rows = kept
+    _, rows = kept
     return values if rows is None else values[rows]
 
 
