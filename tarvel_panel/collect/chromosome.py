@@ -19,7 +19,6 @@ import argparse
 import os
 import sys
 from contextlib import ExitStack
-from types import SimpleNamespace
 
 import numpy as np
 
@@ -31,8 +30,8 @@ from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
 from tarvel_panel.errors import exit_on_signals, run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
-from tarvel_panel.panel.prepare import x_sex
 from tarvel_panel.panel.prepared import read_prepared
+from tarvel_panel.panel.x_copies import two_copy_x
 from tarvel_panel.run.values_file import read_values
 from tarvel_panel.support import progress
 
@@ -47,12 +46,6 @@ def collect_chromosome(out, safe, outputs, npz_genoprobs=False, reduce_cm=0):
             if os.path.exists(path):
                 os.remove(path)
         raise
-
-
-def two_copy_x(chrom, strain):
-    """Whether the strain's run of this chromosome is the two-copy X model,
-    whose pair values may exceed 1."""
-    return bool(chrom["is_x"]) and x_sex(SimpleNamespace(sex=strain.get("sex")), strain["generation"]) == "F"
 
 
 def _collect(out, safe, outputs, npz_genoprobs, reduce_cm):

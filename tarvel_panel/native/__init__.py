@@ -9,8 +9,6 @@ repository's build/ is used."""
 import ctypes
 import os
 
-import numpy as np
-
 from tarvel_panel import REPO
 from tarvel_panel.errors import InputError
 
@@ -89,6 +87,7 @@ def parse_results(data, markers, top):
     every value in [0, top]; else (None, the first bad line from 1 or -1 when
     only the line count is wrong, lines)."""
     lib = _load()
+    import numpy as np
     values = np.empty((markers, _PAIRS))
     lines = ctypes.c_long()
     bad = lib.tarvel_parse_results(data, len(data), markers, top, _doubles(values), ctypes.byref(lines))
@@ -102,6 +101,7 @@ class Tails:
         encoded = [t.encode("utf-8") for t in texts]
         self.count = len(encoded)
         self.text = b"".join(encoded)
+        import numpy as np
         self.ends = np.cumsum([len(t) for t in encoded], dtype=np.dtype(ctypes.c_long))
 
 
@@ -109,6 +109,7 @@ def format_rows(values, lead, tails):
     """For row r: lead, tails' text r, then ",v" for each value as TARVEL
     writes a number (six significant digits), then a newline; as bytes."""
     lib = _load()
+    import numpy as np
     values = np.ascontiguousarray(values, dtype=np.float64)
     rows, cols = values.shape
     assert rows == tails.count, (rows, tails.count)

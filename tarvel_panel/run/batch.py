@@ -43,9 +43,9 @@ from concurrent.futures import ThreadPoolExecutor
 
 from tarvel_panel import paths
 from tarvel_panel.atomic import AtomicFile
-from tarvel_panel.collect.chromosome import two_copy_x
 from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.panel.prepared import read_job, read_prepared
+from tarvel_panel.panel.x_copies import two_copy_x
 from tarvel_panel.run.results import read_results
 from tarvel_panel.run.values_file import TWO_COPY_X_MAX, check_values, read_values, write_values
 from tarvel_panel.support import progress

@@ -13,9 +13,11 @@ two founders doubled, so a line's sum lies anywhere in [0, 2] (values up to
 stands for, the homozygous values plus half of each other value, which is at
 most 1. The tolerance is that of 36 values rounded to six
 significant digits, so results read from text pass as well as engine values."""
+import functools
 import struct
 
-import numpy as np
+# numpy is imported where it is used: a batch job that only runs the engine
+# starts without it
 
 from tarvel_panel.atomic import AtomicFile
 from tarvel_panel.errors import InputError
@@ -28,14 +30,21 @@ HEADER = struct.Struct("<8sIIQ")
 TOLERANCE = NPAIRS * 5e-7
 # the bound of a two-copy X line's values
 TWO_COPY_X_MAX = 2.0
-# per value, the share of the table a two-copy X line's value stands for
-_TABLE_SHARE = np.ones(NPAIRS)
-_TABLE_SHARE[HETEROZYGOUS] = 0.5
+
+
+@functools.lru_cache(maxsize=None)
+def _table_share():
+    """Per value, the share of the table a two-copy X line's value stands for."""
+    import numpy as np
+    share = np.ones(NPAIRS)
+    share[HETEROZYGOUS] = 0.5
+    return share
 
 
 def read_values(path, markers, two_copy_x=False):
     """The file's values as float64 [markers, 36], checked; else one error
     naming the file (and the marker's line, from 1, for a bad line)."""
+    import numpy as np
     try:
         with open(path, "rb") as f:
             head = f.read(HEADER.size)
@@ -64,11 +73,12 @@ def check_values(values, path, two_copy_x=False):
     """An InputError naming the first marker (its line, from 1) whose values
     are not a line of TARVEL's: a value outside [0, 1] (two-copy X: [0, 2]),
     or a line that does not add up (see the module's text)."""
+    import numpy as np
     top = (TWO_COPY_X_MAX if two_copy_x else 1.0) + TOLERANCE
     finite = np.isfinite(values).all(axis=1)
     in_range = finite & (values >= 0).all(axis=1) & (values <= top).all(axis=1)
     if two_copy_x:
-        totals = values @ _TABLE_SHARE
+        totals = values @ _table_share()
         adds_up = totals <= 1.0 + TOLERANCE
         what = "its homozygous values and half its others add up to {:.6g}, more than 1"
     else:
@@ -87,6 +97,7 @@ def check_values(values, path, two_copy_x=False):
 
 def write_values(path, values):
     """The values [markers, 36] as a values file, complete or not at all."""
+    import numpy as np
     values = np.ascontiguousarray(values, dtype="<f8")
     markers, per_line = values.shape
     with AtomicFile(path, binary=True) as f:
