@@ -7,8 +7,9 @@
 
 One strain at a time, so memory does not grow with the strains. Each
 strain's values are read from its values file (run/values_file.py) in full
-float64 precision and checked; every table, the npz and the R parts are made
-from them. Pair values in genoprobs are written as TARVEL writes them in its
+float64 precision and checked: its founder values as the engine computed
+them, or its pair values, from which the same are derived (derive.py); every
+table, the npz and the R parts are made from them. Pair values in genoprobs are written as TARVEL writes them in its
 results text (its own number formatter); derived values in the tables carry
 six significant digits, as TARVEL writes its own. With --reduce-markers-cm
 the founderprobs and genoprobs tables and the R/qtl2 parts hold only the
@@ -28,7 +29,7 @@ from tarvel_panel.collect import derive, qtl2_parts
 from tarvel_panel.collect.npz import NpzWriter
 from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
-from tarvel_panel.errors import exit_on_signals, run_command
+from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
 from tarvel_panel.panel.prepared import read_prepared
 from tarvel_panel.panel.x_copies import two_copy_x
@@ -55,6 +56,7 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm):
     mapped = MappedMarkers(markers, kept_markers(markers, reduce_cm, f"chromosome {chrom['name']}"))
     runs = paths.runs_dir(out)
     strains = panel.strains
+    pairs_wanted = npz_genoprobs or bool(outputs.get("genoprobs")) or bool(outputs.get("qtl2_genoprobs"))
     with ExitStack() as stack:
         tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel, mapped)
         npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
@@ -62,10 +64,13 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm):
         ticker = progress.Ticker(f"collect: chromosome {progress.shown(chrom['name'], safe)}", len(strains), "strains")
         for strain in strains:
             path = paths.values_file(runs, safe, strain["safe"])
-            values = read_values(path, len(markers), two_copy_x(chrom, strain))
-            tops, top_probs = derive.top_pairs(values)
-            founder = derive.founder_probs(values)
-            tables.add(strain["name"], values, founder, tops, top_probs, _seconds(paths.seconds_file(runs, safe, strain["safe"])))
+            values = read_values(path, len(markers), two_copy_x(chrom, strain), per_line=None)
+            founder, tops, top_probs, het, values = derive.strain_values(values)
+            if values is None and pairs_wanted:
+                raise InputError(path, "holds founder values only, and the outputs asked for need the 36 pair "
+                                 "values: run its batch again")
+            tables.add(strain["name"], values, founder, tops, top_probs, het,
+                       _seconds(paths.seconds_file(runs, safe, strain["safe"])))
             blocks = dict(alleleprobs=founder.T, top_pair=tops, top_prob=top_probs)
             if npz_genoprobs:
                 blocks["genoprobs"] = values.T
@@ -114,7 +119,7 @@ class ChromosomeTables:
         self.mosaic.writerow(MOSAIC_HEADER)
         self.summary.writerow(SUMMARY_HEADER + [k for k, _ in self.extra])
 
-    def add(self, name, values, founder, tops, top_probs, seconds):
+    def add(self, name, values, founder, tops, top_probs, het, seconds):
         lead = csv_line([name])[:-1] + ","
         self.fprob.write(native.format_rows(self.mapped.rows(founder), lead, self.row_tails))
         if self.geno:
@@ -123,7 +128,7 @@ class ChromosomeTables:
         for first, last, pair, mean in derive.runs(tops, top_probs):
             self.mosaic.writerow([name, self.chrom, names[first], names[last], pos[first], pos[last],
                                   last - first + 1, self.pairs[pair], fmt(mean)])
-        confident, het, switches = derive.summary(tops, top_probs, values)
+        confident, het, switches = derive.summary(tops, top_probs, het)
         self.summary.writerow([name, self.chrom, len(names), confident, fmt(het), switches, seconds]
                               + [v for _, v in self.extra])
 

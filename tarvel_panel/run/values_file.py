@@ -1,9 +1,12 @@
-"""A strain's pair values on one chromosome in binary, as tarvel_engine writes
+"""A strain's values on one chromosome in binary, as tarvel_engine writes
 them (native/engine/values_file.h) and as the batch converts a TARVEL
 program's results text into: the bytes "TARVPROB", uint32 version 1, uint32
-values per line (36), uint64 markers, then the values as little-endian
-float64, marker by marker. The panel's steps read pair values only from
-here.
+values per line, uint64 markers, then the values as little-endian float64,
+marker by marker. A line holds the marker's 36 pair values, or (the engine
+with --founder-values, when no output needs the pairs) its 11 founder
+values: the 8 founder probabilities, the top pair's index and value and the
+heterozygous sum (native/engine/founder_values.h), a third of the bytes.
+The panel's steps read pair values only from here.
 
 A line's values are checked the way TARVEL's lines add up. On an autosome and
 on a one-copy (male) X the 36 values are the posterior of every pair and sum
@@ -12,7 +15,9 @@ two founders doubled, so a line's sum lies anywhere in [0, 2] (values up to
 2); what stays bounded there is the part of the position-pair table the line
 stands for, the homozygous values plus half of each other value, which is at
 most 1. The tolerance is that of 36 values rounded to six
-significant digits, so results read from text pass as well as engine values."""
+significant digits, so results read from text pass as well as engine values.
+Founder values are checked by the same sums: the founder probabilities add
+up to the line's sum, and less half the heterozygous sum to the table's part."""
 import functools
 import struct
 
@@ -26,6 +31,8 @@ from tarvel_panel.pairs import HETEROZYGOUS, NPAIRS
 MAGIC = b"TARVPROB"
 VERSION = 1
 HEADER = struct.Struct("<8sIIQ")
+# values a line of a founder-values file
+FOUNDER_VALUES = 11
 # a value of six significant digits is off by at most 5e-7 of itself
 TOLERANCE = NPAIRS * 5e-7
 # the bound of a two-copy X line's values
@@ -41,31 +48,34 @@ def _table_share():
     return share
 
 
-def read_values(path, markers, two_copy_x=False):
-    """The file's values as float64 [markers, 36], checked; else one error
-    naming the file (and the marker's line, from 1, for a bad line)."""
+def read_values(path, markers, two_copy_x=False, per_line=NPAIRS):
+    """The file's values as float64 [markers, per_line], checked; else one
+    error naming the file (and the marker's line, from 1, for a bad line).
+    per_line None takes either kind (36 pair values or FOUNDER_VALUES)."""
     import numpy as np
     try:
         with open(path, "rb") as f:
             head = f.read(HEADER.size)
             if len(head) < HEADER.size:
                 raise InputError(path, "not a values file (shorter than its header)")
-            magic, version, per_line, count = HEADER.unpack(head)
+            magic, version, found, count = HEADER.unpack(head)
             if magic != MAGIC:
                 raise InputError(path, "not a values file (no TARVPROB mark)")
-            if version != VERSION or per_line != NPAIRS:
-                raise InputError(path, f"a values file of version {version} with {per_line} values a line; "
-                                 f"this panel reads version {VERSION} with {NPAIRS}")
+            if version != VERSION or (per_line is None and found not in (NPAIRS, FOUNDER_VALUES)) or \
+                    found != (per_line or found):
+                wanted = per_line or f"{NPAIRS} or {FOUNDER_VALUES}"
+                raise InputError(path, f"a values file of version {version} with {found} values a line; "
+                                 f"this panel reads version {VERSION} with {wanted}")
             if count != markers:
                 raise InputError(path, f"{count} markers, the chromosome has {markers}")
-            values = np.fromfile(f, dtype="<f8", count=markers * NPAIRS + 1)
+            values = np.fromfile(f, dtype="<f8", count=markers * found + 1)
     except OSError as e:
         raise InputError(path, f"cannot be read ({e.strerror})")
-    if len(values) != markers * NPAIRS:
-        raise InputError(path, f"{len(values)} values where {markers} markers need {markers * NPAIRS}"
+    if len(values) != markers * found:
+        raise InputError(path, f"{len(values)} values where {markers} markers need {markers * found}"
                          " (a damaged or unfinished file)")
-    values = values.reshape(markers, NPAIRS).astype(np.float64, copy=False)
-    check_values(values, path, two_copy_x)
+    values = values.reshape(markers, found).astype(np.float64, copy=False)
+    (check_values if found == NPAIRS else check_founder_values)(values, path, two_copy_x)
     return values
 
 
@@ -92,6 +102,31 @@ def check_values(values, path, two_copy_x=False):
     if not in_range[bad]:
         odd = [v for v in values[bad].tolist() if not 0 <= v <= top]
         raise InputError(path, f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})", bad + 1)
+    raise InputError(path, what.format(totals[bad]), bad + 1)
+
+
+def check_founder_values(values, path, two_copy_x=False):
+    """check_values for the founder values of each line (the module's text)."""
+    import numpy as np
+    top = (TWO_COPY_X_MAX if two_copy_x else 1.0) + TOLERANCE
+    founders, pair, pair_value, het = values[:, :8], values[:, 8], values[:, 9], values[:, 10]
+    finite = np.isfinite(values).all(axis=1)
+    in_range = (finite & (founders >= 0).all(axis=1) & (founders <= top).all(axis=1) & (pair == np.round(pair))
+                & (pair >= 0) & (pair < NPAIRS) & (pair_value >= 0) & (pair_value <= top) & (het >= 0))
+    totals = founders.sum(axis=1)
+    if two_copy_x:
+        totals = totals - het / 2
+        adds_up = totals <= 1.0 + TOLERANCE
+        what = "its homozygous values and half its others add up to {:.6g}, more than 1"
+    else:
+        adds_up = np.abs(totals - 1.0) <= TOLERANCE
+        what = "its founder probabilities add up to {:.6g}, not 1"
+    good = in_range & adds_up
+    if good.all():
+        return
+    bad = int(np.argmin(good))
+    if not in_range[bad]:
+        raise InputError(path, "not a line of founder values (a value out of its range)", bad + 1)
     raise InputError(path, what.format(totals[bad]), bad + 1)
 
 
