@@ -186,7 +186,7 @@ def engine_floor(engine, out):
     floor = os.path.join(out, "floor")
     commands = []
     for chrom in read_prepared(out).chromosome_safes():
-        b = runs.Batch(out, chrom, 0, 0)
+        b = runs.Batch(out, chrom, 0, 0, founder_values=True)   # as the workflow runs it by default
         for strain in b.strains:
             os.makedirs(b.run_dir(strain), exist_ok=True)
         part = runs.engine_parts(b, b.strains, 1)[0]
