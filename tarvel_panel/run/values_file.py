@@ -87,22 +87,12 @@ def check_values(values, path, two_copy_x=False):
     top = (TWO_COPY_X_MAX if two_copy_x else 1.0) + TOLERANCE
     finite = np.isfinite(values).all(axis=1)
     in_range = finite & (values >= 0).all(axis=1) & (values <= top).all(axis=1)
-    if two_copy_x:
-        totals = values @ _table_share()
-        adds_up = totals <= 1.0 + TOLERANCE
-        what = "its homozygous values and half its others add up to {:.6g}, more than 1"
-    else:
-        totals = values.sum(axis=1)
-        adds_up = np.abs(totals - 1.0) <= TOLERANCE
-        what = "its 36 values add up to {:.6g}, not 1"
-    good = in_range & adds_up
-    if good.all():
-        return
-    bad = int(np.argmin(good))
-    if not in_range[bad]:
+    totals = values @ _table_share() if two_copy_x else values.sum(axis=1)
+
+    def out_of_range(bad):
         odd = [v for v in values[bad].tolist() if not 0 <= v <= top]
-        raise InputError(path, f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})", bad + 1)
-    raise InputError(path, what.format(totals[bad]), bad + 1)
+        return f"a value outside 0..{top - TOLERANCE:g} ({odd[0]:.6g})"
+    _refuse_first_bad(path, in_range, totals, two_copy_x, "its 36 values add up to {:.6g}, not 1", out_of_range)
 
 
 def check_founder_values(values, path, two_copy_x=False):
@@ -113,20 +103,26 @@ def check_founder_values(values, path, two_copy_x=False):
     finite = np.isfinite(values).all(axis=1)
     in_range = (finite & (founders >= 0).all(axis=1) & (founders <= top).all(axis=1) & (pair == np.round(pair))
                 & (pair >= 0) & (pair < NPAIRS) & (pair_value >= 0) & (pair_value <= top) & (het >= 0))
-    totals = founders.sum(axis=1)
+    totals = founders.sum(axis=1) - (het / 2 if two_copy_x else 0)
+    _refuse_first_bad(path, in_range, totals, two_copy_x, "its founder probabilities add up to {:.6g}, not 1",
+                      lambda bad: "not a line of founder values (a value out of its range)")
+
+
+def _refuse_first_bad(path, in_range, totals, two_copy_x, not_one, out_of_range):
+    """The first line out of range or whose total does not add up (to 1; on
+    a two-copy X the table's part, to at most 1) refused, naming its line."""
+    import numpy as np
     if two_copy_x:
-        totals = totals - het / 2
         adds_up = totals <= 1.0 + TOLERANCE
         what = "its homozygous values and half its others add up to {:.6g}, more than 1"
     else:
-        adds_up = np.abs(totals - 1.0) <= TOLERANCE
-        what = "its founder probabilities add up to {:.6g}, not 1"
+        adds_up, what = np.abs(totals - 1.0) <= TOLERANCE, not_one
     good = in_range & adds_up
     if good.all():
         return
     bad = int(np.argmin(good))
     if not in_range[bad]:
-        raise InputError(path, "not a line of founder values (a value out of its range)", bad + 1)
+        raise InputError(path, out_of_range(bad), bad + 1)
     raise InputError(path, what.format(totals[bad]), bad + 1)
 
 
