@@ -26,7 +26,9 @@ chromosomes), builds revision BASE (default {DEFAULT_REV}) into CACHE/ref-<hash>
 and this working tree's TARVEL and tarvel_engine, then runs each revision's
 workflow on the panel, plots off and then on (--no-plots: off only), from a
 fresh folder each time, --cores 2: the reference with its TARVEL, the working
-tree with its engine. Then the floor: the engine alone on the same batches
+tree with its engine; and the working tree once more plots off with the
+whole-panel R object off (qtl2_whole_max_mb=0: the R objects per chromosome
+only), against the reference's run plots off. Then the floor: the engine alone on the same batches
 (one job list per chromosome, as the workflow's batches make them from the
 prepared panel), two engines at a time. Prints per run the wall time, the
 peak memory of the largest job (the resident memory of a job's process tree,
@@ -150,12 +152,12 @@ def disk_bytes(folder):
     return total
 
 
-def run_workflow(snakefile, program, cross, workdir, plots):
-    """`program`: "tarvel=BIN" or "engine=BIN"."""
+def run_workflow(snakefile, program, cross, workdir, plots, settings=()):
+    """`program`: "tarvel=BIN" or "engine=BIN"; `settings`: more KEY=VALUE."""
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
     command = [SNAKEMAKE, "--snakefile", snakefile, "--directory", workdir, "--cores", "2",
-               "--config", f"cross={cross}", "out=out", program, f"plots={str(plots).lower()}"]
+               "--config", f"cross={cross}", "out=out", program, f"plots={str(plots).lower()}", *settings]
     log = os.path.join(workdir, "snakemake.log")
     cpu = children_cpu()
     start = time.monotonic()
@@ -184,7 +186,7 @@ def engine_floor(engine, out):
     floor = os.path.join(out, "floor")
     commands = []
     for chrom in read_prepared(out).chromosome_safes():
-        b = runs.Batch(out, chrom, 0, 0)
+        b = runs.Batch(out, chrom, 0, 0, founder_values=True)   # as the workflow runs it by default
         for strain in b.strains:
             os.makedirs(b.run_dir(strain), exist_ok=True)
         part = runs.engine_parts(b, b.strains, 1)[0]
@@ -269,6 +271,12 @@ def main(argv=None):
                                         os.path.join(work, f"{name.replace(' ', '_')}-{label.replace(' ', '_')}"),
                                         plots))
         rows.append((label, *results))
+        if not plots:
+            # the configuration the memory target is set for: the R objects per chromosome only
+            say("plots off, whole-panel R object off: working tree")
+            rows.append(("plots off, whole-panel R object off", results[0],
+                         run_workflow(sides[1][1], sides[1][2], cross, os.path.join(work, "working_tree-whole_off"),
+                                      False, ["qtl2_whole_max_mb=0"])))
     say("the engine floor")
     floor = engine_floor(os.path.join(cand_build, "tarvel_engine"),
                          os.path.join(work, "working_tree-plots_off", "out"))

@@ -2,7 +2,6 @@
 eight founders in the order of a results line, (1,1), (2,1), (2,2), (3,1),
 (3,2), (3,3), ..., (8,8). Every step that names, sums or paints pairs takes
 the order from here."""
-import numpy as np
 
 
 FOUNDERS = 8
@@ -10,8 +9,6 @@ FOUNDERS = 8
 PAIRS = [(a, b) for a in range(1, FOUNDERS + 1) for b in range(1, a + 1)]
 NPAIRS = len(PAIRS)
 HETEROZYGOUS = [k for k, (a, b) in enumerate(PAIRS) if a != b]
-# the founders (lower, higher) of every pair, numbered 0..7
-PAIR_FOUNDERS = np.array([(low - 1, high - 1) for high, low in PAIRS], dtype=np.int8)
 
 
 def pair_index(a, b):
@@ -39,7 +36,13 @@ def same_named_pairs(founders):
     return None
 
 
+def _pair_founders():
+    import numpy as np
+    return np.array([(low - 1, high - 1) for high, low in PAIRS], dtype=np.int8)
+
+
 def _allele_weights():
+    import numpy as np
     weights = np.zeros((NPAIRS, FOUNDERS))
     for k, (a, b) in enumerate(PAIRS):
         weights[k, a - 1] += 0.5
@@ -47,5 +50,15 @@ def _allele_weights():
     return weights
 
 
-# founder probability = pair values @ ALLELE_WEIGHTS: P(aa) + 1/2 sum_b P(ab)
-ALLELE_WEIGHTS = _allele_weights()
+# numpy tables, made on first use (a step that only names pairs, or an R
+# object's job, starts without numpy):
+#   PAIR_FOUNDERS  the founders (lower, higher) of every pair, numbered 0..7
+#   ALLELE_WEIGHTS founder probability = pair values @ ALLELE_WEIGHTS: P(aa) + 1/2 sum_b P(ab)
+_TABLES = {"PAIR_FOUNDERS": _pair_founders, "ALLELE_WEIGHTS": _allele_weights}
+
+
+def __getattr__(name):
+    if name in _TABLES:
+        value = globals()[name] = _TABLES[name]()
+        return value
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

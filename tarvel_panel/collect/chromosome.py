@@ -8,12 +8,14 @@
 
 One strain at a time, so memory does not grow with the strains, and each
 strain a block of markers at a time, so it holds only a few arrays of one
-value per marker (its top pairs, their values and the heterozygous mass)
-beside the markers' names. Each strain's values are
-read from its values file (run/values_file.py) in full float64 precision and
-checked; the founderprobs and genoprobs rows, the R parts and the npz's
-probabilities are written block by block, the mosaic runs, the summary and
-the npz's top pairs from the whole chromosome's arrays. Pair values in genoprobs are written as TARVEL writes them in its
+value per marker (its top pairs, their values and the heterozygous sum)
+beside the markers' names. Each strain's values are read from its values
+file (run/values_file.py) in full float64 precision and checked: its
+founder values as the engine computed them, or its pair values, from which
+the same are derived (derive.py). The founderprobs and genoprobs rows, the
+R parts and the npz's probabilities are written block by block, the mosaic
+runs, the summary and the npz's top pairs from the whole chromosome's
+arrays. Pair values in genoprobs are written as TARVEL writes them in its
 results text (its own number formatter); derived values in the tables carry
 six significant digits, as TARVEL writes its own. With --reduce-markers-cm
 the founderprobs and genoprobs tables and the R/qtl2 parts hold only the
@@ -24,7 +26,6 @@ import argparse
 import os
 import sys
 from contextlib import ExitStack
-from types import SimpleNamespace
 
 import numpy as np
 
@@ -34,10 +35,10 @@ from tarvel_panel.collect import derive, qtl2_parts
 from tarvel_panel.collect.npz import NpzWriter, Texts
 from tarvel_panel.collect.reduce_markers import kept_markers
 from tarvel_panel.collect.tables import MOSAIC_HEADER, SUMMARY_HEADER, csv_line, fmt, table_writer
-from tarvel_panel.errors import exit_on_signals, run_command
+from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.pairs import FOUNDERS, NPAIRS, pair_names
-from tarvel_panel.panel.prepare import x_sex
 from tarvel_panel.panel.prepared import read_prepared
+from tarvel_panel.panel.x_copies import two_copy_x
 from tarvel_panel.run.values_file import BLOCK_MARKERS, read_value_blocks
 from tarvel_panel.support import progress
 
@@ -56,12 +57,6 @@ def collect_chromosome(out, safe, outputs, npz_genoprobs=False, reduce_cm=0, qtl
         raise
 
 
-def two_copy_x(chrom, strain):
-    """Whether the strain's run of this chromosome is the two-copy X model,
-    whose pair values may exceed 1."""
-    return bool(chrom["is_x"]) and x_sex(SimpleNamespace(sex=strain.get("sex")), strain["generation"]) == "F"
-
-
 def _collect(out, safe, outputs, npz_genoprobs, reduce_cm, qtl2_skip, block):
     panel = read_prepared(out)
     chrom = panel.chromosome(safe)
@@ -70,6 +65,7 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm, qtl2_skip, block):
     mapped = MappedMarkers(markers, kept_markers(markers, reduce_cm, f"chromosome {chrom['name']}"))
     runs = paths.runs_dir(out)
     strains = panel.strains
+    pairs_wanted = npz_genoprobs or bool(outputs.get("genoprobs")) or bool(outputs.get("qtl2_genoprobs"))
     with ExitStack() as stack:
         tables = ChromosomeTables(stack, outputs, chrom["name"], markers, panel, mapped)
         npz = stack.enter_context(_npz_writer(outputs["npz"], panel, chrom, markers, npz_genoprobs))
@@ -79,15 +75,16 @@ def _collect(out, safe, outputs, npz_genoprobs, reduce_cm, qtl2_skip, block):
         for strain in strains:
             path = paths.values_file(runs, safe, strain["safe"])
             lead = csv_line([strain["name"]])[:-1] + ","
-            for first, values in read_value_blocks(path, m, two_copy_x(chrom, strain), block):
+            for first, values in read_value_blocks(path, m, two_copy_x(chrom, strain), None, block):
                 part = slice(first, first + len(values))
-                tops[part], top_probs[part] = derive.top_pairs(values)
-                het[part] = derive.het_mass(values)
-                founder = derive.founder_probs(values)
-                npz.add_columns(first, alleleprobs=founder.T, **({"genoprobs": values.T} if npz_genoprobs else {}))
+                founder, tops[part], top_probs[part], het[part], pairs = derive.strain_values(values)
+                if pairs is None and pairs_wanted:
+                    raise InputError(path, "holds founder values only, and the outputs asked for need the 36 "
+                                     "pair values: run its batch again")
+                npz.add_columns(first, alleleprobs=founder.T, **({"genoprobs": pairs.T} if npz_genoprobs else {}))
                 kept = mapped.within(first, len(values))
-                tables.add_rows(lead, kept, values, founder)
-                qtl2.add(kept, values, founder)
+                tables.add_rows(lead, kept, pairs, founder)
+                qtl2.add(kept, pairs, founder)
             tables.add_strain(strain["name"], tops, top_probs, het,
                               _seconds(paths.seconds_file(runs, safe, strain["safe"])))
             npz.add_columns(0, top_pair=tops, top_prob=top_probs)

@@ -1,13 +1,16 @@
 """What the collect step derives from one strain's pair values along a
 chromosome (a float64 array [markers, 36] in the HAPPY layout): the most
-probable pair per marker, per-founder probabilities, runs of the same top pair
-and the summary figures.
+probable pair per marker, per-founder probabilities, the heterozygous sum,
+runs of the same top pair and the summary figures. The engine writes the
+first three itself when no output needs the pairs (its founder values,
+native/engine/founder_values.h, summed in the same order as here).
 
 Sums run in the order a plain Python loop over the markers and pairs takes,
 so the six-digit texts made from them do not move with the vectorising."""
 import numpy as np
 
 from tarvel_panel.pairs import FOUNDERS, HETEROZYGOUS, PAIRS
+from tarvel_panel.run.values_file import FOUNDER_VALUES
 
 
 CONFIDENT = 0.9
@@ -34,6 +37,24 @@ def founder_probs(values):
     return probs
 
 
+def het_sums(values):
+    """The heterozygous pairs' values summed per marker, in layout order."""
+    het = np.zeros(len(values))
+    for k in HETEROZYGOUS:
+        het += values[:, k]
+    return het
+
+
+def strain_values(values):
+    """(founder probabilities [markers, 8], top pair, its value, heterozygous
+    sum, the pair values or None) of a values file's lines: pair values, or
+    the engine's founder values."""
+    if values.shape[1] == FOUNDER_VALUES:
+        return values[:, :FOUNDERS], values[:, 8].astype(np.intp), values[:, 9], values[:, 10], None
+    tops, top_probs = top_pairs(values)
+    return founder_probs(values), tops, top_probs, het_sums(values), values
+
+
 def runs(tops, top_probs):
     """[(first, last, pair, mean probability)] of consecutive markers with the
     same top pair (first and last are marker indexes)."""
@@ -44,19 +65,9 @@ def runs(tops, top_probs):
             for first, end in zip(bounds[:-1], bounds[1:]) if end > first]
 
 
-def het_mass(values):
-    """[markers]: each marker's heterozygous mass, summed pair by pair in
-    layout order (a marker's value does not depend on its neighbours, so
-    blocks of markers give the same values as the whole)."""
-    het = np.zeros(len(values))
-    for k in HETEROZYGOUS:
-        het += values[:, k]
-    return het
-
-
 def summary(tops, top_probs, het):
-    """(confident markers, mean heterozygous mass, switches of the top pair),
-    from a chromosome's top pairs and het_mass."""
+    """(confident markers, mean heterozygous mass, switches of the top pair);
+    `het`: the heterozygous sum per marker."""
     n = len(tops)
     confident = int(np.count_nonzero(top_probs > CONFIDENT))
     mean_het = sum(het.tolist()) / n if n else 0.0

@@ -9,8 +9,6 @@ repository's build/ is used."""
 import ctypes
 import os
 
-import numpy as np
-
 from tarvel_panel import REPO
 from tarvel_panel.errors import InputError
 
@@ -89,6 +87,7 @@ def parse_results(data, markers, top):
     every value in [0, top]; else (None, the first bad line from 1 or -1 when
     only the line count is wrong, lines)."""
     lib = _load()
+    import numpy as np
     values = np.empty((markers, _PAIRS))
     lines = ctypes.c_long()
     bad = lib.tarvel_parse_results(data, len(data), markers, top, _doubles(values), ctypes.byref(lines))
@@ -101,6 +100,7 @@ class Tails:
     text and its ends are held, not a string per row."""
 
     def __init__(self, texts, at_once=1 << 16):
+        import numpy as np
         parts, lengths, chunk = [], [], []
         for text in texts:
             chunk.append(text.encode("utf-8"))
@@ -131,6 +131,7 @@ def format_rows(values, lead, tails):
     """For row r: lead, tails' text r, then ",v" for each value as TARVEL
     writes a number (six significant digits), then a newline; as bytes."""
     lib = _load()
+    import numpy as np
     values = np.ascontiguousarray(values, dtype=np.float64)
     rows, cols = values.shape
     assert rows == tails.count, (rows, tails.count)

@@ -6,10 +6,13 @@ short codes of the R/qtl2 objects (founder_names.py), both in that order. Genoty
 TARVEL's coding, one byte per call: founders 0/1 (NO_CALL = untyped), strains
 0/1/2 (NO_CALL = N).
 """
+from __future__ import annotations
+
 from dataclasses import dataclass, field
 from typing import Callable, Dict, List, Optional, Tuple
 
-import numpy as np
+# numpy is imported where it is used: the steps that only read the prepared
+# panel's records (a batch, an R object's job) start without it
 
 
 # a genotype that was not called: an untyped founder, a strain's N
@@ -25,6 +28,7 @@ PACK_ROWS = 1 << 16
 
 def pack_calls(calls):
     """Rows of calls (0, 1, 2, NO_CALL) at two bits each, four to a byte."""
+    import numpy as np
     rows, width = calls.shape
     packed = np.empty((rows, -(-width // 4)), np.uint8)
     two_bits = np.zeros((min(rows, PACK_ROWS), packed.shape[1] * 4), np.uint8)
@@ -41,6 +45,7 @@ def pack_calls(calls):
 
 def unpack_calls(codes, rows, columns):
     """The calls of pack_calls' `codes` at `rows` x `columns` (index arrays), one byte each."""
+    import numpy as np
     shifts = ((columns & 3) << 1).astype(np.uint8)
     calls = (codes[np.ix_(rows, columns >> 2)] >> shifts) & 3
     calls[calls == PACKED_NO_CALL] = NO_CALL

@@ -27,12 +27,12 @@ from tarvel_panel.support.config import with_defaults
 from tarvel_panel.inputs.sources import load_panel
 from tarvel_panel.panel.model import MAX_GENERATION, MIN_GENERATION, NO_CALL, OPTIONAL_STRAIN_KEYS, site_notes
 from tarvel_panel.panel.safe_names import safe_names
+from tarvel_panel.panel.x_copies import x_sex
 
 
 STRAIN_CODES = {0: "0", 1: "1", 2: "2", NO_CALL: "N"}
 FOUNDER_CODES = {0: "0", 1: "1", NO_CALL: "-1"}
 # generations from which a strain counts as inbred: its X runs as one copy
-INBRED_GENERATION = 6
 
 
 @dataclass
@@ -72,15 +72,6 @@ def _founder_missing(value):
     if value not in ("keep", "mask"):
         raise InputError("config founder_missing", f"must be keep or mask, not '{value}'")
     return value
-
-
-def x_sex(strain, generation):
-    """TARVEL's -s for a strain's X: an inbred strain's X is one founder's
-    copy whatever its sex (the two-copy female model at that depth can only
-    place the founders at funnel places 1 and 2), so it runs as male."""
-    if generation >= INBRED_GENERATION:
-        return "M"
-    return "M" if strain.sex == "male" else "F"
 
 
 def masked(calls, untyped):

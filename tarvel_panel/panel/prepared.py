@@ -3,10 +3,10 @@ panel.json, each chromosome's markers.tsv, and lookups of chromosomes and
 strains by safe name or by name. Every step, the Snakefile and the tests read
 the prepared panel through here, so a missing or damaged one is said the same
 way everywhere."""
+import functools
 import json
 import os
 
-import numpy as np
 
 from tarvel_panel import paths
 from tarvel_panel.errors import InputError
@@ -31,6 +31,7 @@ class TextColumn:
 
     def __init__(self, blocks=()):
         """`blocks`: sequences of texts, joined in order."""
+        import numpy as np
         joined, lengths = [], []
         for texts in blocks:
             if len(texts):
@@ -42,6 +43,7 @@ class TextColumn:
     @classmethod
     def joined(cls, columns):
         """The TextColumns one after another, as one."""
+        import numpy as np
         column = cls()
         columns = [c for c in columns if len(c)]
         column.text = "\n".join(c.text for c in columns)
@@ -68,6 +70,7 @@ class TextColumn:
 
     def __eq__(self, other):
         if isinstance(other, TextColumn):
+            import numpy as np
             return self.text == other.text and np.array_equal(self.starts, other.starts)
         return len(self) == len(other) and all(a == b for a, b in zip(self, other))
 
@@ -84,6 +87,7 @@ class Markers:
     lines at a time, so no column is held as a string per marker."""
 
     def __init__(self, path):
+        import numpy as np
         try:
             with open(path, encoding="utf-8") as f:
                 header = f.readline()
@@ -226,6 +230,7 @@ def read_founder_alleles(path, markers):
         raise InputError(path, f"cannot read the prepared founders ({getattr(e, 'strerror', None) or e})")
     if len(lines) != markers:
         raise InputError(path, f"{len(lines)} lines, the prepared panel has {markers} markers")
+    import numpy as np
     alleles = np.empty((markers, 8), np.uint8)
     rows = {}
     for n, line in enumerate(lines):
@@ -239,20 +244,25 @@ def read_founder_alleles(path, markers):
     return alleles
 
 
-_CALL_CODES = np.full(256, 254, np.uint8)
-_CALL_CODES[[ord("0"), ord("1"), ord("2"), ord("N")]] = [0, 1, 2, NO_CALL]
+@functools.lru_cache(maxsize=None)
+def _call_codes():
+    import numpy as np
+    codes = np.full(256, 254, np.uint8)
+    codes[[ord("0"), ord("1"), ord("2"), ord("N")]] = [0, 1, 2, NO_CALL]
+    return codes
 
 
 def read_strain_calls(path, markers):
     """A strain.txt as prepare writes it: one character 0, 1, 2 or N and a
     line end per marker."""
+    import numpy as np
     try:
         data = np.fromfile(path, dtype=np.uint8)
     except OSError as e:
         raise InputError(path, f"cannot read the prepared calls ({e.strerror})")
     if len(data) != 2 * markers or np.any(data[1::2] != ord("\n")):
         raise InputError(path, f"not the calls prepare wrote for {markers} markers")
-    calls = _CALL_CODES[data[::2]]
+    calls = _call_codes()[data[::2]]
     if np.any(calls == 254):
         raise InputError(path, "a call that is not 0, 1, 2 or N", int(np.argmax(calls == 254)) + 1)
     return calls

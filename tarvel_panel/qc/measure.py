@@ -6,7 +6,7 @@ from typing import List, Optional
 
 import numpy as np
 
-from tarvel_panel.panel.prepare import x_sex
+from tarvel_panel.panel.x_copies import x_sex
 from tarvel_panel.panel.prepared import read_prepared
 from tarvel_panel.qc import error_candidates, founders, mixture, stats, x_funnel
 from tarvel_panel.qc.calls import Genome, strain_blocks

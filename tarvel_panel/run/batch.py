@@ -1,12 +1,14 @@
 """Run one batch of strains of one prepared chromosome.
 
     python3 -m tarvel_panel batch (--engine BIN | --tarvel BIN) --out OUT --chr C \
-        --batch K --batch-size N --threads T --done OUT/runs/batches/chr<C>/<K>.txt [--keep-runs]
+        --batch K --batch-size N --threads T --done OUT/runs/batches/chr<C>/<K>.txt [--keep-runs] [--pairs]
 
 C is the chromosome's safe name; the batch is strains K*N .. K*N+N-1 of
-panel.json (N = 0: all of them). Each strain's pair values go to
+panel.json (N = 0: all of them). Each strain's values go to
 runs/chr<C>/<strain>/strain.values (paths.py, run/values_file.py) with its
-wall time in seconds.txt.
+wall time in seconds.txt: from the engine its founder values, all the
+tables need, or with --pairs (an output needs them) its 36 pair values; a
+TARVEL program's results always give the pair values.
 
 With --engine, tarvel_engine runs the batch: its strains, in order of
 #Generation and sex (the engine makes its tables once per such group), are
@@ -43,11 +45,12 @@ from concurrent.futures import ThreadPoolExecutor
 
 from tarvel_panel import paths
 from tarvel_panel.atomic import AtomicFile
-from tarvel_panel.collect.chromosome import two_copy_x
 from tarvel_panel.errors import InputError, exit_on_signals, run_command
 from tarvel_panel.panel.prepared import read_job, read_prepared
+from tarvel_panel.panel.x_copies import two_copy_x
+from tarvel_panel.pairs import NPAIRS
 from tarvel_panel.run.results import read_results
-from tarvel_panel.run.values_file import TWO_COPY_X_MAX, check_values, read_values, write_values
+from tarvel_panel.run.values_file import FOUNDER_VALUES, TWO_COPY_X_MAX, check_values, read_values, write_values
 from tarvel_panel.support import progress
 
 
@@ -63,7 +66,7 @@ def tarvel_command(tarvel, job, chr_dir, job_dir, strain_file):
 class Batch:
     """The strains of one batch and where their files go."""
 
-    def __init__(self, out, chrom, batch, batch_size, text=False):
+    def __init__(self, out, chrom, batch, batch_size, text=False, founder_values=False):
         self.out, self.number = out, batch
         self.prepared = paths.prepared_dir(out)
         self.runs = paths.runs_dir(out)
@@ -74,6 +77,8 @@ class Batch:
         self.markers = entry["markers"]
         # whether a complete run keeps TARVEL's results text and input too
         self.text = text
+        # whether a strain's values file holds its founder values, not its pairs
+        self.founder_values = founder_values
         members = paths.batch_members(panel.strains, batch, batch_size)
         self.strains = [s["safe"] for s in members]
         self.two_copy = {s["safe"]: two_copy_x(entry, s) for s in members}
@@ -103,7 +108,8 @@ class Batch:
         if not self.present(strain):
             return False
         try:
-            read_values(self.values(strain), self.markers, self.two_copy[strain])
+            read_values(self.values(strain), self.markers, self.two_copy[strain],
+                        FOUNDER_VALUES if self.founder_values else NPAIRS)
         except InputError:
             return False
         return True
@@ -166,7 +172,7 @@ def engine_command(engine, batch, jobs_file, job):
     chr_dir = paths.chromosome_dir(batch.prepared, batch.chrom)
     command = [str(engine), "--founders", os.path.join(chr_dir, paths.FOUNDERS),
                "--positions", os.path.join(chr_dir, paths.POSITIONS), job["positions"], "--jobs", jobs_file]
-    return command + (["-x"] if job["x"] else [])
+    return command + (["-x"] if job["x"] else []) + (["--founder-values"] if batch.founder_values else [])
 
 
 class Stoppable:
@@ -400,9 +406,13 @@ def _last_message(log):
     return (errors or said or ["(no output)"])[-1]
 
 
-def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engine=True, keep_runs=False):
-    """`program` is tarvel_engine (engine=True) or a TARVEL program run per strain."""
-    batch = Batch(out, chrom, batch_number, batch_size, text=keep_runs or not engine)
+def run_batch(program, out, chrom, batch_number, batch_size, threads, done, engine=True, keep_runs=False,
+              pairs=False):
+    """`program` is tarvel_engine (engine=True) or a TARVEL program run per
+    strain; `pairs`: an output needs the 36 pair values (else the engine
+    writes the founder values alone)."""
+    batch = Batch(out, chrom, batch_number, batch_size, text=keep_runs or not engine,
+                  founder_values=engine and not pairs)
     # job lists of a killed runner
     stale = paths.job_list(batch.runs, chrom, batch_number, "*")
     folder, name = glob.escape(os.path.dirname(stale)), os.path.basename(stale)
@@ -443,11 +453,14 @@ def main(argv=None):
     parser.add_argument("--threads", type=int, default=1, help="engine or TARVEL processes at once")
     parser.add_argument("--done", required=True, help="file listing the batch's strains once done")
     parser.add_argument("--keep-runs", action="store_true", help="the engine writes TARVEL's results text too")
+    parser.add_argument("--pairs", action="store_true",
+                        help="the values files hold the 36 pair values (else the engine's founder values)")
     args = parser.parse_args(argv)
     exit_on_signals()
     program = args.engine or args.tarvel
     return run_command(lambda: run_batch(program, args.out, args.chr, args.batch, args.batch_size,
-                                         args.threads, args.done, engine=bool(args.engine), keep_runs=args.keep_runs),
+                                         args.threads, args.done, engine=bool(args.engine), keep_runs=args.keep_runs,
+                                         pairs=args.pairs),
                        lambda e: f"running {'the engine' if args.engine else 'TARVEL'} ({program}): {e}")
 
 

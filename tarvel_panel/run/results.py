@@ -9,7 +9,7 @@ TWO_COPY_X_MAX as the bound.
 The panel reads text only where a TARVEL program was given in its config
 (the batch converts each results file into a values file, values_file.py)
 and for the plots of a single TARVEL run (tarvel_files.py)."""
-import numpy as np
+import math
 
 from tarvel_panel import native
 from tarvel_panel.errors import InputError
@@ -34,7 +34,7 @@ def read_results(path, markers, max_value=1.0):
 
 
 def parse_results(data, markers, path, max_value=1.0):
-    top = np.inf if max_value is None else max_value + _ROUNDING
+    top = math.inf if max_value is None else max_value + _ROUNDING
     values, bad, lines = native.parse_results(data, markers, top)
     if bad == -1:
         raise InputError(path, f"{lines} lines for {markers} markers")

@@ -80,8 +80,10 @@ BATCH_THREADS = int(config["batch_threads"])
 KEEP_RUNS = bool(config["keep_runs"])
 # the helpers that format TARVEL's numbers, built with it (tarvel_panel/native.py)
 PANEL_LIBRARY = native.library_beside(TARVEL if PER_STRAIN else ENGINE)
-# the panel modules run under Debian's python3, whatever python3 is first on PATH
-PY = f"PYTHONPATH={shlex.quote(REPO)} {native.LIBRARY_ENV}={shlex.quote(PANEL_LIBRARY)} /usr/bin/python3 -m tarvel_panel"
+# the panel modules run under Debian's python3, whatever python3 is first on
+# PATH; -P: this workflow's modules, even when the working directory holds
+# another checkout's tarvel_panel (-m would put the working directory first)
+PY = f"PYTHONPATH={shlex.quote(REPO)} {native.LIBRARY_ENV}={shlex.quote(PANEL_LIBRARY)} /usr/bin/python3 -P -m tarvel_panel"
 
 
 def log_of(step, *names):
@@ -222,6 +224,8 @@ def batch_runtime(wildcards, threads, attempt):
 
 # kept runs hold TARVEL's results text too, as the engine writes it
 KEEP_TEXT = " --keep-runs" if KEEP_RUNS else ""
+# the strains' values files hold the 36 pair values only when an output needs them
+PAIRS = " --pairs" if config["genoprobs_csv"] or config["qtl2_genoprobs"] else ""
 
 
 def done_file(path):

@@ -16,10 +16,10 @@ rule tarvel:
     resources:
         mem_mb=batch_mem_mb,
         runtime=batch_runtime,
-    params: py=PY, runner=RUNNER, out=OUT, batch_size=BATCH_SIZE, keep_text=KEEP_TEXT
+    params: py=PY, runner=RUNNER, out=OUT, batch_size=BATCH_SIZE, keep_text=KEEP_TEXT, pairs=PAIRS
     shell:
         "{params.py} batch {params.runner} --out {params.out:q} --chr {wildcards.chr:q} --batch {wildcards.batch:q}"
-        " --batch-size {params.batch_size} --threads {threads} --done {output:q}{params.keep_text} > {log:q}"
+        " --batch-size {params.batch_size} --threads {threads} --done {output:q}{params.keep_text}{params.pairs} > {log:q}"
 
 
 # once a chromosome is collected its raw runs go (unless keep_runs): its

@@ -1,13 +1,15 @@
 // tarvel_engine: every strain of one chromosome in one process, each with
 // exactly the values TARVEL would write to its results file.
 //
-//   tarvel_engine --founders FILE --positions FILE (-cm | -bp) [-x] --jobs LIST
+//   tarvel_engine --founders FILE --positions FILE (-cm | -bp) [-x] [--founder-values] --jobs LIST
 //
 // The founder and position files are read once; LIST (job_list.h) names
 // each strain's files and parameters. Strains of one #Generation (and, on
 // the X, one sex) run one after another, in list order within each group,
 // so the tables that depend only on these are made once per group. Each
-// strain's values file (values_file.h), and its text when asked, appear
+// strain's values file (values_file.h: its 36 pair values a line, or with
+// --founder-values the 11 founder values of founder_values.h, all a table
+// needs), and its text when asked, appear
 // complete or not at all; "done N SECONDS" on standard output follows each
 // strain, N its line in LIST, SECONDS its wall time to the microsecond (a
 // small chromosome takes well under a millisecond). A fault prints one line
@@ -34,11 +36,12 @@ struct Arguments {
 	Chromosome chromosome{"", "", false, false};
 	std::string jobs;
 	bool positionUnit = false;
+	bool founderValues = false;
 };
 
 void printUsage()
 {
-	std::cout << "Usage: tarvel_engine --founders FILE --positions FILE (-cm | -bp) [-x] --jobs LIST\n"
+	std::cout << "Usage: tarvel_engine --founders FILE --positions FILE (-cm | -bp) [-x] [--founder-values] --jobs LIST\n"
 	             "  LIST: one strain per line, tab-separated: strain file, funnel file, #Generation,\n"
 	             "  sex (m, f or -), error rate, values file[, results text file]\n";
 }
@@ -59,6 +62,7 @@ bool parseArguments(int argc, char** argv, Arguments& a)
 			a.positionUnit = true;
 			a.chromosome.cm = w == "-cm";
 		} else if (w == "-x" && !x) x = true;
+		else if (w == "--founder-values" && !a.founderValues) a.founderValues = true;
 		else return false;
 	}
 	a.chromosome.x = x;
@@ -88,7 +92,7 @@ static int runAll(const Arguments& a)
 		if (!checkJob(job, jobPrefix(a.jobs, job))) return 1;
 	for (const Job* job : groupedByTables(jobs, a.chromosome.x)) {
 		auto start = std::chrono::steady_clock::now();
-		if (!runStrain(*job, jobPrefix(a.jobs, *job))) return 1;
+		if (!runStrain(*job, jobPrefix(a.jobs, *job), a.founderValues)) return 1;
 		std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 		char text[32];
 		std::snprintf(text, sizeof text, "%.6f", seconds.count());

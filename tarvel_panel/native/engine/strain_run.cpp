@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "model/model.h"
 #include "output/output.h"
+#include "founder_values.h"
 #include "strain_sink.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool checkJob(const Job& job, const std::string& prefix)
 	return ok;
 }
 
-bool runStrain(const Job& job, const std::string& prefix)
+bool runStrain(const Job& job, const std::string& prefix, bool founderValuesOnly)
 {
 	setParameters(job);
 	sizeStateSpace();
@@ -81,9 +82,9 @@ bool runStrain(const Job& job, const std::string& prefix)
 		messages.printWith(prefix);
 		if (!ok) return false;
 	}
-	ValuesFile values(job.values, L, ValuesPerLine);
+	ValuesFile values(job.values, L, founderValuesOnly ? FounderValuesPerLine : ValuesPerLine);
 	std::unique_ptr<AtomicOutput> text(job.text.empty() ? nullptr : new AtomicOutput(job.text));
-	StrainOutputs outputs{&values, text.get(), "", ""};
+	StrainOutputs outputs{&values, founderValuesOnly, text.get(), "", ""};
 	std::string why;
 	if (!values.open(&why)) return refuse(prefix, job.values, why);
 	if (!writeOutputs(outputs)) return refuse(prefix, outputs.failedFile, outputs.why);

@@ -13,7 +13,8 @@ bool checkJob(const Job& job, const std::string& prefix);
 
 // Runs the job; true when its files are in place. Otherwise TARVEL's
 // message (or the file that could not be written) after prefix, and none
-// of the job's files left.
-bool runStrain(const Job& job, const std::string& prefix);
+// of the job's files left. With founderValuesOnly the values file holds
+// the founder values of each line (founder_values.h), not its pairs.
+bool runStrain(const Job& job, const std::string& prefix, bool founderValuesOnly);
 
 #endif

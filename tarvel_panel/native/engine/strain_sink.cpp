@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "founder_values.h"
 #include "inference/inference.h"
 #include "output/line_pipe.h"
 #include "output/results_text.h"
@@ -19,6 +20,7 @@ struct Sweep {
 	LineRecord record; // the record when there is no pipe
 	std::vector<double> block; // the values of the block's lines so far
 	long blockStart = -1, blockLines = 0;
+	int perLine = ValuesPerLine;
 	bool failed = false;
 
 	void fail(const std::string& file, const std::string& why)
@@ -42,8 +44,10 @@ void visitMarker(int t, const double* alpha, const double* beta, void* context)
 	if (n != ValuesPerLine)
 		s.fail(s.outputs.values->target(), "the layout holds " + std::to_string(n) + " values a line, not " +
 		                                       std::to_string(ValuesPerLine));
-	double* row = s.block.data() + (size_t)s.blockLines * ValuesPerLine;
-	for (int k = 0; k < ValuesPerLine; ++k) row[k] = values[k];
+	double* row = s.block.data() + (size_t)s.blockLines * s.perLine;
+	if (s.outputs.founderValues) founderValues(values, row);
+	else
+		for (int k = 0; k < ValuesPerLine; ++k) row[k] = values[k];
 	++s.blockLines;
 	if (s.lines) handLine(s.lines);
 }
@@ -65,7 +69,8 @@ int writeStrainOutputs(const ResultsLayout& layout, void* sinkContext)
 {
 	StrainOutputs& outputs = *(StrainOutputs*)sinkContext;
 	Sweep sweep{layout, outputs, nullptr, {}, {}};
-	sweep.block.resize((size_t)CheckpointSpacing * ValuesPerLine);
+	sweep.perLine = outputs.founderValues ? FounderValuesPerLine : ValuesPerLine;
+	sweep.block.resize((size_t)CheckpointSpacing * sweep.perLine);
 	std::ofstream file;
 	ResultsText text = {};
 	if (outputs.text) {

@@ -1,7 +1,9 @@
 // Where the engine's results of one strain go: a ResultsSink for the core's
 // writers that sweeps the markers once and, for each marker, stores the
 // values of its line in the values file and, when asked, hands the line to
-// the writer's own formatter for TARVEL's results text.
+// the writer's own formatter for TARVEL's results text. With founderValues
+// the values file holds each line's founder values (founder_values.h)
+// instead of its pairs.
 #ifndef TARVEL_ENGINE_STRAIN_SINK_H
 #define TARVEL_ENGINE_STRAIN_SINK_H
 
@@ -16,6 +18,7 @@ const int ValuesPerLine = 36;
 
 struct StrainOutputs {
 	ValuesFile* values;
+	bool founderValues;
 	AtomicOutput* text; // null: no text
 	std::string failedFile, why; // set when the sink returns 0
 };

@@ -1,7 +1,8 @@
 """Memory bounds that must not move a byte: collect taking each strain's
 values a few markers at a time writes what it writes taking them whole
 (every table, the npz and the R parts, on every marker or on those kept for
-mapping), and names a bad marker's line the same; strain QC reading one
+mapping, from pair values or the engine's founder values), and names a bad
+marker's line the same; strain QC reading one
 strain at a time writes the tables it writes reading many; a reference
 panel's top pairs kept as runs give the share of markers agreeing, by
 marker name, counted here marker by marker."""
@@ -13,7 +14,7 @@ import pytest
 
 from tarvel_panel import paths
 from tarvel_panel.collect import chromosome as collect
-from tarvel_panel.collect import qtl2_rds
+from tarvel_panel.collect import derive, qtl2_rds
 from tarvel_panel.collect.npz import load_npz
 from tarvel_panel.errors import InputError
 from tarvel_panel.pairs import NPAIRS
@@ -44,9 +45,16 @@ def strain_values(rng, markers):
     return values / values.sum(axis=1, keepdims=True)
 
 
-def write_panel(out, seed=3):
-    """A prepared and run panel (no TARVEL: drawn values files) whose marker
-    names need CSV quoting and hold a letter outside ASCII."""
+def founder_lines(pairs):
+    """The founder values the engine writes for these pair values."""
+    founder, tops, top_probs, het, _ = derive.strain_values(pairs)
+    return np.column_stack([founder, tops, top_probs, het])
+
+
+def write_panel(out, seed=3, founder_values=False):
+    """A prepared and run panel (no TARVEL: drawn values files, of pair
+    values or of founder values) whose marker names need CSV quoting and
+    hold a letter outside ASCII."""
     rng = np.random.default_rng(seed)
     prepared, runs = paths.prepared_dir(out), paths.runs_dir(out)
     chromosomes = []
@@ -66,7 +74,9 @@ def write_panel(out, seed=3):
             with open(os.path.join(paths.job_dir(prepared, name, strain["safe"]), "strain.txt"), "w") as f:
                 f.writelines(c + "\n" for c in rng.choice(list("0012N"), size=markers))
             os.makedirs(paths.run_dir(runs, name, strain["safe"]))
-            write_values(paths.values_file(runs, name, strain["safe"]), strain_values(rng, markers))
+            values = strain_values(rng, markers)
+            write_values(paths.values_file(runs, name, strain["safe"]),
+                         founder_lines(values) if founder_values else values)
             with open(paths.seconds_file(runs, name, strain["safe"]), "w") as f:
                 f.write("0.5\n")
     strains = [dict(s, generation=20, funnel=list(range(1, 9))) for s in STRAINS]
@@ -82,11 +92,12 @@ def panel(tmp_path):
     return out
 
 
-def collected(out, dest, chrom, **options):
-    """{output: its bytes} of collect on the chromosome."""
+def collected(out, dest, chrom, pairs=True, **options):
+    """{output: its bytes} of collect on the chromosome (`pairs`: with the
+    outputs that need the pair values)."""
     os.makedirs(dest)
-    outputs = {name: os.path.join(dest, name) for name in OUTPUTS}
-    collect.collect_chromosome(out, chrom, outputs, npz_genoprobs=True, **options)
+    outputs = {name: os.path.join(dest, name) for name in OUTPUTS if pairs or "genoprobs" not in name}
+    collect.collect_chromosome(out, chrom, outputs, npz_genoprobs=pairs, **options)
     result = {}
     for name, path in outputs.items():
         with open(path, "rb") as f:
@@ -104,6 +115,17 @@ def test_collect_a_few_markers_at_a_time_writes_the_bytes_of_the_whole(panel, tm
     assert list(npz["markers"]) == list(read_prepared(panel).markers(chrom).names)
     mosaic = whole["mosaic"].decode("utf-8").splitlines()
     assert len(mosaic) > 1 + 3 * 2     # runs that cross the blocks' edges
+
+
+def test_founder_values_a_few_markers_at_a_time_give_the_bytes_of_the_pairs(tmp_path):
+    pairs, founders = str(tmp_path / "pairs"), str(tmp_path / "founders")
+    write_panel(pairs)
+    write_panel(founders, founder_values=True)
+    whole = collected(pairs, tmp_path / "from pairs", "X", pairs=False)
+    assert collected(founders, tmp_path / "from founders", "X", pairs=False, block=7) == whole
+    with pytest.raises(InputError) as e:
+        collected(founders, tmp_path / "with genoprobs", "X", block=7)
+    assert "holds founder values only, and the outputs asked for need the 36 pair values" in str(e.value)
 
 
 def test_a_skipped_r_object_leaves_its_part_empty_and_the_rest_as_it_was(panel, tmp_path):

@@ -30,7 +30,7 @@ def test_top_pair_runs_and_summary():
     tops, top_probs = mosaic.top_pairs(markers)
     assert tops.tolist() == [0, 0, 3, 3, 0]
     assert mosaic.runs(tops, top_probs) == [(0, 1, 0, 0.8), (2, 3, 3, pytest.approx(0.725)), (4, 4, 0, 0.92)]
-    confident, het, switches = mosaic.summary(tops, top_probs, mosaic.het_mass(markers))
+    confident, het, switches = mosaic.summary(tops, top_probs, mosaic.het_sums(markers))
     assert (confident, switches) == (3, 2) and het == pytest.approx((0.4 + 0.5 + 0.5 + 0.95) / 5)
     assert mosaic.founder_probs(np.array([at(k0=0.5, k1=0.5)]))[0, :2].tolist() == [0.75, 0.25]
 

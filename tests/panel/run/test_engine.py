@@ -90,11 +90,12 @@ class Chromosome:
         results = strain.with_name(strain.name + ".prob")
         return done.returncode, done.stdout.splitlines()[-1], results.read_bytes() if results.exists() else None
 
-    def run_engine(self, engine, jobs, name="jobs.tsv"):
+    def run_engine(self, engine, jobs, name="jobs.tsv", more=()):
         """(status, stdout lines) of the engine on these jobs, "done N" without its seconds."""
         listing = self.root / name
         listing.write_text("".join("\t".join(str(f) for f in job if f is not None) + "\n" for job in jobs))
-        command = [engine, "--founders", self.founders, "--positions", self.positions, self.unit, "--jobs", listing]
+        command = [engine, "--founders", self.founders, "--positions", self.positions, self.unit, *more,
+                   "--jobs", listing]
         done = subprocess.run([str(c) for c in command + (["-x"] if self.x else [])], capture_output=True, text=True)
         assert done.stderr == ""
         said = done.stdout.splitlines()
@@ -140,6 +141,43 @@ def test_every_strain_gets_tarvels_results_bytes(tmp_path, tarvel, engine, x, un
         if job[6]:
             assert job[6].read_bytes() == expected, job
     assert not list(tmp_path.rglob(".*.tmp-*"))
+
+
+@pytest.mark.parametrize("x, strains", [(False, AUTOSOME_CM[:8]), (True, X_CM)], ids=["autosome", "x"])
+def test_founder_values_are_the_panels_own_derivation_from_the_pairs_to_the_last_bit(tmp_path, engine, x, strains):
+    from tarvel_panel.collect import derive
+    from tarvel_panel.run import values_file
+    chrom = Chromosome(tmp_path, x, "-cm", strains, seed=31 + x)
+    pairs_jobs = [job[:6] for job in chrom.jobs]
+    founder_jobs = [job[:5] + [job[5].with_name("founder.bin")] for job in chrom.jobs]
+    assert chrom.run_engine(engine, pairs_jobs)[0] == 0
+    assert chrom.run_engine(engine, founder_jobs, "founder-jobs.tsv", ["--founder-values"])[0] == 0
+    for (_, _, _, sex, _, pairs_file), founder_file in zip(pairs_jobs, (j[5] for j in founder_jobs)):
+        two_copy = x and sex == "f"   # the job's sex: the engine runs the two-copy model at any depth
+        assert founder_file.stat().st_size == HEADER.size + 8 * 11 * MARKERS
+        engine_lines = values_file.read_values(founder_file, MARKERS, two_copy, per_line=None)
+        pairs = values_file.read_values(pairs_file, MARKERS, two_copy)
+        from_engine, from_pairs = derive.strain_values(engine_lines), derive.strain_values(pairs)
+        for mine, theirs in zip(from_engine[:4], from_pairs[:4]):
+            assert mine.tobytes() == np.asarray(theirs, dtype=mine.dtype).tobytes()
+        assert from_engine[4] is None
+
+
+def test_a_values_file_of_the_other_kind_is_refused_naming_what_it_holds(tmp_path):
+    from tarvel_panel.errors import InputError
+    from tarvel_panel.run import values_file
+    line = np.zeros((3, 11))
+    line[:, 0], line[:, 9] = 1.0, 1.0   # founder A sure: pair AA (index 0) at 1
+    path = tmp_path / "strain.values"
+    path.write_bytes(HEADER.pack(b"TARVPROB", 1, 11, 3) + line.tobytes())
+    assert values_file.read_values(path, 3, per_line=None).shape == (3, 11)
+    with pytest.raises(InputError, match="with 11 values a line; this panel reads version 1 with 36"):
+        values_file.read_values(path, 3)
+    line[1, 0] = 0.5   # founder probabilities adding up to 0.5
+    path.write_bytes(HEADER.pack(b"TARVPROB", 1, 11, 3) + line.tobytes())
+    with pytest.raises(InputError, match="add up to 0.5, not 1") as refused:
+        values_file.read_values(path, 3, per_line=None)
+    assert refused.value.line == 2
 
 
 @pytest.fixture

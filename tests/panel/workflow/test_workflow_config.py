@@ -158,3 +158,13 @@ def test_a_setting_written_another_way_redoes_nothing(tmp_path):
     assert strains_in(out) == ["SIM01/Tv", "SIM02/Tv"]
     again = run_workflow(tmp_path, *config, "strains=SIM01/Tv, SIM02/Tv", "generation=20")
     assert "Nothing to be done" in again.stderr and "note: the config differs" not in again.stderr
+
+
+def test_a_working_directory_holding_other_panel_modules_runs_this_workflows_own(tmp_path):
+    decoy = tmp_path / "tarvel_panel"   # e.g. the workflow of one checkout run from inside another
+    decoy.mkdir()
+    (decoy / "__init__.py").write_text("")
+    (decoy / "__main__.py").write_text("import sys\nsys.exit('the working directory\\'s modules ran')\n")
+    done = run_workflow(tmp_path, CROSS, "out=out", "plots=false")
+    assert "modules ran" not in done.stderr
+    assert (tmp_path / "out" / "summary.tsv").exists()
