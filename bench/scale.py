@@ -7,6 +7,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -20,7 +21,7 @@ GIB = 1 << 30
 # the panel projected to: strains, chromosomes, markers a chromosome
 CLUSTER = (1000, 20, 1_000_000)
 # what a job does, told by the command lines of its process tree (first match)
-JOB_KINDS = [("prepare", (" prepare --config",)), ("batch", (" batch --tarvel", "tarvel_engine", "TARVEL ")),
+JOB_KINDS = [("prepare", (" prepare --config",)), ("batch", (" batch --engine", " batch --tarvel", "tarvel_engine", "TARVEL ")),
              ("collect", (" collect --out",)), ("drop-runs", (" drop-runs ",)), ("join", (" join --out",)),
              ("qtl2-chr", (" qtl2 --out",)), ("R", ("Rscript",)), ("qc", (" qc --out",)),
              ("report", (" report-table ", " report ")), ("plots", (" plot all",))]
@@ -64,7 +65,8 @@ def parse_args(argv):
                    help="folder for the panel and the run (default build-bench/scale/)")
     p.add_argument("--build", default=os.path.join(REPO, "build-bench", "cand-scale"),
                    help="build folder of this working tree (default build-bench/cand-scale/)")
-    p.add_argument("--tarvel", help="a TARVEL built from this working tree, instead of building one")
+    p.add_argument("--tarvel", help="a TARVEL built from this working tree, instead of building one "
+                   "(the tarvel_engine beside it runs the batches)")
     p.add_argument("--set", action="append", default=[], metavar="KEY=VALUE",
                    help="a workflow config value for the runs (e.g. batch_size=25), as YAML; repeatable")
     p.add_argument("--keep", action="store_true", help="keep the panel and the output folder")
@@ -153,17 +155,29 @@ def run_workflow(panel, tarvel, workdir, settings=None):
     os.makedirs(workdir)
     config = os.path.join(workdir, "config.json")
     with open(config, "w") as f:
-        json.dump(dict(panel, out="out", tarvel=tarvel, plots=False, **(settings or {})), f)
+        # the engine beside this build's TARVEL runs the batches, as by default
+        engine = os.path.join(os.path.dirname(tarvel), "tarvel_engine")
+        json.dump(dict(panel, out="out", engine=engine, plots=False, **(settings or {})), f)
     command = [SNAKEMAKE, "--snakefile", os.path.join(REPO, "workflow", "Snakefile"), "--directory", workdir,
                "--cores", "2", "--configfile", config]
     log = os.path.join(workdir, "snakemake.log")
     say(f"running the workflow (log: {log})")
     start = time.monotonic()
     cpu_before = os.times()
+    runs_peak = [0]
+    stop = threading.Event()
+
+    def watch_runs():   # runs/ at its fullest: the strains' values while chromosomes are collected
+        while not stop.wait(2.0):
+            runs_peak[0] = max(runs_peak[0], disk_bytes(os.path.join(workdir, "out", "runs")))
+    watcher = threading.Thread(target=watch_runs, daemon=True)
+    watcher.start()
     with open(log, "w") as out:
         process = subprocess.Popen(["nice"] + command, stdout=out, stderr=subprocess.STDOUT)
         with JobWatch(process.pid) as watch:
             status = process.wait()
+    stop.set()
+    watcher.join()
     wall = time.monotonic() - start
     cpu_after = os.times()
     if status != 0:
@@ -172,7 +186,7 @@ def run_workflow(panel, tarvel, workdir, settings=None):
     with open(log) as f:
         steps = re.findall(r"(\d+) of (\d+) steps \(100%\) done", f.read())
     return {"wall": wall, "cpu": cpu, "jobs": int(steps[-1][1]) if steps else 0, "kinds": watch.kinds(),
-            "bytes": disk_bytes(os.path.join(workdir, "out"))}
+            "bytes": disk_bytes(os.path.join(workdir, "out")), "runs_peak": runs_peak[0]}
 
 
 def sizes(a):
@@ -224,6 +238,8 @@ def projection(a, runs):
         memory[kind] = max(at(c, strains, markers * chromosomes if whole else markers), 0.0)
     cpu = fit(panel_points, lambda run: run["cpu"])
     out = fit(panel_points, lambda run: run["bytes"])
+    # runs/ holds the values of the chromosomes being collected: it grows with one chromosome's strains x markers
+    runs_peak = fit(points, lambda run: run["runs_peak"])
     largest = max(memory, key=memory.get) if memory else "-"
     per_chromosome = {k: v for k, v in memory.items() if SCALES_WITH.get(k) != "panel"}
     largest_per_chromosome = max(per_chromosome, key=per_chromosome.get) if per_chromosome else "-"
@@ -231,6 +247,7 @@ def projection(a, runs):
     return {"cpu_hours": at(cpu, strains, markers * chromosomes) / 3600,
             "out_bytes": at(out, strains, markers * chromosomes),
             "panel_bytes": runs[0]["panel_bytes"] * panel_factor, "memory": memory, "unsampled": unsampled,
+            "runs_peak": max(at(runs_peak, strains, markers), 0.0),
             "largest": largest,
             "largest_per_chromosome": largest_per_chromosome}
 
@@ -241,7 +258,8 @@ def report(a, runs, proj):
     lines = [f"Panel: {a.strains} strains x {a.chromosomes} chromosomes x {a.markers:,} markers "
              f"({'VCF' if a.route == 'vcf' else 'R/qtl2 cross'}, {run['panel_bytes'] / 1e6:.1f} MB)",
              f"Workflow, plots off{settings}: {run['wall']:.1f} s wall, {run['cpu']:.1f} s CPU, {run['jobs']} jobs, "
-             f"{run['bytes'] / 1e6:.1f} MB in the output folder",
+             f"{run['bytes'] / 1e6:.1f} MB in the output folder (runs/ at its fullest during the run: "
+             f"{run['runs_peak'] / 1e6:,.1f} MB, sampled every 2 s)",
              "", "| job kind | jobs | wall s (summed) | peak MB | within 1 GiB |", "|---|---:|---:|---:|---|"]
     for kind, (count, seconds, kib) in sorted(run["kinds"].items(), key=lambda item: -item[1][2]):
         lines.append(f"| {kind} | {count} | {seconds:.1f} | {kib / 1024:.0f} | {'yes' if kib * 1024 <= GIB else 'NO'} |")
@@ -255,7 +273,9 @@ def report(a, runs, proj):
               "figure fitted as a + b x markers + c x strains x markers; "
               f"{', '.join(sorted(STRAIN_FREE))} to markers alone):",
               f"- CPU: {proj['cpu_hours']:,.0f} core hours",
-              f"- disk: {proj['out_bytes'] / 1e9:,.0f} GB of outputs, {proj['panel_bytes'] / 1e9:,.0f} GB of input",
+              f"- disk: {proj['out_bytes'] / 1e9:,.0f} GB of outputs, {proj['panel_bytes'] / 1e9:,.0f} GB of input; "
+              f"runs/ at its fullest {proj['runs_peak'] / 1e9:,.0f} GB (the values of the chromosomes being "
+              f"collected; more where more of them run at once)",
               f"- largest job: {proj['largest']}, about {proj['memory'].get(proj['largest'], 0) / 1024:,.1f} GiB; "
               f"largest per-chromosome job: {proj['largest_per_chromosome']}, about "
               f"{proj['memory'].get(proj['largest_per_chromosome'], 0) / 1024:,.1f} GiB"]

@@ -75,7 +75,8 @@ def _scale_runs(memory, cpu, size):
     for s, m in scale.sizes(a):
         kinds = {"batch": (2, 1.0, memory["batch"](s, m) * 1024),
                  "prepare": (1, 1.0, memory["prepare"](s, 2 * m) * 1024)}
-        runs.append({"kinds": kinds, "cpu": cpu(s, 2 * m), "bytes": 1000.0 * s * 2 * m, "panel_bytes": 5.0 * s * m})
+        runs.append({"kinds": kinds, "cpu": cpu(s, 2 * m), "bytes": 1000.0 * s * 2 * m, "panel_bytes": 5.0 * s * m,
+                     "runs_peak": 88.0 * s * m})   # one chromosome's founder values at a time
     return a, runs
 
 
@@ -96,6 +97,7 @@ def test_the_projection_follows_markers_and_strains_apart():
     assert abs(scale.projection(a, runs)["memory"]["batch"] - (30 + 0.0005 * markers)) < 1e-3
     memory["batch"] = lambda s, m: 30 + 0.0005 * m
     assert abs(proj["out_bytes"] - 1000.0 * strains * chromosomes * markers) < 1.0
+    assert abs(proj["runs_peak"] - 88.0 * strains * markers) < 1.0   # one chromosome's, not the panel's
     # a kind whose peak moves no more than the sampling's noise is taken as it was measured
     memory["batch"] = lambda s, m: 32 + (3 if m < 50_000 else 0)
     a, runs = _scale_runs(memory, lambda s, m: 2 + 1e-6 * s * m, (100, 100_000))
@@ -106,6 +108,7 @@ def test_scale_job_kinds_are_told_by_their_commands():
     import scale
     assert scale.job_kind("/bin/sh -c python3 -m tarvel_panel --log x prepare --config c.json") == "prepare"
     assert scale.job_kind("sh python3 -m tarvel_panel batch --tarvel build/TARVEL --out o tarvel_engine") == "batch"
+    assert scale.job_kind("sh python3 -P -m tarvel_panel batch --engine build/tarvel_engine --out o") == "batch"
     assert scale.job_kind("sh python3 -m tarvel_panel --log l collect --out o --chr 1") == "collect"
     assert scale.job_kind("sh Rscript write.R") == "R" and scale.job_kind("sh sleep 1") == "other"
     assert scale.job_kind("sh python3 -m tarvel_panel --log l qtl2 --out o --kind alleleprobs --chr 2 R") == "qtl2-chr"

@@ -97,7 +97,8 @@ def write_object(out, kind, dest, chrom=None):
     else:
         parts = paths.qtl2_whole_sources(out, panel.chromosome_safes(), kind)
     _remove(glob.glob(glob.escape(temporary_names(dest, "")) + "*"))
-    r = subprocess.Popen(["Rscript", "--vanilla", os.path.normpath(SCRIPT), kind, dest, *parts],
+    r = subprocess.Popen(["Rscript", "--vanilla", "--default-packages=NULL", os.path.normpath(SCRIPT), kind, dest,
+                          *parts],
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     caught = []
 

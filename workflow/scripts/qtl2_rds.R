@@ -8,13 +8,20 @@
 #   Rscript qtl2_rds.R genoprobs   OUT.rds INDEX1 VALUES1 ...
 #   Rscript qtl2_rds.R alleleprobs|genoprobs OUT.rds CHR1.rds CHR2.rds ...  (joined)
 #   Rscript qtl2_rds.R pmap|gmap   OUT.rds INDEX1 INDEX2 ...
-# Base R only. The file appears under its name only when complete: it is
+# Base R only, and not even R's default packages (run with
+# --default-packages=NULL, which starts R in a third of the time). The file appears under its name only when complete: it is
 # written as .NAME.tmp-PID beside it and renamed (an interrupt removes the
 # temporary file; after a kill, the next run's python3 -m tarvel_panel qtl2 does).
 
 MAGIC <- "tarvel-qtl2 4"
 
 fail <- function(path, message) stop(paste0(path, ": ", message), call. = FALSE)
+
+# stats::setNames, which R's default packages would bring
+setNames <- function(object, nm) {
+    names(object) <- nm
+    object
+}
 
 read_index <- function(path) {
     con <- file(path, "rb")
