@@ -25,9 +25,10 @@ JOB_KINDS = [("prepare", (" prepare --config",)), ("batch", (" batch --engine", 
              ("collect", (" collect --out",)), ("drop-runs", (" drop-runs ",)), ("join", (" join --out",)),
              ("qtl2-chr", (" qtl2 --out",)), ("R", ("Rscript",)), ("qc", (" qc --out",)),
              ("report", (" report-table ", " report ")), ("plots", (" plot all",))]
-# how a kind's work grows: with every call of the panel (strains x markers of
-# all chromosomes) or, for jobs run once per chromosome, with one chromosome's
-SCALES_WITH = {"prepare": "panel", "qc": "panel", "join": "panel", "report": "panel", "qtl2": "panel"}
+# how a kind's memory grows: with every call of the panel (strains x markers
+# of all chromosomes) or, for jobs run once per chromosome and for qc, which
+# holds one chromosome's markers at a time, with one chromosome's
+SCALES_WITH = {"prepare": "panel", "join": "panel", "report": "panel", "qtl2": "panel"}
 # kinds whose memory does not grow with the strains (a batch holds a few
 # results at once, collect reads one strain at a time): their peaks are
 # fitted to markers alone, since the sampled peak of a job of many short
