@@ -196,10 +196,12 @@ def engine_floor(engine, out):
         commands.append(runs.engine_command(engine, b, jobs, part[0][1]))
     # the largest chromosomes first, so that the two lanes end together
     commands.sort(key=lambda c: -os.path.getsize(c[c.index("--positions") + 1]))
+    # the environment the workflow gives its jobs (workflow/rules/common.smk)
+    env = dict(os.environ, GLIBC_TUNABLES=os.environ.get("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"))
     start, cpu, peak, running = time.monotonic(), children_cpu(), 0, []
     while commands or running:
         while commands and len(running) < 2:
-            running.append(subprocess.Popen(commands.pop(0), stdout=subprocess.DEVNULL))
+            running.append(subprocess.Popen(commands.pop(0), stdout=subprocess.DEVNULL, env=env))
         time.sleep(0.01)
         for process in list(running):
             try:
