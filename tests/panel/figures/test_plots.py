@@ -147,6 +147,10 @@ def test_a_figure_drawn_among_many_equals_it_drawn_alone(drawn, repo, tmp_path):
     mine = sorted(p.relative_to(tmp_path / "all") for p in (tmp_path / "all").rglob("*.png"))
     assert mine == sorted(p.relative_to(drawn / "plots") for p in (drawn / "plots").rglob("*.png"))
     assert all(same_image(tmp_path / "all" / p, drawn / "plots" / p) for p in mine)
+    # an SVG is the same bytes whichever process drew it, after whatever figure
+    svgs = sorted(p.relative_to(drawn / "plots") for p in (drawn / "plots").rglob("*.svg"))
+    assert len(svgs) == len(mine)
+    assert [p for p in svgs if (tmp_path / "all" / p).read_bytes() != (drawn / "plots" / p).read_bytes()] == []
     for args, name in ((["strain", "--strain", "SIM05/Tv"], "strains/SIM05_Tv"), (["panel", "--chr", "2"], "panel_chr2"),
                        (["panel", "--chr", "X"], "panel_chrX")):
         assert run_plot(repo, *args, "--out", drawn, "-o", tmp_path / "alone").returncode == 0
