@@ -80,12 +80,16 @@ class _Members(io.RawIOBase):
     def write(self, data):
         self._pending += data
         # pieces of exactly PIECE_BYTES, so that the members do not depend on
-        # how the text was cut into writes
-        while len(self._pending) >= PIECE_BYTES:
-            piece = bytes(self._pending[:PIECE_BYTES])
-            del self._pending[:PIECE_BYTES]
-            self._finish_running()
-            self._running = self._pool.submit(self._deflate, piece)
+        # how the text was cut into writes; each copied once out of the
+        # pending text, which then moves up once
+        whole = len(self._pending) // PIECE_BYTES * PIECE_BYTES
+        if whole:
+            with memoryview(self._pending) as view:
+                for at in range(0, whole, PIECE_BYTES):
+                    piece = bytes(view[at:at + PIECE_BYTES])
+                    self._finish_running()
+                    self._running = self._pool.submit(self._deflate, piece)
+            del self._pending[:whole]
         return len(data)
 
     def _finish_running(self):
