@@ -181,6 +181,7 @@ def engine_floor(engine, out):
     chromosome, all its strains), two engines at a time; and the peak
     resident memory of one engine, KiB."""
     sys.path.insert(0, REPO)
+    from tarvel_panel import native
     from tarvel_panel.panel.prepared import read_prepared
     from tarvel_panel.run import batch as runs
     floor = os.path.join(out, "floor")
@@ -197,7 +198,7 @@ def engine_floor(engine, out):
     # the largest chromosomes first, so that the two lanes end together
     commands.sort(key=lambda c: -os.path.getsize(c[c.index("--positions") + 1]))
     # the environment the workflow gives its jobs (workflow/rules/common.smk)
-    env = dict(os.environ, GLIBC_TUNABLES=os.environ.get("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1"))
+    env = dict(os.environ, GLIBC_TUNABLES=os.environ.get("GLIBC_TUNABLES", native.MALLOC_TUNABLES))
     start, cpu, peak, running = time.monotonic(), children_cpu(), 0, []
     while commands or running:
         while commands and len(running) < 2:

@@ -15,6 +15,10 @@ from tarvel_panel.errors import InputError
 
 LIBRARY_ENV = "TARVEL_PANEL_LIBRARY"
 LIBRARY_NAME = "libtarvel_panel.so"
+# what the workflow's jobs run with unless GLIBC_TUNABLES is set: the C
+# library asks for 2 MB pages for its large blocks where the kernel gives
+# them on request (transparent huge pages "madvise", Debian's default)
+MALLOC_TUNABLES = "glibc.malloc.hugetlb=1"
 BUILD_HINT = "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2"
 _BUILT = os.path.join(REPO, "build", LIBRARY_NAME)
 _PAIRS = 36

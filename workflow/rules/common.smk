@@ -80,16 +80,15 @@ BATCH_THREADS = int(config["batch_threads"])
 KEEP_RUNS = bool(config["keep_runs"])
 # the helpers that format TARVEL's numbers, built with it (tarvel_panel/native.py)
 PANEL_LIBRARY = native.library_beside(TARVEL if PER_STRAIN else ENGINE)
+# Jobs take their large arrays in 2 MB pages (native.MALLOC_TUNABLES): each
+# fresh 4 KB page costs a fault, dear on a virtual machine; on a CC-sized
+# panel the R and collect jobs spent a third less time (docs/performance.md).
+# Set in the environment, not the commands, so that it reruns nothing; a
+# GLIBC_TUNABLES of the user's own is kept.
+os.environ.setdefault("GLIBC_TUNABLES", native.MALLOC_TUNABLES)
 # the panel modules run under Debian's python3, whatever python3 is first on
 # PATH; -P: this workflow's modules, even when the working directory holds
 # another checkout's tarvel_panel (-m would put the working directory first)
-# Jobs take their large arrays in 2 MB pages where the kernel gives them on
-# request (transparent huge pages "madvise", Debian's default): each fresh
-# 4 KB page costs a fault, dear on a virtual machine. On a CC-sized panel the
-# R and collect jobs spent a third less time (docs/performance.md). Set in
-# the environment, not the commands, so that it reruns nothing; a
-# GLIBC_TUNABLES of the user's own is kept.
-os.environ.setdefault("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1")
 PY = f"PYTHONPATH={shlex.quote(REPO)} {native.LIBRARY_ENV}={shlex.quote(PANEL_LIBRARY)} /usr/bin/python3 -P -m tarvel_panel"
 
 
