@@ -6,11 +6,11 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
 import matplotlib.image
 import numpy as np
 import pytest
+from browser import Chromium
 from conftest import REPO, SNAKEMAKE, run_workflow
 
 from tarvel_panel.errors import InputError
@@ -18,10 +18,6 @@ from tarvel_panel.figures import draw as plots
 from tarvel_panel.support import report_assets
 from tarvel_panel.support import report_tables
 
-
-CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--virtual-time-budget=10000", "--window-size=1400,1000"]
 
 # opens the panel mosaics and the genome's as a click would, and decodes every figure of the page
 SHOW_GENOME = """<script>window.addEventListener("load", function () {
@@ -55,22 +51,6 @@ def start_page(page):
 
 def data(uri):
     return base64.b64decode(uri.split("base64,", 1)[1])
-
-
-def chromium(page, tmp_path, *options, ready=lambda dom: True):
-    """Chromium's output (--dump-dom) once ready(it) holds; the page is loaded
-    again up to five times, as images decode apart from the page's clock
-    (on a busy machine one load may end before they do)."""
-    if not shutil.which("chromium"):
-        pytest.fail("chromium is missing: run tools/install-deps.sh")
-    (tmp_path / "page.html").write_text(page)
-    for _ in range(6):
-        done = subprocess.run(CHROMIUM + [f"--user-data-dir={tempfile.mkdtemp(dir=tmp_path)}", *options,
-                                          (tmp_path / "page.html").as_uri()], capture_output=True, text=True, timeout=300)
-        assert done.returncode == 0, done.stderr[-2000:]
-        if ready(done.stdout):
-            return done.stdout
-    pytest.fail(f"chromium never showed the page ready ({' '.join(options)})")
 
 
 def founder_pixels(path):
@@ -126,22 +106,26 @@ def test_the_start_page_opens_on_the_genome_mosaic_and_the_summary(report):
 
 def test_chromium_draws_the_page_and_every_figure(report, tmp_path):
     page, out = report
-    landing, genome = tmp_path / "landing.png", tmp_path / "genome.png"
-    chromium(page, tmp_path, f"--screenshot={landing}", ready=lambda _: min(founder_pixels(landing)) > 100)
-    note = "The rule graph is not drawn: this report does not embed Vega."   # the stand-in's
-    assert note in chromium(page, tmp_path, "--dump-dom", ready=lambda dom: note in dom)
-    head, tail = page.rsplit("</body>", 1)     # the page's own, not one inside an embedded script
-    shown = head + SHOW_GENOME + "</body>" + tail
-    dom = chromium(shown, tmp_path, "--dump-dom", ready=lambda dom: '<pre id="decoded">' in dom)
-    decoded = json.loads(re.search(r'<pre id="decoded">(.*?)</pre>', dom).group(1))
-    folders = {"strains.png": out / "qc"}    # the QC figure; the rest are the plots
-    pngs = {n: matplotlib.image.imread(folders.get(n, out / "plots") / n).shape[:2] for n, *_ in decoded}
-    assert {n: (h, w) for n, w, h in decoded} == pngs and "panel_genome.png" in pngs
-    assert "chromosome X" in dom and "Panel mosaics" in dom
-    chromium(shown, tmp_path, f"--screenshot={genome}", ready=lambda _: min(founder_pixels(genome)) > 500)
-    # the start page shows the genome mosaic at once, with every founder's colour, as the genome's view does
-    assert drawn(landing) > 0.05 and min(founder_pixels(landing)) > 100
-    assert min(founder_pixels(genome)) > 500
+    with Chromium(tmp_path) as browser:
+        browser.open(page)
+        # the start page shows the genome mosaic at once, with every founder's colour
+        landing = tmp_path / "landing.png"
+        browser.wait(lambda: min(founder_pixels(browser.screenshot(landing))) > 100, "the genome mosaic")
+        assert drawn(landing) > 0.05
+        note = "The rule graph is not drawn: this report does not embed Vega."   # the stand-in's
+        browser.wait(lambda: note in browser.dom(), "the rule graph's note")
+        head, tail = page.rsplit("</body>", 1)     # the page's own, not one inside an embedded script
+        browser.open(head + SHOW_GENOME + "</body>" + tail, "shown.html")
+        browser.wait(lambda: '<pre id="decoded">' in browser.dom(), "every figure decoded")
+        dom = browser.dom()
+        decoded = json.loads(re.search(r'<pre id="decoded">(.*?)</pre>', dom).group(1))
+        folders = {"strains.png": out / "qc"}    # the QC figure; the rest are the plots
+        pngs = {n: matplotlib.image.imread(folders.get(n, out / "plots") / n).shape[:2] for n, *_ in decoded}
+        assert {n: (h, w) for n, w, h in decoded} == pngs and "panel_genome.png" in pngs
+        assert "chromosome X" in dom and "Panel mosaics" in dom
+        # the genome's view, as a click opens it, draws every founder's colour too
+        genome = tmp_path / "genome.png"
+        browser.wait(lambda: min(founder_pixels(browser.screenshot(genome))) > 500, "the genome's view")
 
 
 def test_a_report_only_reads_the_output_folder(example_plots, tmp_path):
@@ -173,8 +157,10 @@ def test_a_chromosome_name_cannot_write_into_the_page(tmp_path):
     page = build_report(tmp_path / "out", tmp_path / "r.html", cross=cross / "panel.yaml")
     labels = {r["labels"]["figure"] for r in embedded_results(page).values() if r["mime_type"] == "image/png"}
     assert labels == {"genome", "chromosome 1", "chromosome X", "chromosome 2__script__b_id_injected_", "strain QC"}
-    dom = chromium(page, tmp_path, "--dump-dom")
-    assert "Panel mosaics" in dom and '<b id="injected"' not in dom
+    with Chromium(tmp_path) as browser:
+        browser.open(page)
+        browser.wait(lambda: "Panel mosaics" in browser.dom(), "the panel mosaics")
+        assert '<b id="injected"' not in browser.dom()
 
 
 def test_table_pages_escape_names_and_refuse_a_ragged_table(tmp_path, capsys):
