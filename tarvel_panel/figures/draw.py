@@ -244,11 +244,24 @@ def _boxes(x0, x1, y0, y1) -> np.ndarray:
     return np.stack([np.stack(c, axis=-1) for c in ((x0, y0), (x0, y1), (x1, y1), (x1, y0))], axis=1)
 
 
+BOX_CODES = np.array([Path.MOVETO] + [Path.LINETO] * 3 + [Path.CLOSEPOLY], dtype=Path.code_type)
+
+
+def _outlines(boxes: np.ndarray):
+    """Boxes [n, 4, 2] as the vertices and codes of one compound path."""
+    verts = np.concatenate([boxes, boxes[:, :1]], axis=1).reshape(-1, 2)
+    return verts, np.tile(BOX_CODES, len(boxes))
+
+
 class MosaicBars:
     """The painted bars of one axes as four collections: the confident
     segments, the low-confidence ones (faded), one hatch over all of those
     (hatching them one by one takes Agg half a millisecond each) and the
-    outline of every row's chromosome. Painting new rows replaces their
+    outline of every row's chromosome. The segments are one compound path
+    per colour, not one path each: a renderer's cost is per path, in the
+    SVG above all (one element each). The outlines stay one path per row:
+    where rows are thinner than their lines, a path's own lines would not
+    darken each other as two paths' do. Painting new rows replaces their
     contents, so one axes can show strain after strain."""
 
     def __init__(self, ax, colors: Sequence[str]):
@@ -261,6 +274,24 @@ class MosaicBars:
         self.frames = PolyCollection(empty, facecolors="none", edgecolors=OUTLINE, linewidths=0.5)
         for collection in (self.sure, self.low, self.hatch, self.frames):
             ax.add_collection(collection, autolim=False)
+        # Agg snaps a path of boxes to whole pixels only while it is short
+        # (1,024 vertices): these are long, and are to look as one box each did
+        for collection in (self.sure, self.low):
+            collection.set_snap(True)
+
+    @staticmethod
+    def _fill(collection, boxes, founder, palette) -> None:
+        """One path per founder present, in its colour."""
+        present = np.unique(founder)
+        paths = [_outlines(boxes[founder == f]) for f in present]
+        collection.set_verts_and_codes([v for v, _ in paths], [c for _, c in paths])
+        collection.set_facecolor(palette[present])
+
+    @staticmethod
+    def _single(collection, boxes) -> None:
+        """All the boxes as one path."""
+        verts, codes = _outlines(boxes)
+        collection.set_verts_and_codes([verts] if len(boxes) else [], [codes] if len(boxes) else [])
 
     def paint(self, rows: Sequence[Painted], rasterized: Optional[bool] = None) -> int:
         """Row i (counted downwards) shows rows[i]: copy 1 above copy 2.
@@ -273,12 +304,8 @@ class MosaicBars:
         top = row + np.where(copy == 1, -BAR_GAP / 2 - BAR_HEIGHT, BAR_GAP / 2)
         boxes = _boxes(start, end, top, top + BAR_HEIGHT)
         for collection, chosen, palette in ((self.sure, ~low, self.colors), (self.low, low, self.faded)):
-            collection.set_verts(boxes[chosen])
-            collection.set_facecolor(palette[founder[chosen]])
-        hatched = boxes[low]
-        self.hatch.set_verts_and_codes(
-            [np.concatenate([hatched, hatched[:, :1]], axis=1).reshape(-1, 2)] if len(hatched) else [],
-            [np.tile([Path.MOVETO] + [Path.LINETO] * 3 + [Path.CLOSEPOLY], len(hatched))] if len(hatched) else [])
+            self._fill(collection, boxes[chosen], founder[chosen], palette)
+        self._single(self.hatch, boxes[low])
         for collection in (self.sure, self.low, self.hatch):
             collection.set_rasterized(len(boxes) > RASTER_SEGMENTS if rasterized is None else rasterized)
         top = np.arange(len(rows)) - BAR_GAP / 2 - BAR_HEIGHT
